@@ -1,0 +1,48 @@
+// The program's whole state: the tempo map, the run settings and the report.
+#ifndef BEATSTAMPS_RUN_STATE_H_
+#define BEATSTAMPS_RUN_STATE_H_
+
+#include <cstdint>
+
+// Slots in each section table.
+constexpr int32_t kMaxSections = 512;
+// Sections a map read stores; the last two slots are never filled from a file.
+constexpr int32_t kMaxReadSections = 510;
+// Characters a report may hold, not counting its terminator.
+constexpr int32_t kReportLimit = 65535;
+// Characters a file name may hold, not counting its terminator.
+constexpr int32_t kFileNameLimit = 127;
+
+// Three parallel tables: slot k of each together is section k, in time order.
+// Slot 0 doubles as the single section used while no map sections exist.
+struct TempoMap {
+  float tempo[kMaxSections];              // beats per minute
+  int32_t beatsPerMeasure[kMaxSections];  // beats in each measure
+  int32_t measures[kMaxSections];         // measures in the section
+  int32_t sectionCount;                   // sections of the last successful read
+  int32_t totalMeasures;                  // measures of the last read
+  int32_t totalBeats;                     // beats of the last read (or of the range guard)
+};
+
+struct ReportText {
+  char text[kReportLimit + 1];  // always zero-terminated
+  int32_t length;               // characters before the terminator
+  bool truncated;               // a line did not fit and the report stops short
+};
+
+struct RunState {
+  uint32_t sampleRate;
+  int32_t divisionsPerBeat;
+  int32_t startMeasure;  // 0-based, inclusive
+  int32_t stopMeasure;   // 0-based, inclusive
+  char mapFileName[kFileNameLimit + 1];
+  char outputFileName[kFileNameLimit + 1];
+  bool mapLoaded;  // a map read has been attempted; never cleared
+  ReportText report;
+  TempoMap map;
+};
+
+// Fills `state` with the values every run starts from.
+void InitRunState(RunState& state);
+
+#endif  // BEATSTAMPS_RUN_STATE_H_
