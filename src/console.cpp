@@ -29,7 +29,7 @@ InputStatus ReadWord(Console& console, char* field, int capacity) {
   const int next = std::getc(console.in);
   if (next != EOF && !std::isspace(next)) {
     // The rest of the word goes too, so it is not taken for the next one.
-    (void)std::fscanf(console.in, "%*s");
+    (void)std::fscanf(console.in, "%*[^ \t\n\v\f\r]");
     return InputStatus::kTooLong;
   }
   if (next != EOF) std::ungetc(next, console.in);

@@ -62,7 +62,9 @@ void WriteWholeFile(const std::string& path, const std::string& text) {
   file << text;
 }
 
-std::string Banner() { return "Beatstamps 1.0 by Qorvel\n"; }
+std::string Banner() {
+  return "Beatstamps 1.0 by Qorvel\n";
+}
 
 std::string CommandList(const ListedSettings& s) {
   char text[2048];
