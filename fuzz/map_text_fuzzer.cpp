@@ -1,0 +1,64 @@
+// Map text: the input is a tempo map file's text. It is read into a fresh
+// state, and the report of the settings it chose is rendered.
+//
+// Nothing here names a file, so map texts may hold any byte, '/' included.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "front_end.h"
+#include "map_reader.h"
+#include "renderer.h"
+#include "scratch_folder.h"
+
+namespace {
+
+RunState state;  // too large for the stack of every input
+
+void Check(bool holds) {
+  if (!holds) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  EnterScratchFolder();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // fmemopen refuses an empty buffer; one zero byte is the same empty text.
+  std::vector<char> text(data, data + size);
+  if (text.empty()) text.push_back('\0');
+  FILE* file = fmemopen(text.data(), text.size(), "r");
+  if (file == nullptr) std::abort();
+
+  InitRunState(state);
+  MapReadout readout{state.map,          state.sampleRate,  state.divisionsPerBeat,
+                     state.startMeasure, state.stopMeasure, false};
+  const bool read = ParseMapText(file, readout);
+  std::fclose(file);
+  Check(read);
+  Check(readout.map.sectionCount >= 0 && readout.map.sectionCount <= kMaxReadSections);
+  // Sections are only ever dropped once the table is full.
+  Check(!readout.capped || readout.map.sectionCount == kMaxReadSections);
+
+  state.map = readout.map;
+  state.sampleRate = readout.sampleRate;
+  state.divisionsPerBeat = readout.divisionsPerBeat;
+  state.startMeasure = readout.startMeasure;
+  state.stopMeasure = readout.stopMeasure;
+  ApplyAfterLoadRule(state);
+
+  RenderFailure failure;
+  Display(state.map, state.sampleRate, state.startMeasure, state.stopMeasure,
+          state.divisionsPerBeat, state.report, failure);
+  const ReportText& report = state.report;
+  Check(report.length >= 0 && report.length <= kReportLimit);
+  Check(report.text[report.length] == '\0');
+  Check(std::strlen(report.text) == static_cast<size_t>(report.length));
+  Check(std::memchr(failure.message, '\0', sizeof failure.message) != nullptr);
+  return 0;
+}

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses in build-fuzz and runs them.
+#
+#   fuzz/run.sh build                          build the harnesses only
+#   fuzz/run.sh replay [HARNESS...]            run every corpus and seed file once
+#   fuzz/run.sh fuzz SECONDS [--merge] [HARNESS...]
+#                                              fuzz each harness for SECONDS; with
+#                                              --merge, add the inputs that reach new
+#                                              code to fuzz/corpus/HARNESS
+#   fuzz/run.sh minimize [HARNESS...]          shrink fuzz/corpus/HARNESS to the
+#                                              inputs that keep its coverage
+#
+# Harnesses: map_text, typed_input, arguments (all three when none is named).
+# A crash, a sanitizer report, an input that runs over a second or a memory
+# use over 2 GB fails the run; the input is kept in fuzz/artifacts/. The
+# harnesses work in a scratch folder of their own, so every path given to
+# them here is absolute.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build-fuzz"
+artifacts="$root/fuzz/artifacts"
+all_harnesses=(map_text typed_input arguments)
+common=(-timeout=1 -rss_limit_mb=2048)
+
+usage() {
+  sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+  exit 2
+}
+
+build_harnesses() {
+  CC="${CC:-clang}" CXX="${CXX:-clang++}" cmake -S "$root" -B "$build" \
+    -DBEATSTAMPS_FUZZ=ON -DBEATSTAMPS_TESTS=OFF -DBEATSTAMPS_SANITIZE=address,undefined \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j2 --target map_text_fuzzer typed_input_fuzzer arguments_fuzzer
+}
+
+binary() { echo "$build/fuzz/$1_fuzzer"; }
+
+# The input folders of a harness: its kept corpus first, then its seeds.
+inputs() {
+  local dir
+  for dir in "$root/fuzz/corpus/$1" "$root/fuzz/seeds/$1"; do
+    [ -d "$dir" ] && echo "$dir"
+  done
+  [ "$1" = map_text ] && echo "$root/examples"
+  return 0
+}
+
+max_len() {
+  case "$1" in
+    map_text) echo 8192 ;;
+    typed_input) echo 2048 ;;
+    arguments) echo 512 ;;
+  esac
+}
+
+replay() {
+  local harness="$1" files
+  mapfile -t files < <(find $(inputs "$harness") -maxdepth 1 -type f ! -name '.*' | sort)
+  echo "== replay $harness: ${#files[@]} inputs"
+  mkdir -p "$artifacts"
+  local log="$build/logs/replay-$harness.log"
+  mkdir -p "$(dirname "$log")"
+  if ! printf '%s\0' "${files[@]}" |
+    xargs -0 "$(binary "$harness")" "${common[@]}" -artifact_prefix="$artifacts/$harness-" \
+      >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "replay $harness FAILED (log: $log)" >&2
+    return 1
+  fi
+  grep -c '^Executed ' "$log" | sed "s/^/   executed: /"
+}
+
+fuzz() {
+  local harness="$1" seconds="$2" merge="$3"
+  local work="$build/work/$harness" log="$build/logs/fuzz-$harness.log"
+  mkdir -p "$work" "$artifacts" "$root/fuzz/corpus/$harness" "$(dirname "$log")"
+  echo "== fuzz $harness for $seconds s"
+  if ! "$(binary "$harness")" "${common[@]}" -max_total_time="$seconds" \
+    -max_len="$(max_len "$harness")" -dict="$root/fuzz/$harness.dict" \
+    -artifact_prefix="$artifacts/$harness-" -print_final_stats=1 \
+    "$work" $(inputs "$harness") >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "fuzz $harness FAILED (log: $log; input kept in $artifacts)" >&2
+    return 1
+  fi
+  grep -E '^Done [0-9]+ runs' "$log" | sed 's/^/   /'
+  if [ "$merge" = yes ]; then
+    "$(binary "$harness")" "${common[@]}" -merge=1 "$root/fuzz/corpus/$harness" "$work" \
+      >>"$log" 2>&1
+    rm -rf "$work"
+    echo "   corpus: $(find "$root/fuzz/corpus/$harness" -type f | wc -l) inputs"
+  fi
+}
+
+minimize() {
+  local harness="$1" kept="$build/minimized/$1"
+  rm -rf "$kept" && mkdir -p "$kept"
+  "$(binary "$harness")" "${common[@]}" -merge=1 "$kept" "$root/fuzz/corpus/$harness" \
+    >"$build/logs/minimize-$harness.log" 2>&1
+  rm -rf "$root/fuzz/corpus/$harness"
+  mv "$kept" "$root/fuzz/corpus/$harness"
+  echo "== minimize $harness: $(find "$root/fuzz/corpus/$harness" -type f | wc -l) inputs"
+}
+
+pick_harnesses() {
+  harnesses=("$@")
+  [ ${#harnesses[@]} -gt 0 ] || harnesses=("${all_harnesses[@]}")
+  for harness in "${harnesses[@]}"; do
+    case " ${all_harnesses[*]} " in
+      *" $harness "*) ;;
+      *) echo "unknown harness: $harness" >&2 && usage ;;
+    esac
+  done
+}
+
+[ $# -gt 0 ] || usage
+command="$1"
+shift
+case "$command" in
+  build)
+    build_harnesses
+    ;;
+  replay)
+    pick_harnesses "$@"
+    build_harnesses
+    for harness in "${harnesses[@]}"; do replay "$harness"; done
+    ;;
+  fuzz)
+    [ $# -gt 0 ] && [[ "$1" =~ ^[0-9]+$ ]] || usage
+    seconds="$1"
+    shift
+    merge=no
+    if [ "${1:-}" = --merge ]; then
+      merge=yes
+      shift
+    fi
+    pick_harnesses "$@"
+    build_harnesses
+    for harness in "${harnesses[@]}"; do fuzz "$harness" "$seconds" "$merge"; done
+    ;;
+  minimize)
+    pick_harnesses "$@"
+    build_harnesses
+    mkdir -p "$build/logs"
+    for harness in "${harnesses[@]}"; do minimize "$harness"; done
+    ;;
+  *)
+    usage
+    ;;
+esac

@@ -1,0 +1,59 @@
+#include "scratch_folder.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+char folder[] = "/tmp/beatstamps-fuzz-XXXXXX";
+
+void RemoveScratchFolder() {
+  ClearScratchFolder();
+  if (chdir("/") == 0) rmdir(folder);
+}
+
+}  // namespace
+
+const char kSongMapName[] = "song.map";
+const char kSongMapText[] =
+    "Song - test map\n"
+    "rate\t48000\n"
+    "div\t2\n"
+    "start\t2\n"
+    "stop\t5\n"
+    "tmap\t120\t4\t2\n"
+    "tmap\t90\t3\t2\r\n"
+    "tmap\t144.6\t7\t1\n";
+
+void EnterScratchFolder() {
+  if (mkdtemp(folder) == nullptr || chdir(folder) != 0) {
+    std::perror("beatstamps fuzz: scratch folder");
+    std::abort();
+  }
+  std::atexit(RemoveScratchFolder);
+}
+
+void ClearScratchFolder() {
+  DIR* directory = opendir(".");
+  if (directory == nullptr) std::abort();
+  while (const dirent* entry = readdir(directory)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    unlink(entry->d_name);
+  }
+  closedir(directory);
+}
+
+void PutFile(const char* name, const char* text) {
+  FILE* file = std::fopen(name, "w");
+  if (file == nullptr) std::abort();
+  std::fputs(text, file);
+  std::fclose(file);
+}
+
+bool NamesAnotherFolder(const uint8_t* data, size_t size) {
+  return size > 0 && std::memchr(data, '/', size) != nullptr;
+}

@@ -1,0 +1,28 @@
+// A private folder for the harnesses that let the program name files: every
+// report the program writes and every map it opens stays inside it.
+#ifndef BEATSTAMPS_FUZZ_SCRATCH_FOLDER_H_
+#define BEATSTAMPS_FUZZ_SCRATCH_FOLDER_H_
+
+#include <cstddef>
+#include <cstdint>
+
+// Makes a fresh folder under /tmp and changes into it, once per process; the
+// folder is removed when the process ends normally. Aborts if that fails.
+void EnterScratchFolder();
+
+// Removes every file in the scratch folder, so files cannot pile up from one
+// input to the next.
+void ClearScratchFolder();
+
+// Creates `name` in the scratch folder holding `text`.
+void PutFile(const char* name, const char* text);
+
+// True when the input could name a file outside the scratch folder.
+bool NamesAnotherFolder(const uint8_t* data, size_t size);
+
+// A small map file that inputs may name, so the program has a real map to
+// read: sections, settings and notes.
+extern const char kSongMapName[];
+extern const char kSongMapText[];
+
+#endif  // BEATSTAMPS_FUZZ_SCRATCH_FOLDER_H_

@@ -1,0 +1,43 @@
+// Typed input: the input is what a user types into the command loop of a
+// program started without arguments.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "front_end.h"
+#include "scratch_folder.h"
+
+namespace {
+
+FILE* output = nullptr;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  EnterScratchFolder();
+  output = std::fopen("/dev/null", "w");
+  if (output == nullptr) std::abort();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Every name typed stays inside the scratch folder.
+  if (NamesAnotherFolder(data, size)) return -1;
+  ClearScratchFolder();
+  PutFile(kSongMapName, kSongMapText);
+
+  // fmemopen refuses an empty buffer; an empty stream is made from one byte
+  // that is read past at once.
+  std::vector<char> typed(data, data + size);
+  FILE* input = typed.empty() ? fmemopen(const_cast<char*>(" "), 1, "r")
+                              : fmemopen(typed.data(), typed.size(), "r");
+  if (input == nullptr) std::abort();
+  Console console{input, output};
+  char name[] = "beatstamps1a";
+  char* arguments[] = {name, nullptr};
+  const int status = RunBeatstamps(1, arguments, console);
+  std::fclose(input);
+  if (status != 0 && status != 1) std::abort();
+  return 0;
+}
