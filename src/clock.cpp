@@ -52,8 +52,7 @@ double AdvanceClock(double clock, double step, StepCount count) {
     const auto position = static_cast<uint64_t>(std::ldexp(after, -ulpExponent));
     const auto incrementUnits = static_cast<uint64_t>(std::ldexp(increment, -ulpExponent));
     const uint64_t stepsInside = (topUnits - 1 - position) / incrementUnits;
-    const uint64_t jump =
-        count < stepsInside ? static_cast<uint64_t>(count) : stepsInside;
+    const uint64_t jump = count < stepsInside ? static_cast<uint64_t>(count) : stepsInside;
     clock = after + static_cast<double>(jump) * increment;  // exact multiple of the ulp
     count -= jump;
   }

@@ -66,9 +66,13 @@ Next PrintToScreen(Console& console, RunState& state) {
   return Next::kGoOn;
 }
 
-Next WriteToFile(Console& console, RunState& state) { return SaveCommand(console, state, 1); }
+Next WriteToFile(Console& console, RunState& state) {
+  return SaveCommand(console, state, 1);
+}
 
-Next AppendToFile(Console& console, RunState& state) { return SaveCommand(console, state, 0); }
+Next AppendToFile(Console& console, RunState& state) {
+  return SaveCommand(console, state, 0);
+}
 
 Next ShowHelp(Console& console, RunState& /*state*/) {
   PrintHelp(console.out);
@@ -82,10 +86,10 @@ struct Command {
 
 // "l" and "q" act in the loop itself.
 constexpr Command kCommands[] = {
-    {"r", ChangeSampleRate},   {"t", ChangeTempo},        {"b", ChangeBeatsPerMeasure},
-    {"m", LoadMapCommand},     {"i", ChangeStartMeasure}, {"o", ChangeStopMeasure},
-    {"d", ChangeDivisions},    {"p", PrintToScreen},      {"w", WriteToFile},
-    {"a", AppendToFile},       {"f", ChangeOutputFileName}, {"h", ShowHelp},
+    {"r", ChangeSampleRate}, {"t", ChangeTempo},          {"b", ChangeBeatsPerMeasure},
+    {"m", LoadMapCommand},   {"i", ChangeStartMeasure},   {"o", ChangeStopMeasure},
+    {"d", ChangeDivisions},  {"p", PrintToScreen},        {"w", WriteToFile},
+    {"a", AppendToFile},     {"f", ChangeOutputFileName}, {"h", ShowHelp},
 };
 
 Next CarryOut(const char* word, Console& console, RunState& state) {

@@ -8,7 +8,9 @@
 
 namespace {
 
-void RefuseLongName(Console& console) { std::fputs("File name too long!\n", console.out); }
+void RefuseLongName(Console& console) {
+  std::fputs("File name too long!\n", console.out);
+}
 
 InputStatus NoValue(const Console& console) {
   return std::feof(console.in) ? InputStatus::kEnded : InputStatus::kNotANumber;

@@ -6,7 +6,9 @@
 #include <cstdint>
 
 // Keeps the low 32 bits; conversion to a signed type is modular since C++20.
-inline int32_t WrapToInt32(int64_t value) { return static_cast<int32_t>(value); }
+inline int32_t WrapToInt32(int64_t value) {
+  return static_cast<int32_t>(value);
+}
 
 inline int32_t WrappingAdd(int32_t a, int32_t b) {
   return WrapToInt32(static_cast<int64_t>(a) + b);

@@ -217,8 +217,7 @@ void ReadMap(Console& console, RunState& state, bool nameGiven, MapReadStatus& s
   std::fprintf(console.out, "Read %i sections, %i measures, %i beats\n", state.map.sectionCount,
                state.map.totalMeasures, state.map.totalBeats);
   if (readout.capped) {
-    std::fprintf(console.out, "Warning: only the first %i sections were read\n",
-                 kMaxReadSections);
+    std::fprintf(console.out, "Warning: only the first %i sections were read\n", kMaxReadSections);
   }
   status = MapReadStatus::kRead;
 }

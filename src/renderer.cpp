@@ -190,8 +190,8 @@ void Display(TempoMap& map, uint32_t sampleRate, int32_t startMeasure, int32_t s
       Fail(failure, "Error: Beats per measure must be greater than zero! (section %i)\n", k + 1);
       return;
     }
-    const Section section{k + 1, tempo, map.beatsPerMeasure[k], map.measures[k],
-                          divisionsPerBeat, step};
+    const Section section{k + 1, tempo, map.beatsPerMeasure[k], map.measures[k], divisionsPerBeat,
+                          step};
     if (!walk.finished) WalkSection(section, sampleRate, range, walk, report);
   }
 }
