@@ -34,7 +34,8 @@ InputStatus ReadWord(Console& console, char* field, int capacity) {
     (void)std::fscanf(console.in, "%*[^ \t\n\v\f\r]");
     return InputStatus::kTooLong;
   }
-  if (next != EOF) std::ungetc(next, console.in);
+  // The character just read can always be pushed back.
+  if (next != EOF) (void)std::ungetc(next, console.in);
   std::memcpy(field, word, std::strlen(word) + 1);
   return InputStatus::kRead;
 }

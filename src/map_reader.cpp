@@ -172,14 +172,14 @@ bool ReadMapFile(const char* name, MapReadout& readout) {
   FILE* file = std::fopen(name, "r");
   if (file == nullptr) return false;
   const bool read = ParseMapText(file, readout);
-  std::fclose(file);
+  (void)std::fclose(file);  // read only: closing cannot lose data
   return read;
 }
 
 }  // namespace
 
 bool ParseMapText(FILE* file, MapReadout& readout) {
-  static_assert(sizeof(MapCursor) < 256 * 1024, "the cursor lives on the stack");
+  static_assert(sizeof(MapCursor) < size_t{256} * 1024, "the cursor lives on the stack");
   MapCursor cursor;
   cursor.file = file;
   cursor.position = 0;

@@ -101,12 +101,12 @@ void WriteStep(const Section& section, uint32_t sampleRate, int64_t beat, int64_
               static_cast<double>(section.tempo), section.beatsPerMeasure, section.measures);
   }
   if (beat == 0 && division == 0) {
-    AddToLine(line, "M %lli\t", static_cast<long long>(walk.measure + 1));
+    AddToLine(line, "M %lli\t", static_cast<long long>(walk.measure) + 1);
   } else {
     AddToLine(line, "\t");
   }
   if (division == 0) {
-    AddToLine(line, "B %lli\t", static_cast<long long>(beat + 1));
+    AddToLine(line, "B %lli\t", static_cast<long long>(beat) + 1);
   } else {
     AddToLine(line, "\t");
   }

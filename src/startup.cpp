@@ -11,7 +11,7 @@ int StatusAfterOutput(Console& console, int status) {
 
 int Run(int argumentCount, char** arguments, Console& console) {
   std::fputs("Beatstamps 1.0 by Qorvel\n", console.out);
-  static_assert(sizeof(RunState) < 512 * 1024, "the state lives on the stack");
+  static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
   RunState state;
   InitRunState(state);
   if (argumentCount >= 2) {
