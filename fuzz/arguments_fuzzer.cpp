@@ -1,6 +1,7 @@
 // Command-line arguments: the input, split at its newlines, is the argument
 // list of a program started with an empty standard input; two or more
 // arguments make it a batch run.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -46,17 +47,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (size == 0) given.clear();
   char name[] = "beatstamps1a";
-  std::vector<char*> arguments{name};
-  for (std::string& argument : given) arguments.push_back(argument.data());
-  arguments.push_back(nullptr);
+  std::vector<char*> arguments(given.size() + 2, nullptr);
+  arguments[0] = name;
+  std::transform(given.begin(), given.end(), arguments.begin() + 1,
+                 [](std::string& argument) { return argument.data(); });
 
   FILE* input = fmemopen(const_cast<char*>(" "), 1, "r");
   if (input == nullptr) std::abort();
-  std::fgetc(input);  // standard input is empty
+  if (std::fgetc(input) != ' ') std::abort();  // standard input is now empty
   Console console{input, output};
-  const int status =
-      RunBeatstamps(static_cast<int>(arguments.size() - 1), arguments.data(), console);
-  std::fclose(input);
+  const int status = RunBeatstamps(static_cast<int>(given.size() + 1), arguments.data(), console);
+  (void)std::fclose(input);
   if (status != 0 && status != 1) std::abort();
   return 0;
 }

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MapReadout readout{state.map,          state.sampleRate,  state.divisionsPerBeat,
                      state.startMeasure, state.stopMeasure, false};
   const bool read = ParseMapText(file, readout);
-  std::fclose(file);
+  (void)std::fclose(file);
   Check(read);
   Check(readout.map.sectionCount >= 0 && readout.map.sectionCount <= kMaxReadSections);
   // Sections are only ever dropped once the table is full.

@@ -34,7 +34,7 @@ void EnterScratchFolder() {
     std::perror("beatstamps fuzz: scratch folder");
     std::abort();
   }
-  std::atexit(RemoveScratchFolder);
+  if (std::atexit(RemoveScratchFolder) != 0) std::abort();
 }
 
 void ClearScratchFolder() {
@@ -50,8 +50,7 @@ void ClearScratchFolder() {
 void PutFile(const char* name, const char* text) {
   FILE* file = std::fopen(name, "w");
   if (file == nullptr) std::abort();
-  std::fputs(text, file);
-  std::fclose(file);
+  if (std::fputs(text, file) < 0 || std::fclose(file) != 0) std::abort();
 }
 
 bool NamesAnotherFolder(const uint8_t* data, size_t size) {

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char name[] = "beatstamps1a";
   char* arguments[] = {name, nullptr};
   const int status = RunBeatstamps(1, arguments, console);
-  std::fclose(input);
+  (void)std::fclose(input);
   if (status != 0 && status != 1) std::abort();
   return 0;
 }
