@@ -1,5 +1,6 @@
 // Map text: the input is a tempo map file's text. It is read into a fresh
-// state, and the report of the settings it chose is rendered.
+// state, and the report of the settings it chose is rendered; where the walk
+// is short enough, the report must match a plain step-by-step walk.
 //
 // Nothing here names a file, so map texts may hold any byte, '/' included.
 #include <cstdint>
@@ -10,12 +11,16 @@
 
 #include "front_end.h"
 #include "map_reader.h"
+#include "reference_walk.h"
 #include "renderer.h"
 #include "scratch_folder.h"
 
 namespace {
 
 RunState state;  // too large for the stack of every input
+
+// Longer walks are only checked for their memory use and time.
+constexpr unsigned __int128 kMostReferenceSteps = 200000;
 
 void Check(bool holds) {
   if (!holds) std::abort();
@@ -52,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   state.stopMeasure = readout.stopMeasure;
   ApplyAfterLoadRule(state);
 
+  const TempoMap before = state.map;
   RenderFailure failure;
   Display(state.map, state.sampleRate, state.startMeasure, state.stopMeasure,
           state.divisionsPerBeat, state.report, failure);
@@ -60,5 +66,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(report.text[report.length] == '\0');
   Check(std::strlen(report.text) == static_cast<size_t>(report.length));
   Check(std::memchr(failure.message, '\0', sizeof failure.message) != nullptr);
+
+  if (StepsToWalk(before, state.startMeasure, state.stopMeasure, state.divisionsPerBeat) >
+      kMostReferenceSteps) {
+    return 0;
+  }
+  const ReferenceReport expected = WalkEveryStep(before, state.sampleRate, state.startMeasure,
+                                                 state.stopMeasure, state.divisionsPerBeat);
+  if (expected.text != report.text || expected.truncated != report.truncated ||
+      expected.failure != failure.message) {
+    size_t at = 0;
+    while (at < expected.text.size() && expected.text[at] == report.text[at]) ++at;
+    std::fprintf(stderr, "report differs from the plain walk at byte %zu\n", at);
+    std::fprintf(stderr, "expected: %.200s\nrendered: %.200s\nfailure: %s / %s\n",
+                 expected.text.c_str() + at, report.text + at, expected.failure.c_str(),
+                 failure.message);
+    std::abort();
+  }
   return 0;
 }

@@ -1,0 +1,27 @@
+// The grid walk written as plainly as it can be: every step of every section
+// adds its length to the clock, one at a time. The map text harness holds the
+// renderer's report against it.
+#ifndef BEATSTAMPS_FUZZ_REFERENCE_WALK_H_
+#define BEATSTAMPS_FUZZ_REFERENCE_WALK_H_
+
+#include <cstdint>
+#include <string>
+
+#include "run_state.h"
+
+struct ReferenceReport {
+  std::string text;
+  bool truncated;
+  std::string failure;
+};
+
+// Steps the walk takes up to the end of the range or of the map, whichever
+// comes first (at most 2^93 or so).
+unsigned __int128 StepsToWalk(const TempoMap& map, int32_t startMeasure, int32_t stopMeasure,
+                              int32_t divisionsPerBeat);
+
+// The report for `map` (taken by value: slot 0 may change as in Display).
+ReferenceReport WalkEveryStep(TempoMap map, uint32_t sampleRate, int32_t startMeasure,
+                              int32_t stopMeasure, int32_t divisionsPerBeat);
+
+#endif  // BEATSTAMPS_FUZZ_REFERENCE_WALK_H_
