@@ -56,7 +56,9 @@ max_len() {
 
 replay() {
   local harness="$1" files
-  mapfile -t files < <(find $(inputs "$harness") -maxdepth 1 -type f ! -name '.*' | sort)
+  local dirs
+  mapfile -t dirs < <(inputs "$harness")
+  mapfile -t files < <(find "${dirs[@]}" -maxdepth 1 -type f ! -name '.*' | sort)
   echo "== replay $harness: ${#files[@]} inputs"
   mkdir -p "$artifacts"
   local log="$build/logs/replay-$harness.log"
@@ -73,13 +75,14 @@ replay() {
 
 fuzz() {
   local harness="$1" seconds="$2" merge="$3"
-  local work="$build/work/$harness" log="$build/logs/fuzz-$harness.log"
+  local work="$build/work/$harness" log="$build/logs/fuzz-$harness.log" dirs
+  mapfile -t dirs < <(inputs "$harness")
   mkdir -p "$work" "$artifacts" "$root/fuzz/corpus/$harness" "$(dirname "$log")"
   echo "== fuzz $harness for $seconds s"
   if ! "$(binary "$harness")" "${common[@]}" -max_total_time="$seconds" \
     -max_len="$(max_len "$harness")" -dict="$root/fuzz/$harness.dict" \
     -artifact_prefix="$artifacts/$harness-" -print_final_stats=1 \
-    "$work" $(inputs "$harness") >"$log" 2>&1; then
+    "$work" "${dirs[@]}" >"$log" 2>&1; then
     tail -n 60 "$log"
     echo "fuzz $harness FAILED (log: $log; input kept in $artifacts)" >&2
     return 1
