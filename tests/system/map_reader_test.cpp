@@ -81,7 +81,7 @@ TEST_F(MapFiles, CarriageReturnsEndValues) {
 }
 
 TEST_F(MapFiles, TheTextEndsAtAZeroByte) {
-  Write("song.map", std::string("tmap\t120\t4\t8\n\0tmap\t90\t3\t2\n", 27));
+  Write("song.map", std::string("tmap\t120\t4\t8\n\0tmap\t90\t3\t2\n", 26));
   EXPECT_EQ(Run({"song.map"}, "q").output.substr(Banner().size(), 38),
             "Read 1 sections, 8 measures, 32 beats\n");
   Write("song.map", std::string("tmap\t120\t4\t1\0", 13));
