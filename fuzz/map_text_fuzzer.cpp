@@ -71,10 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       kMostReferenceSteps) {
     return 0;
   }
-  const ReferenceReport expected = WalkEveryStep(before, state.sampleRate, state.startMeasure,
+  TempoMap walked = before;
+  const ReferenceReport expected = WalkEveryStep(walked, state.sampleRate, state.startMeasure,
                                                  state.stopMeasure, state.divisionsPerBeat);
   if (expected.text != report.text || expected.truncated != report.truncated ||
-      expected.failure != failure.message) {
+      expected.failure != failure.message || walked.measures[0] != state.map.measures[0]) {
     size_t at = 0;
     while (at < expected.text.size() && expected.text[at] == report.text[at]) ++at;
     std::fprintf(stderr, "report differs from the plain walk at byte %zu\n", at);

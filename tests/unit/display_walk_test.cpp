@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 
+#include "reference_walk.h"
 #include "renderer.h"
 
 namespace {
@@ -44,82 +45,11 @@ __attribute__((format(printf, 2, 3))) void Add(std::string& text, const char* fo
   text += buffer;
 }
 
-int64_t SamplePosition(uint32_t sampleRate, double clock) {
-  const double position = static_cast<double>(sampleRate) * clock;
-  if (position >= 0x1p63) return INT64_MAX;
-  return static_cast<int64_t>(position);
-}
-
-// The walk as plainly as it can be written: every step of every section,
-// each adding its length to the clock, each in-range step writing its line.
-// Once a line or separator does not fit the report limit, it and everything
-// after it are left out.
+// The plain walk's rendering of `input`.
 Rendering WalkEveryStep(Input input) {
-  TempoMap& map = input.map;
-  Rendering out{"", false, "", 0};
-  Add(out.text, "\nSample Rate\t%i\n", static_cast<int32_t>(input.sampleRate));
-  auto append = [&out](const std::string& unit) {
-    if (out.truncated) return;
-    if (out.text.size() + unit.size() > static_cast<size_t>(kReportLimit)) {
-      out.truncated = true;
-      return;
-    }
-    out.text += unit;
-  };
-  int32_t sections = map.sectionCount;
-  if (sections <= 0) {
-    map.measures[0] = static_cast<int32_t>(static_cast<int64_t>(input.stopMeasure) + 1);
-    sections = 1;
-  }
-  const int64_t start = input.startMeasure;
-  const int64_t stop = input.stopMeasure;
-  int64_t m = 0;
-  double clock = 0.0;
-  bool firstLine = true;
-  for (int32_t k = 0; k < sections && out.failure.empty(); ++k) {
-    if (!(map.tempo[k] > 0.0f)) {
-      Add(out.failure, "Error: Tempo must be greater than zero! (section %i)\n", k + 1);
-      break;
-    }
-    const double step = 60.0 / static_cast<double>(map.tempo[k]) / input.divisions;
-    if (map.measures[k] <= 0) continue;
-    if (map.beatsPerMeasure[k] <= 0) {
-      Add(out.failure, "Error: Beats per measure must be greater than zero! (section %i)\n", k + 1);
-      break;
-    }
-    for (int32_t j = 0; j < map.measures[k]; ++j) {
-      for (int32_t b = 0; b < map.beatsPerMeasure[k]; ++b) {
-        for (int32_t d = 0; d < input.divisions; ++d) {
-          if (start <= m && m <= stop && !out.truncated) {
-            std::string line;
-            if (firstLine || (j == 0 && b == 0 && d == 0)) {
-              Add(line, "\nSection %i\tTempo %.3f\tBeats/Meas %i\tMeasures %i\n\n", k + 1,
-                  static_cast<double>(map.tempo[k]), map.beatsPerMeasure[k], map.measures[k]);
-            }
-            if (b == 0 && d == 0) {
-              Add(line, "M %lli\t", static_cast<long long>(m + 1));
-            } else {
-              line += "\t";
-            }
-            if (d == 0) {
-              Add(line, "B %i\t", b + 1);
-            } else {
-              line += "\t";
-            }
-            Add(line, "%.3f sec\t%li smp\n", clock,
-                static_cast<long>(SamplePosition(input.sampleRate, clock)));
-            append(line);
-            firstLine = false;
-          }
-          clock += step;
-        }
-      }
-      ++m;
-      if (start <= m && m <= stop) append("\n");
-    }
-  }
-  out.slotZeroMeasures = map.measures[0];
-  return out;
+  const ReferenceReport walked = WalkEveryStep(input.map, input.sampleRate, input.startMeasure,
+                                               input.stopMeasure, input.divisions);
+  return {walked.text, walked.truncated, walked.failure, input.map.measures[0]};
 }
 
 Rendering Render(Input input) {

@@ -1,17 +1,15 @@
 #include "reference_walk.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 
 namespace {
 
-__attribute__((format(printf, 2, 3))) void Add(std::string& text, const char* format, ...) {
+// Formats one fragment onto `text`; fragments are far shorter than the buffer.
+template <typename... Values>
+void Add(std::string& text, const char* format, Values... values) {
   char buffer[512];
-  va_list arguments;
-  va_start(arguments, format);
-  (void)std::vsnprintf(buffer, sizeof buffer, format, arguments);
-  va_end(arguments);
+  (void)std::snprintf(buffer, sizeof buffer, format, values...);
   text += buffer;
 }
 
@@ -141,7 +139,7 @@ unsigned __int128 StepsToWalk(const TempoMap& map, int32_t /*startMeasure*/, int
   return steps;
 }
 
-ReferenceReport WalkEveryStep(TempoMap map, uint32_t sampleRate, int32_t startMeasure,
+ReferenceReport WalkEveryStep(TempoMap& map, uint32_t sampleRate, int32_t startMeasure,
                               int32_t stopMeasure, int32_t divisionsPerBeat) {
   Walk walk{{"", false, ""}, 0, 0.0, true};
   Add(walk.out.text, "\nSample Rate\t%i\n", static_cast<int32_t>(sampleRate));

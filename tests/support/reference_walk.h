@@ -1,8 +1,8 @@
 // The grid walk written as plainly as it can be: every step of every section
-// adds its length to the clock, one at a time. The map text harness holds the
-// renderer's report against it.
-#ifndef BEATSTAMPS_FUZZ_REFERENCE_WALK_H_
-#define BEATSTAMPS_FUZZ_REFERENCE_WALK_H_
+// adds its length to the clock, one at a time. The renderer's tests and the
+// map text harness hold its report against this one.
+#ifndef BEATSTAMPS_TESTS_REFERENCE_WALK_H_
+#define BEATSTAMPS_TESTS_REFERENCE_WALK_H_
 
 #include <cstdint>
 #include <string>
@@ -20,8 +20,8 @@ struct ReferenceReport {
 unsigned __int128 StepsToWalk(const TempoMap& map, int32_t startMeasure, int32_t stopMeasure,
                               int32_t divisionsPerBeat);
 
-// The report for `map` (taken by value: slot 0 may change as in Display).
-ReferenceReport WalkEveryStep(TempoMap map, uint32_t sampleRate, int32_t startMeasure,
+// The report for `map`; with no map sections, slot 0 is sized as Display sizes it.
+ReferenceReport WalkEveryStep(TempoMap& map, uint32_t sampleRate, int32_t startMeasure,
                               int32_t stopMeasure, int32_t divisionsPerBeat);
 
-#endif  // BEATSTAMPS_FUZZ_REFERENCE_WALK_H_
+#endif  // BEATSTAMPS_TESTS_REFERENCE_WALK_H_
