@@ -56,3 +56,16 @@ void PutFile(const char* name, const char* text) {
 bool NamesAnotherFolder(const uint8_t* data, size_t size) {
   return size > 0 && std::memchr(data, '/', size) != nullptr;
 }
+
+bool PrepareForInput(const uint8_t* data, size_t size) {
+  if (NamesAnotherFolder(data, size)) return false;
+  ClearScratchFolder();
+  PutFile(kSongMapName, kSongMapText);
+  return true;
+}
+
+FILE* DiscardedOutput() {
+  static FILE* const output = std::fopen("/dev/null", "w");
+  if (output == nullptr) std::abort();
+  return output;
+}

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // Makes a fresh folder under /tmp and changes into it, once per process; the
 // folder is removed when the process ends normally. Aborts if that fails.
@@ -19,6 +20,14 @@ void PutFile(const char* name, const char* text);
 
 // True when the input could name a file outside the scratch folder.
 bool NamesAnotherFolder(const uint8_t* data, size_t size);
+
+// Readies the scratch folder for one input of a harness that lets the program
+// name files: false when the input could name a file outside the folder;
+// otherwise the folder holds the song map alone.
+bool PrepareForInput(const uint8_t* data, size_t size);
+
+// Where the program's standard output goes while fuzzing, opened once.
+FILE* DiscardedOutput();
 
 // A small map file that inputs may name, so the program has a real map to
 // read: sections, settings and notes.

@@ -8,24 +8,14 @@
 #include "front_end.h"
 #include "scratch_folder.h"
 
-namespace {
-
-FILE* output = nullptr;
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   EnterScratchFolder();
-  output = std::fopen("/dev/null", "w");
-  if (output == nullptr) std::abort();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every name typed stays inside the scratch folder.
-  if (NamesAnotherFolder(data, size)) return -1;
-  ClearScratchFolder();
-  PutFile(kSongMapName, kSongMapText);
+  if (!PrepareForInput(data, size)) return -1;
 
   // fmemopen refuses an empty buffer; an empty stream is made from one byte
   // that is read past at once.
@@ -33,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FILE* input = typed.empty() ? fmemopen(const_cast<char*>(" "), 1, "r")
                               : fmemopen(typed.data(), typed.size(), "r");
   if (input == nullptr) std::abort();
-  Console console{input, output};
+  Console console{input, DiscardedOutput()};
   char name[] = "beatstamps1a";
   char* arguments[] = {name, nullptr};
   const int status = RunBeatstamps(1, arguments, console);
