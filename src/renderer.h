@@ -4,13 +4,8 @@
 
 #include <cstdint>
 
+#include "grid_walk.h"
 #include "run_state.h"
-
-// Why a rendering could not be finished: the one line the program ends with.
-// An empty message means the report is complete.
-struct RenderFailure {
-  char message[96];
-};
 
 // Builds the beat grid of measures `startMeasure` to `stopMeasure` (0-based,
 // inclusive) into `report`. With no map sections, slot 0 becomes a single
