@@ -2,24 +2,28 @@
 
 #include <cstdio>
 
+#include "output_file.h"
+
 namespace {
 
-// True only when every byte went out and the file closed cleanly: a full
-// disk often shows only when the buffered bytes are flushed at the close.
-bool WriteFile(const char* fileName, const char* mode, const ReportText& report) {
-  FILE* file = std::fopen(fileName, mode);
-  if (file == nullptr) return false;
+// True only when every byte reached the disk and is in place; otherwise the
+// file is left as it was.
+bool WriteFile(const char* fileName, OutputMode mode, const ReportText& report) {
+  OutputFile file{};
+  if (!OpenOutput(fileName, mode, file)) return false;
   const size_t length = static_cast<size_t>(report.length);
-  const size_t written = std::fwrite(report.text, 1, length, file);
-  const bool closed = std::fclose(file) == 0;
-  return written == length && closed;
+  if (std::fwrite(report.text, 1, length, file.stream) != length) {
+    AbandonOutput(file);
+    return false;
+  }
+  return CommitOutput(file);
 }
 
 }  // namespace
 
 void WriteData(Console& console, const ReportText& report, char* fileName, bool nameGiven,
                int overwrite, SaveStatus& status) {
-  const char* mode = overwrite == 1 ? "w" : "a";
+  const OutputMode mode = overwrite == 1 ? OutputMode::kReplace : OutputMode::kAppend;
   if (!nameGiven || fileName[0] == '\0') {
     const InputStatus asked = AskFileName(console, "Enter file to write data to\n", fileName);
     if (asked == InputStatus::kEnded) {
