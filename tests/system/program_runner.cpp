@@ -1,10 +1,14 @@
 #include "program_runner.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -21,9 +25,18 @@ int StatusOf(int waitStatus) {
   return -1;
 }
 
+// Past the limit a write fails with EFBIG, as on a full disk, instead of
+// killing the program.
+void ApplyFileSizeLimit(long bytes) {
+  if (bytes < 0) return;
+  const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+  setrlimit(RLIMIT_FSIZE, &limit);
+  signal(SIGXFSZ, SIG_IGN);
+}
+
 int Spawn(const std::vector<std::string>& arguments, const std::string& folder,
-          const std::string& inputPath, const std::string& outputPath,
-          const std::string& errorPath) {
+          const std::string& inputPath, const std::string& outputPath, const std::string& errorPath,
+          long fileSizeLimit) {
   std::vector<char*> argv;
   std::string program = BEATSTAMPS_PROGRAM;
   argv.push_back(program.data());
@@ -40,6 +53,7 @@ int Spawn(const std::vector<std::string>& arguments, const std::string& folder,
     dup2(out, 1);
     dup2(err, 2);
     alarm(kTimeLimitSeconds);
+    ApplyFileSizeLimit(fileSizeLimit);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -144,13 +158,26 @@ bool SystemTest::Exists(const std::string& name) const {
   return stat(Path(name).c_str(), &info) == 0;
 }
 
+std::vector<std::string> SystemTest::Listing() const {
+  std::vector<std::string> names;
+  DIR* folder = opendir(folder_.c_str());
+  if (folder == nullptr) return names;
+  while (const dirent* entry = readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(folder);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 ProgramRun SystemTest::Run(const std::vector<std::string>& arguments, const std::string& input) {
   const std::string inputPath = folder_ + ".in";
   const std::string outputPath = folder_ + ".out";
   const std::string errorPath = folder_ + ".err";
   WriteWholeFile(inputPath, input);
   ProgramRun run;
-  run.status = Spawn(arguments, folder_, inputPath, outputPath, errorPath);
+  run.status = Spawn(arguments, folder_, inputPath, outputPath, errorPath, fileSizeLimit_);
   run.output = ReadWholeFile(outputPath);
   run.errors = ReadWholeFile(errorPath);
   std::remove(inputPath.c_str());
@@ -165,7 +192,7 @@ int SystemTest::RunInto(const std::vector<std::string>& arguments, const std::st
   const std::string inputPath = folder_ + ".in";
   const std::string errorPath = folder_ + ".err";
   WriteWholeFile(inputPath, input);
-  const int status = Spawn(arguments, folder_, inputPath, outputPath, errorPath);
+  const int status = Spawn(arguments, folder_, inputPath, outputPath, errorPath, fileSizeLimit_);
   std::remove(inputPath.c_str());
   std::remove(errorPath.c_str());
   return status;

@@ -46,8 +46,14 @@ class SystemTest : public ::testing::Test {
   void Write(const std::string& name, const std::string& text) { WriteWholeFile(Path(name), text); }
   std::string Read(const std::string& name) const { return ReadWholeFile(Path(name)); }
   bool Exists(const std::string& name) const;
+  // The names in the folder, hidden ones too, sorted.
+  std::vector<std::string> Listing() const;
+  // Later runs may write files only up to `bytes` each, as on a nearly full
+  // disk; a negative value lifts the limit.
+  void LimitFileSize(long bytes) { fileSizeLimit_ = bytes; }
 
   std::string folder_;
+  long fileSizeLimit_ = -1;
 };
 
 #endif  // BEATSTAMPS_TESTS_PROGRAM_RUNNER_H_
