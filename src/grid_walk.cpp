@@ -29,13 +29,6 @@ struct Section {
   double step;  // seconds per division
 };
 
-__attribute__((format(printf, 2, 3))) void Fail(RenderFailure& failure, const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  vsnprintf(failure.message, sizeof failure.message, format, arguments);
-  va_end(arguments);
-}
-
 Range RangeOf(const GridSettings& settings) {
   return Range{settings.startMeasure, settings.stopMeasure};
 }
@@ -133,11 +126,12 @@ int64_t MeasuresInRange(const Range& range, int64_t sectionStart, int32_t measur
 // tempo above zero.
 bool CheckSection(const TempoMap& map, int32_t slot, RenderFailure& failure) {
   if (!(map.tempo[slot] > 0.0f)) {
-    Fail(failure, "Error: Tempo must be greater than zero! (section %i)\n", slot + 1);
+    SetFailure(failure, "Error: Tempo must be greater than zero! (section %i)\n", slot + 1);
     return false;
   }
   if (map.measures[slot] > 0 && map.beatsPerMeasure[slot] < 1) {
-    Fail(failure, "Error: Beats per measure must be greater than zero! (section %i)\n", slot + 1);
+    SetFailure(failure, "Error: Beats per measure must be greater than zero! (section %i)\n",
+               slot + 1);
     return false;
   }
   return true;
@@ -145,11 +139,18 @@ bool CheckSection(const TempoMap& map, int32_t slot, RenderFailure& failure) {
 
 }  // namespace
 
+void SetFailure(RenderFailure& failure, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  vsnprintf(failure.message, sizeof failure.message, format, arguments);
+  va_end(arguments);
+}
+
 bool PrepareGrid(TempoMap& map, const GridSettings& settings, int32_t& sectionCount,
                  RenderFailure& failure) {
   failure.message[0] = '\0';
   if (settings.divisionsPerBeat < 1) {
-    Fail(failure, "Error: Divisions per beat must be greater than zero!\n");
+    SetFailure(failure, "Error: Divisions per beat must be greater than zero!\n");
     return false;
   }
   sectionCount = std::min(map.sectionCount, kMaxSections);

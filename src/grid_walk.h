@@ -14,6 +14,10 @@ struct RenderFailure {
   char message[96];
 };
 
+// Sets the failure's line, printf-style.
+__attribute__((format(printf, 2, 3))) void SetFailure(RenderFailure& failure, const char* format,
+                                                      ...);
+
 // The run settings a walk uses; measures are 0-based and inclusive.
 struct GridSettings {
   uint32_t sampleRate;

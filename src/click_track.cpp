@@ -1,0 +1,180 @@
+#include "click_track.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kHeaderBytes = 44;
+constexpr uint32_t kBytesPerSample = 2;
+// The header counts the bytes after its first eight in 32 bits.
+constexpr uint64_t kMostDataBytes = 0xFFFFFFFFull - (kHeaderBytes - 8);
+// Its byte rate, sample rate times two, is 32 bits too.
+constexpr uint32_t kMostSampleRate = 0x7FFFFFFF;
+constexpr int kClicksPerSecond = 100;  // a click lasts 10 ms
+// Samples put out at once.
+constexpr int kBufferSamples = 4096;
+
+// A downbeat, a beat and a later division of a beat each sound different.
+struct ClickSound {
+  double frequency;  // Hz
+  double level;      // of full scale
+};
+constexpr ClickSound kDownbeatSound{1760.0, 0.9};
+constexpr ClickSound kBeatSound{1320.0, 0.6};
+constexpr ClickSound kDivisionSound{880.0, 0.35};
+
+struct LastPoint {
+  bool found;
+  int64_t samplePosition;
+};
+
+bool RememberPoint(void* context, const GridPoint& point) {
+  LastPoint& last = *static_cast<LastPoint*>(context);
+  last.found = true;
+  last.samplePosition = point.samplePosition;
+  return true;
+}
+
+void PutLittleEndian(ExportSink& sink, uint32_t value, int bytes) {
+  uint8_t data[4];
+  for (int k = 0; k < bytes; ++k) data[k] = static_cast<uint8_t>(value >> (8 * k));
+  PutBytes(sink, data, static_cast<size_t>(bytes));
+}
+
+void PutHeader(ExportSink& sink, uint32_t sampleRate, uint32_t dataBytes) {
+  PutBytes(sink, "RIFF", 4);
+  PutLittleEndian(sink, kHeaderBytes - 8 + dataBytes, 4);
+  PutBytes(sink, "WAVEfmt ", 8);
+  PutLittleEndian(sink, 16, 4);  // the size of the format fields below
+  PutLittleEndian(sink, 1, 2);   // integer PCM
+  PutLittleEndian(sink, 1, 2);   // mono
+  PutLittleEndian(sink, sampleRate, 4);
+  PutLittleEndian(sink, sampleRate * kBytesPerSample, 4);
+  PutLittleEndian(sink, kBytesPerSample, 2);
+  PutLittleEndian(sink, 8 * kBytesPerSample, 2);
+  PutBytes(sink, "data", 4);
+  PutLittleEndian(sink, dataBytes, 4);
+}
+
+// The samples on their way out, and where the track has got to.
+struct ClickWriting {
+  ExportSink* sink;
+  uint32_t sampleRate;
+  int64_t clickLength;
+  uint64_t written;  // samples put out, buffered ones included
+  bool pending;      // a click waits for the next point, which may cut it short
+  GridPoint pendingPoint;
+  uint8_t buffer[kBufferSamples * kBytesPerSample];
+  int buffered;  // samples in the buffer
+};
+
+void FlushSamples(ClickWriting& writing) {
+  PutBytes(*writing.sink, writing.buffer, static_cast<size_t>(writing.buffered) * kBytesPerSample);
+  writing.buffered = 0;
+}
+
+void PutSample(ClickWriting& writing, int16_t sample) {
+  if (writing.buffered == kBufferSamples) FlushSamples(writing);
+  const auto bits = static_cast<uint16_t>(sample);
+  writing.buffer[2 * writing.buffered] = static_cast<uint8_t>(bits);
+  writing.buffer[2 * writing.buffered + 1] = static_cast<uint8_t>(bits >> 8);
+  ++writing.buffered;
+  ++writing.written;
+}
+
+void PutSilenceUntil(ClickWriting& writing, uint64_t position) {
+  while (writing.written < position && !writing.sink->failed) {
+    if (writing.buffered == kBufferSamples) FlushSamples(writing);
+    const uint64_t room = static_cast<uint64_t>(kBufferSamples - writing.buffered);
+    const uint64_t count = std::min(room, position - writing.written);
+    std::memset(writing.buffer + writing.buffered * kBytesPerSample, 0, count * kBytesPerSample);
+    writing.buffered += static_cast<int>(count);
+    writing.written += count;
+  }
+}
+
+ClickSound SoundOf(const GridPoint& point) {
+  if (point.division != 0) return kDivisionSound;
+  return point.beat == 0 ? kDownbeatSound : kBeatSound;
+}
+
+int16_t ToSample(double value) {
+  return static_cast<int16_t>(std::lround(std::fmax(-32767.0, std::fmin(32767.0, value))));
+}
+
+// A cosine that decays to a hundredth over a whole click, from the
+// recurrence of a damped oscillator: its first sample is its full level.
+void PutClick(ClickWriting& writing, const GridPoint& point, int64_t length) {
+  const ClickSound sound = SoundOf(point);
+  const double decay = std::pow(0.01, 1.0 / static_cast<double>(writing.clickLength));
+  const double cosine = std::cos(2.0 * M_PI * sound.frequency / writing.sampleRate);
+  double current = sound.level * 32767.0;
+  double next = current * decay * cosine;
+  for (int64_t k = 0; k < length && !writing.sink->failed; ++k) {
+    PutSample(writing, ToSample(current));
+    const double following = 2.0 * decay * cosine * next - decay * decay * current;
+    current = next;
+    next = following;
+  }
+}
+
+// The waiting click sounds until `end` at the most.
+void SoundPendingClick(ClickWriting& writing, uint64_t end) {
+  if (!writing.pending) return;
+  const auto start = static_cast<uint64_t>(writing.pendingPoint.samplePosition);
+  PutSilenceUntil(writing, start);
+  const uint64_t room = end - start;
+  const int64_t length = room < static_cast<uint64_t>(writing.clickLength)
+                             ? static_cast<int64_t>(room)
+                             : writing.clickLength;
+  PutClick(writing, writing.pendingPoint, length);
+  writing.pending = false;
+}
+
+bool WriteClick(void* context, const GridPoint& point) {
+  ClickWriting& writing = *static_cast<ClickWriting*>(context);
+  SoundPendingClick(writing, static_cast<uint64_t>(point.samplePosition));
+  writing.pending = true;
+  writing.pendingPoint = point;
+  return !writing.sink->failed;
+}
+
+}  // namespace
+
+bool PlanClickTrack(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
+                    ClickPlan& plan, RenderFailure& failure) {
+  if (settings.sampleRate == 0 || settings.sampleRate > kMostSampleRate) {
+    SetFailure(failure, "Error: A WAV file cannot hold a sample rate of %u!\n",
+               settings.sampleRate);
+    return false;
+  }
+  plan.clickLength = std::max<int64_t>(1, settings.sampleRate / kClicksPerSecond);
+  LastPoint last{false, 0};
+  RenderFailure unused;  // the map was checked before the plan was made
+  WalkGrid(map, sectionCount, settings, GridVisitor{&last, RememberPoint, nullptr}, unused);
+  const uint64_t mostSamples = kMostDataBytes / kBytesPerSample;
+  if (last.found && static_cast<uint64_t>(last.samplePosition) >
+                        mostSamples - static_cast<uint64_t>(plan.clickLength)) {
+    SetFailure(failure, "Error: The click track would pass the 4 GiB a WAV file holds!\n");
+    return false;
+  }
+  plan.sampleCount = last.found ? static_cast<uint64_t>(last.samplePosition + plan.clickLength) : 0;
+  return true;
+}
+
+void WriteClickTrack(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
+                     const ClickPlan& plan, ExportSink& sink) {
+  PutHeader(sink, settings.sampleRate, static_cast<uint32_t>(plan.sampleCount * kBytesPerSample));
+  static_assert(sizeof(ClickWriting) < size_t{64} * 1024, "the writing lives on the stack");
+  ClickWriting writing{};
+  writing.sink = &sink;
+  writing.sampleRate = settings.sampleRate;
+  writing.clickLength = plan.clickLength;
+  RenderFailure unused;  // the map was checked before the plan was made
+  WalkGrid(map, sectionCount, settings, GridVisitor{&writing, WriteClick, nullptr}, unused);
+  SoundPendingClick(writing, plan.sampleCount);
+  PutSilenceUntil(writing, plan.sampleCount);
+  FlushSamples(writing);
+}
