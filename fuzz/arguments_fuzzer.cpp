@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FILE* input = fmemopen(const_cast<char*>(" "), 1, "r");
   if (input == nullptr) std::abort();
   if (std::fgetc(input) != ' ') std::abort();  // standard input is now empty
-  Console console{input, DiscardedOutput()};
+  Console console{input, DiscardedOutput(), DiscardedOutput()};
   const int status = RunBeatstamps(static_cast<int>(given.size() + 1), arguments.data(), console);
   (void)std::fclose(input);
   if (status != 0 && status != 1) std::abort();

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FILE* input = typed.empty() ? fmemopen(const_cast<char*>(" "), 1, "r")
                               : fmemopen(typed.data(), typed.size(), "r");
   if (input == nullptr) std::abort();
-  Console console{input, DiscardedOutput()};
+  Console console{input, DiscardedOutput(), DiscardedOutput()};
   char name[] = "beatstamps1a";
   char* arguments[] = {name, nullptr};
   const int status = RunBeatstamps(1, arguments, console);

@@ -5,6 +5,6 @@
 #include "front_end.h"
 
 int main(int argc, char** argv) {
-  Console console{stdin, stdout};
+  Console console{stdin, stdout, stderr};
   return RunBeatstamps(argc, argv, console);
 }

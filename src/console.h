@@ -8,6 +8,7 @@
 struct Console {
   FILE* in;
   FILE* out;
+  FILE* errors;  // the program's own lines while `out` carries an export's data
 };
 
 enum class InputStatus {

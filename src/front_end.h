@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "console.h"
+#include "options.h"
 #include "run_state.h"
 
 // Runs the program on its command-line arguments (`arguments`[0] is the
@@ -40,6 +41,14 @@ bool LoadMapArgument(Console& console, RunState& state, const char* name);
 Next LoadMapCommand(Console& console, RunState& state);
 
 Next SaveCommand(Console& console, RunState& state, int overwrite);
+// Arguments 3 to 6 of a batch run: rate, start, stop and (only when exactly
+// six are given) divisions.
+void ApplyBatchArguments(RunState& state, int argumentCount, char** arguments);
 int RunBatch(Console& console, RunState& state, int argumentCount, char** arguments);
+
+// A batch run that writes the grid of argument 1 to argument 2 in `format`,
+// replacing it; "-" sends the data to standard output and the program's own
+// lines to standard error.
+int RunExport(Console& console, ExportFormat format, int argumentCount, char** arguments);
 
 #endif  // BEATSTAMPS_FRONT_END_H_

@@ -12,13 +12,6 @@ int32_t ArgumentNumber(const char* argument) {
   return ClampToInt32(std::strtol(argument, nullptr, 10));
 }
 
-void ApplyBatchArguments(RunState& state, int argumentCount, char** arguments) {
-  if (argumentCount >= 4) state.sampleRate = static_cast<uint32_t>(ArgumentNumber(arguments[3]));
-  if (argumentCount >= 5) state.startMeasure = WrappingSubtract(ArgumentNumber(arguments[4]), 1);
-  if (argumentCount >= 6) state.stopMeasure = WrappingSubtract(ArgumentNumber(arguments[5]), 1);
-  if (argumentCount == 7) state.divisionsPerBeat = ArgumentNumber(arguments[6]);
-}
-
 // Saves the rendered report; false when nothing, or not all, was saved.
 bool Save(Console& console, RunState& state, bool nameGiven, int overwrite, Next& next) {
   SaveStatus status = SaveStatus::kFailed;
@@ -31,6 +24,13 @@ bool Save(Console& console, RunState& state, bool nameGiven, int overwrite, Next
 }
 
 }  // namespace
+
+void ApplyBatchArguments(RunState& state, int argumentCount, char** arguments) {
+  if (argumentCount >= 4) state.sampleRate = static_cast<uint32_t>(ArgumentNumber(arguments[3]));
+  if (argumentCount >= 5) state.startMeasure = WrappingSubtract(ArgumentNumber(arguments[4]), 1);
+  if (argumentCount >= 6) state.stopMeasure = WrappingSubtract(ArgumentNumber(arguments[5]), 1);
+  if (argumentCount == 7) state.divisionsPerBeat = ArgumentNumber(arguments[6]);
+}
 
 bool RenderReport(Console& console, RunState& state) {
   RenderFailure failure;

@@ -9,8 +9,12 @@ int StatusAfterOutput(Console& console, int status) {
   return status;
 }
 
+void PrintBanner(FILE* out) {
+  std::fputs("Beatstamps 1.0 by Qorvel\n", out);
+}
+
 int Run(int argumentCount, char** arguments, Console& console) {
-  std::fputs("Beatstamps 1.0 by Qorvel\n", console.out);
+  PrintBanner(console.out);
   static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
   RunState state;
   InitRunState(state);
@@ -24,8 +28,37 @@ int Run(int argumentCount, char** arguments, Console& console) {
   return RunCommandLoop(console, state);
 }
 
+// After the options, the arguments are read as a whole command line of their
+// own: `positional`[0] stands where the program's name stood.
+int RunWithOptions(const CommandLine& line, int argumentCount, char** arguments, Console& console) {
+  if (line.help) {
+    PrintUsage(console.out);
+    return 0;
+  }
+  if (line.version) {
+    PrintBanner(console.out);
+    return 0;
+  }
+  const int positionalCount = argumentCount - line.firstPositional + 1;
+  char** positional = arguments + line.firstPositional - 1;
+  if (line.formatGiven && positionalCount < 3) {
+    std::fputs("Error: --format needs a tempo map and an output file! (see beatstamps1a --help)\n",
+               console.out);
+    return 1;
+  }
+  if (line.formatGiven && line.format != ExportFormat::kGrid) {
+    return RunExport(console, line.format, positionalCount, positional);
+  }
+  return Run(positionalCount, positional, console);
+}
+
 }  // namespace
 
 int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
-  return StatusAfterOutput(console, Run(argumentCount, arguments, console));
+  CommandLine line;
+  if (!ReadOptions(argumentCount, arguments, line)) {
+    std::fputs(line.error, console.out);
+    return StatusAfterOutput(console, 1);
+  }
+  return StatusAfterOutput(console, RunWithOptions(line, argumentCount, arguments, console));
 }
