@@ -70,8 +70,8 @@ void RemoveQuietly(const char* path) {
 }
 
 // Replacing in place: a device, a pipe, a file with other hard links (a new
-// file would part it from them), a file in a folder that takes no new files,
-// or a dangling link (there is nothing to damage).
+// file would part it from them), a file in a folder that takes no new files
+// or keeps it from being replaced, or a dangling link (nothing to damage).
 
 bool OpenInPlace(const char* name, OutputFile& file) {
   file.stream = std::fopen(name, "w");
@@ -80,16 +80,41 @@ bool OpenInPlace(const char* name, OutputFile& file) {
 
 // Replacing through a temporary file beside the target.
 
+// The folder part of `path` with its slash ("music/"), or "./".
+void FolderOf(const char* path, char* folder) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) {
+    std::memcpy(folder, "./", 3);
+    return;
+  }
+  const size_t length = static_cast<size_t>(slash - path) + 1;
+  std::memcpy(folder, path, length);
+  folder[length] = '\0';
+}
+
 // "<target's folder>/.beatstamps-XXXXXX": short, so that a long file name
 // still leaves room for it.
 bool TemporaryPattern(const char* target, char* pattern) {
-  const char* slash = std::strrchr(target, '/');
-  const int folderLength = slash == nullptr ? 0 : static_cast<int>(slash - target) + 1;
-  const int length =
-      std::snprintf(pattern, PATH_MAX, "%.*s.beatstamps-XXXXXX", folderLength, target);
-  if (length >= 0 && length < PATH_MAX) return true;
-  errno = ENAMETOOLONG;
-  return false;
+  constexpr char kName[] = ".beatstamps-XXXXXX";
+  FolderOf(target, pattern);
+  const size_t length = std::strlen(pattern);
+  if (length + sizeof kName > PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  std::memcpy(pattern + length, kName, sizeof kName);
+  return true;
+}
+
+// In a sticky folder such as /tmp only the owner of a file or of the folder
+// may rename another file onto it.
+bool StickyFolderKeepsItFromUs(const char* target, const struct stat& file) {
+  const uid_t user = geteuid();
+  if (user == 0 || file.st_uid == user) return false;
+  char folderName[PATH_MAX];
+  FolderOf(target, folderName);
+  struct stat folder {};
+  return stat(folderName, &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 && folder.st_uid != user;
 }
 
 mode_t NewFilePermissions() {
@@ -143,6 +168,7 @@ bool OpenReplace(const char* name, OutputFile& file) {
   if (faccessat(AT_FDCWD, name, W_OK, AT_EACCESS) != 0) return false;
   // A link stays a link: the file it points to is replaced.
   if (realpath(name, file.target) == nullptr) return false;
+  if (StickyFolderKeepsItFromUs(file.target, info)) return OpenInPlace(name, file);
   return OpenTemporary(file, &info) || (FolderRefusesNewFiles(errno) && OpenInPlace(name, file));
 }
 

@@ -16,7 +16,7 @@ struct OutputFile {
   OutputMode mode;
   // Replace: the bytes go into `temporary`, renamed onto `target` at the
   // commit. Otherwise they go straight into the file: a device, a pipe, a
-  // file with other hard links or in a folder that takes no new files.
+  // file with other hard links, or one its folder does not let us replace.
   bool viaTemporary;
   bool createdNew;           // append: the file did not exist; a failed save removes it
   int appendHandle;          // append: a second handle on the file, to cut it back with
