@@ -33,16 +33,15 @@ TEST_F(SafeSave, AFullDiskLeavesTheGridFileAsItWas) {
   LimitFileSize(kRoom);
   // 20 measures wait in the stream's buffer and fail at the flush; 200 fail
   // while they are written.
-  for (const std::string stop : {"20", "200"}) {
-    for (const std::string command : {"w", "a"}) {
-      const ProgramRun run = Run({}, "l o " + stop + " " + command + " grid.txt q");
-      EXPECT_EQ(run.output, Banner() + CommandList() + "Enter stop measure\n" +
-                                "Enter file to write data to\n" +
-                                "Error: Cannot write to grid.txt!\n");
-      EXPECT_EQ(run.status, 0);
-      EXPECT_EQ(Read("grid.txt"), OldGrid()) << command << " after o " << stop;
-      EXPECT_EQ(Listing(), Names{"grid.txt"}) << "no temporary file left";
-    }
+  for (const char* input : {"l o 20 w grid.txt q", "l o 20 a grid.txt q", "l o 200 w grid.txt q",
+                            "l o 200 a grid.txt q"}) {
+    const ProgramRun run = Run({}, input);
+    EXPECT_EQ(run.output, Banner() + CommandList() + "Enter stop measure\n" +
+                              "Enter file to write data to\n" +
+                              "Error: Cannot write to grid.txt!\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(Read("grid.txt"), OldGrid()) << input;
+    EXPECT_EQ(Listing(), Names{"grid.txt"}) << "no temporary file left";
   }
 }
 
