@@ -7,14 +7,14 @@
 namespace {
 
 constexpr uint32_t kHeaderBytes = 44;
-constexpr uint32_t kBytesPerSample = 2;
+constexpr size_t kBytesPerSample = 2;
 // The header counts the bytes after its first eight in 32 bits.
 constexpr uint64_t kMostDataBytes = 0xFFFFFFFFull - (kHeaderBytes - 8);
 // Its byte rate, sample rate times two, is 32 bits too.
 constexpr uint32_t kMostSampleRate = 0x7FFFFFFF;
 constexpr int kClicksPerSecond = 100;  // a click lasts 10 ms
 // Samples put out at once.
-constexpr int kBufferSamples = 4096;
+constexpr size_t kBufferSamples = 4096;
 
 // A downbeat, a beat and a later division of a beat each sound different.
 struct ClickSound {
@@ -37,7 +37,7 @@ bool RememberPoint(void* context, const GridPoint& point) {
   return true;
 }
 
-void PutLittleEndian(ExportSink& sink, uint32_t value, int bytes) {
+void PutLittleEndian(ExportSink& sink, uint64_t value, int bytes) {
   uint8_t data[4];
   for (int k = 0; k < bytes; ++k) data[k] = static_cast<uint8_t>(value >> (8 * k));
   PutBytes(sink, data, static_cast<size_t>(bytes));
@@ -67,19 +67,20 @@ struct ClickWriting {
   bool pending;      // a click waits for the next point, which may cut it short
   GridPoint pendingPoint;
   uint8_t buffer[kBufferSamples * kBytesPerSample];
-  int buffered;  // samples in the buffer
+  size_t buffered;  // samples in the buffer
 };
 
 void FlushSamples(ClickWriting& writing) {
-  PutBytes(*writing.sink, writing.buffer, static_cast<size_t>(writing.buffered) * kBytesPerSample);
+  PutBytes(*writing.sink, writing.buffer, writing.buffered * kBytesPerSample);
   writing.buffered = 0;
 }
 
 void PutSample(ClickWriting& writing, int16_t sample) {
   if (writing.buffered == kBufferSamples) FlushSamples(writing);
   const auto bits = static_cast<uint16_t>(sample);
-  writing.buffer[2 * writing.buffered] = static_cast<uint8_t>(bits);
-  writing.buffer[2 * writing.buffered + 1] = static_cast<uint8_t>(bits >> 8);
+  uint8_t* at = writing.buffer + writing.buffered * kBytesPerSample;
+  at[0] = static_cast<uint8_t>(bits);  // little-endian
+  at[1] = static_cast<uint8_t>(bits >> 8);
   ++writing.buffered;
   ++writing.written;
 }
@@ -87,10 +88,10 @@ void PutSample(ClickWriting& writing, int16_t sample) {
 void PutSilenceUntil(ClickWriting& writing, uint64_t position) {
   while (writing.written < position && !writing.sink->failed) {
     if (writing.buffered == kBufferSamples) FlushSamples(writing);
-    const uint64_t room = static_cast<uint64_t>(kBufferSamples - writing.buffered);
-    const uint64_t count = std::min(room, position - writing.written);
+    const size_t count = static_cast<size_t>(
+        std::min<uint64_t>(kBufferSamples - writing.buffered, position - writing.written));
     std::memset(writing.buffer + writing.buffered * kBytesPerSample, 0, count * kBytesPerSample);
-    writing.buffered += static_cast<int>(count);
+    writing.buffered += count;
     writing.written += count;
   }
 }
