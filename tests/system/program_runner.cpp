@@ -172,13 +172,6 @@ std::vector<std::string> SystemTest::Listing() const {
 }
 
 ProgramRun SystemTest::Run(const std::vector<std::string>& arguments, const std::string& input) {
-  ProgramRun run = RunCapturingErrors(arguments, input);
-  EXPECT_EQ(run.errors, "") << "nothing may go to standard error";
-  return run;
-}
-
-ProgramRun SystemTest::RunCapturingErrors(const std::vector<std::string>& arguments,
-                                          const std::string& input) {
   const std::string inputPath = folder_ + ".in";
   const std::string outputPath = folder_ + ".out";
   const std::string errorPath = folder_ + ".err";
@@ -190,6 +183,7 @@ ProgramRun SystemTest::RunCapturingErrors(const std::vector<std::string>& argume
   std::remove(inputPath.c_str());
   std::remove(outputPath.c_str());
   std::remove(errorPath.c_str());
+  EXPECT_EQ(run.errors, "") << "nothing may go to standard error";
   return run;
 }
 
