@@ -64,6 +64,13 @@ int Spawn(const std::vector<std::string>& arguments, const std::string& folder,
 
 }  // namespace
 
+void ExpectRefused(const ProgramRun& run, const std::string& before) {
+  const std::string head = Banner() + before + "Error: ";
+  EXPECT_EQ(run.output.compare(0, head.size(), head), 0) << run.output;
+  EXPECT_EQ(run.output.find('\n', head.size()), run.output.size() - 1) << run.output;
+  EXPECT_EQ(run.status, 1);
+}
+
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream text;
@@ -172,6 +179,13 @@ std::vector<std::string> SystemTest::Listing() const {
 }
 
 ProgramRun SystemTest::Run(const std::vector<std::string>& arguments, const std::string& input) {
+  ProgramRun run = RunCapturingErrors(arguments, input);
+  EXPECT_EQ(run.errors, "") << "nothing may go to standard error";
+  return run;
+}
+
+ProgramRun SystemTest::RunCapturingErrors(const std::vector<std::string>& arguments,
+                                          const std::string& input) {
   const std::string inputPath = folder_ + ".in";
   const std::string outputPath = folder_ + ".out";
   const std::string errorPath = folder_ + ".err";
@@ -183,7 +197,6 @@ ProgramRun SystemTest::Run(const std::vector<std::string>& arguments, const std:
   std::remove(inputPath.c_str());
   std::remove(outputPath.c_str());
   std::remove(errorPath.c_str());
-  EXPECT_EQ(run.errors, "") << "nothing may go to standard error";
   return run;
 }
 

@@ -9,9 +9,12 @@
 
 struct ProgramRun {
   std::string output;  // standard output
-  std::string errors;  // standard error: the program never writes there
+  std::string errors;  // standard error: only exports to standard output write there
   int status;          // exit status, or 128 + signal number
 };
+
+// A refused run: status 1, and after the banner and `before` one "Error: " line.
+void ExpectRefused(const ProgramRun& run, const std::string& before);
 
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& text);
@@ -38,7 +41,12 @@ class SystemTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // Expects nothing on standard error.
   ProgramRun Run(const std::vector<std::string>& arguments, const std::string& input = "");
+  // Standard error may hold anything: its messages when the data goes to
+  // standard output.
+  ProgramRun RunCapturingErrors(const std::vector<std::string>& arguments,
+                                const std::string& input = "");
   // Runs with standard output going to `outputPath` instead of a capture.
   int RunInto(const std::vector<std::string>& arguments, const std::string& input,
               const std::string& outputPath);
