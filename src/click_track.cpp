@@ -37,6 +37,31 @@ bool RememberPoint(void* context, const GridPoint& point) {
   return true;
 }
 
+// The range's last measure that the map holds; -1 when it holds none.
+int64_t LastMeasureInRange(const TempoMap& map, int32_t sectionCount,
+                           const GridSettings& settings) {
+  int64_t measures = 0;
+  for (int32_t k = 0; k < sectionCount; ++k) {
+    if (map.measures[k] > 0) measures += map.measures[k];
+  }
+  const int64_t last = std::min<int64_t>(settings.stopMeasure, measures - 1);
+  return last >= settings.startMeasure ? last : -1;
+}
+
+// Walks the last measure of the range alone: the clock jumps over everything
+// before it exactly as a walk of the whole range would add it up.
+LastPoint FindLastPoint(const TempoMap& map, int32_t sectionCount, const GridSettings& settings) {
+  LastPoint last{false, 0};
+  const int64_t measure = LastMeasureInRange(map, sectionCount, settings);
+  if (measure < 0) return last;
+  GridSettings lastMeasure = settings;
+  lastMeasure.startMeasure = static_cast<int32_t>(measure);
+  lastMeasure.stopMeasure = static_cast<int32_t>(measure);
+  RenderFailure unused;  // the map was checked before the plan was made
+  WalkGrid(map, sectionCount, lastMeasure, GridVisitor{&last, RememberPoint, nullptr}, unused);
+  return last;
+}
+
 void PutLittleEndian(ExportSink& sink, uint64_t value, int bytes) {
   uint8_t data[4];
   for (int k = 0; k < bytes; ++k) data[k] = static_cast<uint8_t>(value >> (8 * k));
@@ -152,9 +177,7 @@ bool PlanClickTrack(const TempoMap& map, int32_t sectionCount, const GridSetting
     return false;
   }
   plan.clickLength = std::max<int64_t>(1, settings.sampleRate / kClicksPerSecond);
-  LastPoint last{false, 0};
-  RenderFailure unused;  // the map was checked before the plan was made
-  WalkGrid(map, sectionCount, settings, GridVisitor{&last, RememberPoint, nullptr}, unused);
+  const LastPoint last = FindLastPoint(map, sectionCount, settings);
   const uint64_t mostSamples = kMostDataBytes / kBytesPerSample;
   if (last.found && static_cast<uint64_t>(last.samplePosition) >
                         mostSamples - static_cast<uint64_t>(plan.clickLength)) {

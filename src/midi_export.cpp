@@ -154,14 +154,12 @@ struct ClickWriting {
   const MidiPlan* plan;
   ExportSink* sink;
   Ticks lastEvent;
-  bool gapTooLong;  // a click lies more than a delta time after the last event
 };
 
-Ticks TickOf(const ClickWriting& writing, const GridPoint& point) {
-  const MidiPlan& plan = *writing.plan;
+Ticks TickOf(const TempoMap& map, const MidiPlan& plan, const GridPoint& point) {
   const int32_t slot = point.section;
   const Ticks beats = static_cast<Ticks>(point.measure - plan.sectionStartMeasure[slot]) *
-                          static_cast<uint64_t>(writing.map->beatsPerMeasure[slot]) +
+                          static_cast<uint64_t>(map.beatsPerMeasure[slot]) +
                       static_cast<uint64_t>(point.beat);
   return plan.sectionStartTick[slot] + beats * static_cast<uint64_t>(plan.ticksPerQuarter) +
          static_cast<Ticks>(point.division) * static_cast<uint64_t>(plan.ticksPerStep);
@@ -174,14 +172,14 @@ Click ClickOf(const GridPoint& point) {
 
 // Each click sounds for half a division (at least a tick), so it ends before
 // the next begins.
+uint64_t ClickLength(const MidiPlan& plan) {
+  return plan.ticksPerStep > 1 ? static_cast<uint64_t>(plan.ticksPerStep / 2) : 1;
+}
+
 bool WriteClick(void* context, const GridPoint& point) {
   ClickWriting& writing = *static_cast<ClickWriting*>(context);
-  const Ticks tick = TickOf(writing, point);
-  if (tick - writing.lastEvent > kLongestDelta) {
-    writing.gapTooLong = true;
-    return false;
-  }
-  const uint64_t length = writing.plan->ticksPerStep > 1 ? writing.plan->ticksPerStep / 2 : 1;
+  const Ticks tick = TickOf(*writing.map, *writing.plan, point);
+  const uint64_t length = ClickLength(*writing.plan);
   const Click click = ClickOf(point);
   ExportSink& sink = *writing.sink;
   PutDelta(sink, static_cast<uint64_t>(tick - writing.lastEvent));
@@ -194,15 +192,60 @@ bool WriteClick(void* context, const GridPoint& point) {
   return !sink.failed;
 }
 
-// False when a click lies too far from the event before it.
-bool WriteClickTrack(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
+void WriteClickTrack(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
                      const MidiPlan& plan, ExportSink& sink) {
   PutTrackName(sink, "Click", 5);
-  ClickWriting writing{&map, &plan, &sink, 0, false};
+  ClickWriting writing{&map, &plan, &sink, 0};
   RenderFailure unused;  // the map was checked before the plan was made
   WalkGrid(map, sectionCount, settings, GridVisitor{&writing, WriteClick, nullptr}, unused);
   PutEndOfTrack(sink);
-  return !writing.gapTooLong;
+}
+
+struct FirstClick {
+  const TempoMap* map;
+  const MidiPlan* plan;
+  bool found;
+  Ticks tick;
+};
+
+bool RememberFirstClick(void* context, const GridPoint& point) {
+  FirstClick& first = *static_cast<FirstClick*>(context);
+  first.found = true;
+  first.tick = TickOf(*first.map, *first.plan, point);
+  return false;
+}
+
+uint64_t DeltaBytes(uint64_t delta) {
+  uint64_t bytes = 1;
+  while (delta >>= 7) ++bytes;
+  return bytes;
+}
+
+// The click track's length, found without writing it: the clicks of a range
+// follow one another a division apart, across section boundaries too, so
+// every delta but the first is the same. Only the first can be too long.
+bool MeasureClickTrack(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
+                       MidiPlan& plan, RenderFailure& failure) {
+  FirstClick first{&map, &plan, false, 0};
+  RenderFailure unused;  // the map was checked before the plan was made
+  WalkGrid(map, sectionCount, settings, GridVisitor{&first, RememberFirstClick, nullptr}, unused);
+  const uint64_t points = CountGridPoints(map, sectionCount, settings);
+  const uint64_t name = 4 + 5;
+  const uint64_t endOfTrack = 4;
+  uint64_t length = name + endOfTrack;
+  if (first.found) {
+    if (first.tick > kLongestDelta) {
+      SetFailure(failure, "Error: The range begins too far into the map for a MIDI file!\n");
+      return false;
+    }
+    const uint64_t clickLength = ClickLength(plan);
+    const uint64_t gap = static_cast<uint64_t>(plan.ticksPerStep) - clickLength;
+    const uint64_t notes = 3 + DeltaBytes(clickLength) + 3;
+    length += DeltaBytes(static_cast<uint64_t>(first.tick)) + (points - 1) * DeltaBytes(gap) +
+              points * notes;
+  }
+  plan.clickTrackLength = static_cast<uint32_t>(length);
+  return true;
 }
 
 }  // namespace
@@ -213,14 +256,8 @@ bool PlanMidi(const TempoMap& map, int32_t sectionCount, const GridSettings& set
   if (!PlaceSections(map, sectionCount, plan, failure)) return false;
   ExportSink tempoTrack = CountingSink();
   WriteTempoTrack(map, sectionCount, plan, tempoTrack);
-  ExportSink clickTrack = CountingSink();
-  if (!WriteClickTrack(map, sectionCount, settings, plan, clickTrack)) {
-    SetFailure(failure, "Error: The range begins too far into the map for a MIDI file!\n");
-    return false;
-  }
   plan.tempoTrackLength = static_cast<uint32_t>(tempoTrack.bytes);
-  plan.clickTrackLength = static_cast<uint32_t>(clickTrack.bytes);
-  return true;
+  return MeasureClickTrack(map, sectionCount, settings, plan, failure);
 }
 
 void WriteMidi(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
