@@ -1,7 +1,10 @@
 // Command-line arguments: the input, split at its newlines, is the argument
 // list of a program started with an empty standard input; two or more
 // arguments make it a batch run.
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,13 +16,22 @@
 
 namespace {
 
-// The program reads six arguments; two more show that the rest are ignored.
-constexpr size_t kMostArguments = 8;
+// The program reads six arguments after its options; a few more show that the
+// rest are ignored.
+constexpr size_t kMostArguments = 10;
+
+// Exports may grow to gigabytes by design; files are held to this size, so a
+// large one ends early in a failed save, which is worth fuzzing too.
+constexpr rlim_t kMostFileBytes = rlim_t{4} << 20;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   EnterScratchFolder();
+  const rlimit limit{kMostFileBytes, kMostFileBytes};
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) std::abort();
+  // Past the limit a write fails instead of ending the process.
+  if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR) std::abort();
   return 0;
 }
 
@@ -49,9 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FILE* input = fmemopen(const_cast<char*>(" "), 1, "r");
   if (input == nullptr) std::abort();
   if (std::fgetc(input) != ' ') std::abort();  // standard input is now empty
-  Console console{input, DiscardedOutput(), DiscardedOutput()};
+  // Standard output is a file in the scratch folder, held to the size limit
+  // like every other file, so an export to "-" ends early too.
+  FILE* output = std::fopen("standard-output", "w");
+  if (output == nullptr) std::abort();
+  Console console{input, output, DiscardedOutput()};
   const int status = RunBeatstamps(static_cast<int>(given.size() + 1), arguments.data(), console);
   (void)std::fclose(input);
+  (void)std::fclose(output);
   if (status != 0 && status != 1) std::abort();
   return 0;
 }

@@ -20,7 +20,9 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-fuzz"
 artifacts="$root/fuzz/artifacts"
 all_harnesses=(map_text typed_input arguments)
-common=(-timeout=1 -rss_limit_mb=2048)
+# The arguments harness holds files to a size limit and lets a write past it
+# fail as on a full disk, instead of ending the process.
+common=(-timeout=1 -rss_limit_mb=2048 -handle_xfsz=0)
 
 usage() {
   sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
