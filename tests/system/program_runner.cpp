@@ -68,6 +68,7 @@ void ExpectRefused(const ProgramRun& run, const std::string& before) {
   const std::string head = Banner() + before + "Error: ";
   EXPECT_EQ(run.output.compare(0, head.size(), head), 0) << run.output;
   EXPECT_EQ(run.output.find('\n', head.size()), run.output.size() - 1) << run.output;
+  EXPECT_EQ(run.output.find("Cannot write"), std::string::npos) << "refused, not failed";
   EXPECT_EQ(run.status, 1);
 }
 

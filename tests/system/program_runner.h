@@ -13,7 +13,8 @@ struct ProgramRun {
   int status;          // exit status, or 128 + signal number
 };
 
-// A refused run: status 1, and after the banner and `before` one "Error: " line.
+// A refused run: status 1, and after the banner and `before` one "Error: "
+// line, which does not come from a failed write.
 void ExpectRefused(const ProgramRun& run, const std::string& before);
 
 std::string ReadWholeFile(const std::string& path);
