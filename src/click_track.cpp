@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 
 namespace {
 
@@ -135,7 +136,7 @@ int16_t ToSample(double value) {
 void PutClick(ClickWriting& writing, const GridPoint& point, int64_t length) {
   const ClickSound sound = SoundOf(point);
   const double decay = std::pow(0.01, 1.0 / static_cast<double>(writing.clickLength));
-  const double cosine = std::cos(2.0 * M_PI * sound.frequency / writing.sampleRate);
+  const double cosine = std::cos(2.0 * std::numbers::pi * sound.frequency / writing.sampleRate);
   double current = sound.level * 32767.0;
   double next = current * decay * cosine;
   for (int64_t k = 0; k < length && !writing.sink->failed; ++k) {
