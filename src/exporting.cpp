@@ -99,7 +99,7 @@ bool SaveExport(Console& console, const char* name, const TempoMap& map, const E
 
 int Export(Console& console, Console& messages, ExportFormat format, int argumentCount,
            char** arguments) {
-  std::fputs("Beatstamps 1.0 by Qorvel\n", messages.out);
+  PrintBanner(messages.out);
   static_assert(sizeof(RunState) + sizeof(ExportPlan) < size_t{512} * 1024,
                 "the state and the plan live on the stack");
   RunState state;

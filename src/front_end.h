@@ -12,6 +12,8 @@
 // Runs the program on its command-line arguments (`arguments`[0] is the
 // program's own name) and returns its exit status.
 int RunBeatstamps(int argumentCount, char** arguments, Console& console);
+// The program's name, version and maker: the first line of every run.
+void PrintBanner(FILE* out);
 
 // What the command loop does after a command.
 enum class Next {

@@ -9,10 +9,6 @@ int StatusAfterOutput(Console& console, int status) {
   return status;
 }
 
-void PrintBanner(FILE* out) {
-  std::fputs("Beatstamps 1.0 by Qorvel\n", out);
-}
-
 int Run(int argumentCount, char** arguments, Console& console) {
   PrintBanner(console.out);
   static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
@@ -53,6 +49,10 @@ int RunWithOptions(const CommandLine& line, int argumentCount, char** arguments,
 }
 
 }  // namespace
+
+void PrintBanner(FILE* out) {
+  std::fputs("Beatstamps 1.0 by Qorvel\n", out);
+}
 
 int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
   CommandLine line;
