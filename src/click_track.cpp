@@ -58,8 +58,7 @@ LastPoint FindLastPoint(const TempoMap& map, int32_t sectionCount, const GridSet
   GridSettings lastMeasure = settings;
   lastMeasure.startMeasure = static_cast<int32_t>(measure);
   lastMeasure.stopMeasure = static_cast<int32_t>(measure);
-  RenderFailure unused;  // the map was checked before the plan was made
-  WalkGrid(map, sectionCount, lastMeasure, GridVisitor{&last, RememberPoint, nullptr}, unused);
+  WalkCheckedGrid(map, sectionCount, lastMeasure, GridVisitor{&last, RememberPoint, nullptr});
   return last;
 }
 
@@ -197,8 +196,7 @@ void WriteClickTrack(const TempoMap& map, int32_t sectionCount, const GridSettin
   writing.sink = &sink;
   writing.sampleRate = settings.sampleRate;
   writing.clickLength = plan.clickLength;
-  RenderFailure unused;  // the map was checked before the plan was made
-  WalkGrid(map, sectionCount, settings, GridVisitor{&writing, WriteClick, nullptr}, unused);
+  WalkCheckedGrid(map, sectionCount, settings, GridVisitor{&writing, WriteClick, nullptr});
   SoundPendingClick(writing, plan.sampleCount);
   PutSilenceUntil(writing, plan.sampleCount);
   FlushSamples(writing);

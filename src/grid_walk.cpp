@@ -181,6 +181,12 @@ bool WalkGrid(const TempoMap& map, int32_t sectionCount, const GridSettings& set
   return true;
 }
 
+void WalkCheckedGrid(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
+                     const GridVisitor& visitor) {
+  RenderFailure unused;
+  WalkGrid(map, sectionCount, settings, visitor, unused);
+}
+
 uint64_t CountGridPoints(const TempoMap& map, int32_t sectionCount, const GridSettings& settings) {
   const Range range = RangeOf(settings);
   unsigned __int128 points = 0;

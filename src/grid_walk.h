@@ -61,6 +61,10 @@ bool CheckGrid(const TempoMap& map, int32_t sectionCount, RenderFailure& failure
 bool WalkGrid(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
               const GridVisitor& visitor, RenderFailure& failure);
 
+// Walks a map that CheckGrid has passed: such a walk cannot fail.
+void WalkCheckedGrid(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
+                     const GridVisitor& visitor);
+
 // The number of steps inside the range, held at UINT64_MAX.
 uint64_t CountGridPoints(const TempoMap& map, int32_t sectionCount, const GridSettings& settings);
 

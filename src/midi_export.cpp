@@ -196,8 +196,7 @@ void WriteClickTrack(const TempoMap& map, int32_t sectionCount, const GridSettin
                      const MidiPlan& plan, ExportSink& sink) {
   PutTrackName(sink, "Click", 5);
   ClickWriting writing{&map, &plan, &sink, 0};
-  RenderFailure unused;  // the map was checked before the plan was made
-  WalkGrid(map, sectionCount, settings, GridVisitor{&writing, WriteClick, nullptr}, unused);
+  WalkCheckedGrid(map, sectionCount, settings, GridVisitor{&writing, WriteClick, nullptr});
   PutEndOfTrack(sink);
 }
 
@@ -227,8 +226,7 @@ uint64_t DeltaBytes(uint64_t delta) {
 bool MeasureClickTrack(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
                        MidiPlan& plan, RenderFailure& failure) {
   FirstClick first{&map, &plan, false, 0};
-  RenderFailure unused;  // the map was checked before the plan was made
-  WalkGrid(map, sectionCount, settings, GridVisitor{&first, RememberFirstClick, nullptr}, unused);
+  WalkCheckedGrid(map, sectionCount, settings, GridVisitor{&first, RememberFirstClick, nullptr});
   const uint64_t points = CountGridPoints(map, sectionCount, settings);
   const uint64_t name = 4 + 5;
   const uint64_t endOfTrack = 4;

@@ -46,8 +46,7 @@ bool WriteCsvLine(void* context, const GridPoint& point) {
 
 void WalkInto(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
               ExportSink& sink, bool (*writeLine)(void* context, const GridPoint& point)) {
-  RenderFailure unused;  // the map was checked before anything was written
-  WalkGrid(map, sectionCount, settings, GridVisitor{&sink, writeLine, nullptr}, unused);
+  WalkCheckedGrid(map, sectionCount, settings, GridVisitor{&sink, writeLine, nullptr});
 }
 
 }  // namespace
