@@ -77,13 +77,17 @@ def check_map(program, map_path, folder):
             problems.append(f"WAV rate, channels, width {header}")
         if track.getnframes() != samples[-1] + RATE // 100:
             problems.append(f"WAV of {track.getnframes()} frames, last grid point {samples[-1]}")
-        silent = 0
+        silent, early, previous = 0, 0, -RATE
         for sample in samples:
             track.setpos(sample)
             if track.readframes(1) == b"\0\0":
                 silent += 1
-        if silent:
-            problems.append(f"{silent} grid points without a click")
+            if sample - previous > RATE // 100 and sample > 0:  # a click after silence
+                track.setpos(sample - 1)
+                early += track.readframes(1) != b"\0\0"
+            previous = sample
+        if silent or early:
+            problems.append(f"{silent} grid points without a click, {early} clicks early")
     for out in names.values():
         out.unlink()
 
