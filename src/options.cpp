@@ -81,7 +81,7 @@ void PrintUsage(FILE* out) {
       "RATE is in samples per second, START and STOP are measures counted from 1,\n"
       "DIVISIONS are steps per beat (read only when all six are given).\n"
       "\n"
-      "Formats (all but grid replace OUT; OUT - writes the data to standard output):\n"
+      "Formats (all but grid replace OUT, and OUT - sends their data to standard output):\n"
       "  grid    the report, appended to OUT, as without --format\n"
       "            beatstamps1a --format=grid song.map grid.txt\n"
       "  labels  a label track for audio editors: time, time, M.B or M.B.D\n"
