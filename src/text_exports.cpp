@@ -44,21 +44,16 @@ bool WriteCsvLine(void* context, const GridPoint& point) {
   return PutLine(sink, line, length);
 }
 
-void WalkInto(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
-              ExportSink& sink, bool (*writeLine)(void* context, const GridPoint& point)) {
-  WalkCheckedGrid(map, sectionCount, settings, GridVisitor{&sink, writeLine, nullptr});
-}
-
 }  // namespace
 
 void WriteLabels(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
                  ExportSink& sink) {
-  WalkInto(map, sectionCount, settings, sink, WriteLabel);
+  WalkCheckedGrid(map, sectionCount, settings, GridVisitor{&sink, WriteLabel, nullptr});
 }
 
 void WriteCsv(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
               ExportSink& sink) {
   static const char kHeader[] = "section,measure,beat,division,seconds,sample\n";
   PutBytes(sink, kHeader, sizeof kHeader - 1);
-  WalkInto(map, sectionCount, settings, sink, WriteCsvLine);
+  WalkCheckedGrid(map, sectionCount, settings, GridVisitor{&sink, WriteCsvLine, nullptr});
 }
