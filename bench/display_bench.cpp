@@ -11,6 +11,7 @@
 
 #include "map_reader.h"
 #include "renderer.h"
+#include "session.h"
 
 namespace {
 
@@ -22,10 +23,11 @@ std::unique_ptr<RunState> FreshState() {
 }
 
 void Render(benchmark::State& bench, RunState& state) {
-  RenderFailure failure;
+  Failure failure{};
+  failure.message[0] = '\0';
+  SizeDefaultSection(state.map, state.settings);
   for (auto _ : bench) {
-    Display(state.map, state.sampleRate, state.startMeasure, state.stopMeasure,
-            state.divisionsPerBeat, state.report, failure);
+    Display(state.map, state.settings, state.report, failure);
     benchmark::DoNotOptimize(state.report.length);
     benchmark::ClobberMemory();
   }
@@ -44,7 +46,7 @@ BENCHMARK(BM_DefaultReport);
 // Measures without end: the report fills its 65,535 characters.
 void BM_FullReport(benchmark::State& bench) {
   auto state = FreshState();
-  state->stopMeasure = INT32_MAX - 1;
+  state->settings.stopMeasure = INT32_MAX - 1;
   Render(bench, *state);
 }
 BENCHMARK(BM_FullReport);
@@ -64,8 +66,8 @@ void FillSections(RunState& state, int32_t measures) {
 void BM_LongestMapRangeAtTheNumberLimit(benchmark::State& bench) {
   auto state = FreshState();
   FillSections(*state, INT32_MAX);
-  state->startMeasure = INT32_MAX - 9;
-  state->stopMeasure = INT32_MAX;
+  state->settings.startMeasure = INT32_MAX - 9;
+  state->settings.stopMeasure = INT32_MAX;
   Render(bench, *state);
 }
 BENCHMARK(BM_LongestMapRangeAtTheNumberLimit);
@@ -76,8 +78,8 @@ void BM_LongMapRangeAtItsEnd(benchmark::State& bench) {
   auto state = FreshState();
   const int32_t measures = INT32_MAX / kMaxReadSections;
   FillSections(*state, measures);
-  state->startMeasure = measures * kMaxReadSections - 10;
-  state->stopMeasure = measures * kMaxReadSections + 1;
+  state->settings.startMeasure = measures * kMaxReadSections - 10;
+  state->settings.stopMeasure = measures * kMaxReadSections + 1;
   Render(bench, *state);
 }
 BENCHMARK(BM_LongMapRangeAtItsEnd);
@@ -90,9 +92,9 @@ void BM_WidestSectionDeepStart(benchmark::State& bench) {
   state->map.tempo[0] = 120.0f;
   state->map.beatsPerMeasure[0] = INT32_MAX;
   state->map.measures[0] = INT32_MAX;
-  state->divisionsPerBeat = INT32_MAX;
-  state->startMeasure = 2147483000;
-  state->stopMeasure = INT32_MAX;
+  state->settings.divisionsPerBeat = INT32_MAX;
+  state->settings.startMeasure = 2147483000;
+  state->settings.stopMeasure = INT32_MAX;
   Render(bench, *state);
 }
 BENCHMARK(BM_WidestSectionDeepStart);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "front_end.h"
+#include "beatstamps1a.h"
 #include "scratch_folder.h"
 
 namespace {

@@ -9,11 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#include "front_end.h"
 #include "map_reader.h"
 #include "reference_walk.h"
 #include "renderer.h"
 #include "scratch_folder.h"
+#include "session.h"
 
 namespace {
 
@@ -41,8 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (file == nullptr) std::abort();
 
   InitRunState(state);
-  MapReadout readout{state.map,          state.sampleRate,  state.divisionsPerBeat,
-                     state.startMeasure, state.stopMeasure, false};
+  MapReadout readout{state.map, state.settings, false};
   const bool read = ParseMapText(file, readout);
   (void)std::fclose(file);
   Check(read);
@@ -51,29 +50,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(!readout.capped || readout.map.sectionCount == kMaxReadSections);
 
   state.map = readout.map;
-  state.sampleRate = readout.sampleRate;
-  state.divisionsPerBeat = readout.divisionsPerBeat;
-  state.startMeasure = readout.startMeasure;
-  state.stopMeasure = readout.stopMeasure;
+  state.settings = readout.settings;
   ApplyAfterLoadRule(state);
 
   const TempoMap before = state.map;
-  RenderFailure failure;
-  Display(state.map, state.sampleRate, state.startMeasure, state.stopMeasure,
-          state.divisionsPerBeat, state.report, failure);
+  const GridSettings& settings = state.settings;
+  Failure failure{};
+  SizeDefaultSection(state.map, settings);
+  Display(state.map, settings, state.report, failure);
   const ReportText& report = state.report;
   Check(report.length >= 0 && report.length <= kReportLimit);
   Check(report.text[report.length] == '\0');
   Check(std::strlen(report.text) == static_cast<size_t>(report.length));
   Check(std::memchr(failure.message, '\0', sizeof failure.message) != nullptr);
 
-  if (StepsToWalk(before, state.startMeasure, state.stopMeasure, state.divisionsPerBeat) >
+  if (StepsToWalk(before, settings.startMeasure, settings.stopMeasure, settings.divisionsPerBeat) >
       kMostReferenceSteps) {
     return 0;
   }
   TempoMap walked = before;
-  const ReferenceReport expected = WalkEveryStep(walked, state.sampleRate, state.startMeasure,
-                                                 state.stopMeasure, state.divisionsPerBeat);
+  const ReferenceReport expected = WalkEveryStep(walked, settings.sampleRate, settings.startMeasure,
+                                                 settings.stopMeasure, settings.divisionsPerBeat);
   if (expected.text != report.text || expected.truncated != report.truncated ||
       expected.failure != failure.message || walked.measures[0] != state.map.measures[0]) {
     size_t at = 0;

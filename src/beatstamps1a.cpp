@@ -1,10 +1,69 @@
 // Turns a tempo map into a beat grid: the time and sample position of every
 // measure, beat and beat division in a chosen range.
+#include "beatstamps1a.h"
+
 #include <cstdio>
 
-#include "front_end.h"
+#include "batch_run.h"
+#include "command_loop.h"
+#include "export_run.h"
+#include "help_text.h"
+#include "options.h"
+#include "session.h"
 
+namespace {
+
+// Output that could not be written (a full disk) is a failure; the exit
+// status must say so.
+int Finish(Console& console, int status) {
+  if (std::fflush(console.out) != 0 || std::ferror(console.out)) return 1;
+  return status;
+}
+
+// Interactive: the command loop, with MAP read first when it is given.
+int RunInteractive(Console& console, const Arguments& arguments) {
+  PrintBanner(console.out);
+  static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
+  RunState state;
+  InitRunState(state);
+  if (arguments.count == 1) {
+    LoadMapNamed(console, state, arguments.values[0]);
+    state.mapLoaded = true;
+  }
+  return RunCommandLoop(console, state);
+}
+
+}  // namespace
+
+// The program's three modes: interactive, the batch run, and the export.
+int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
+  CommandLine line;
+  Failure failure;
+  if (!ReadCommandLine(argumentCount, arguments, line, failure)) {
+    std::fputs(failure.message, console.out);
+    return Finish(console, failure.status);
+  }
+  if (line.help) {
+    PrintUsage(console.out);
+  } else if (line.version) {
+    PrintBanner(console.out);
+  } else if (line.format != nullptr && line.positional.count < 2) {
+    std::fputs("Error: --format needs a tempo map and an output file! (see beatstamps1a --help)\n",
+               console.out);
+    return Finish(console, 1);
+  } else if (line.format != nullptr && line.format->write != nullptr) {
+    return Finish(console, RunExport(console, *line.format, line.positional));
+  } else if (line.positional.count >= 2) {
+    return Finish(console, RunBatch(console, line.positional));
+  } else {
+    return Finish(console, RunInteractive(console, line.positional));
+  }
+  return Finish(console, 0);
+}
+
+#ifndef BEATSTAMPS_IN_PROCESS  // the fuzzing harness runs the program in its own process
 int main(int argc, char** argv) {
   Console console{stdin, stdout, stderr};
   return RunBeatstamps(argc, argv, console);
 }
+#endif

@@ -5,13 +5,12 @@
 #include <cstring>
 #include <numbers>
 
+#include "wav_encoder.h"
+
 namespace {
 
-constexpr uint32_t kHeaderBytes = 44;
 constexpr size_t kBytesPerSample = 2;
-// The header counts the bytes after its first eight in 32 bits.
-constexpr uint64_t kMostDataBytes = 0xFFFFFFFFull - (kHeaderBytes - 8);
-// Its byte rate, sample rate times two, is 32 bits too.
+// Its byte rate, sample rate times two, is 32 bits.
 constexpr uint32_t kMostSampleRate = 0x7FFFFFFF;
 constexpr int kClicksPerSecond = 100;  // a click lasts 10 ms
 // Samples put out at once.
@@ -39,8 +38,8 @@ bool RememberPoint(void* context, const GridPoint& point) {
 }
 
 // The range's last measure that the map holds; -1 when it holds none.
-int64_t LastMeasureInRange(const TempoMap& map, int32_t sectionCount,
-                           const GridSettings& settings) {
+int64_t LastMeasureInRange(const TempoMap& map, const GridSettings& settings) {
+  const int32_t sectionCount = SectionsToWalk(map);
   int64_t measures = 0;
   for (int32_t k = 0; k < sectionCount; ++k) {
     if (map.measures[k] > 0) measures += map.measures[k];
@@ -51,36 +50,20 @@ int64_t LastMeasureInRange(const TempoMap& map, int32_t sectionCount,
 
 // Walks the last measure of the range alone: the clock jumps over everything
 // before it exactly as a walk of the whole range would add it up.
-LastPoint FindLastPoint(const TempoMap& map, int32_t sectionCount, const GridSettings& settings) {
+LastPoint FindLastPoint(const TempoMap& map, const GridSettings& settings) {
   LastPoint last{false, 0};
-  const int64_t measure = LastMeasureInRange(map, sectionCount, settings);
+  const int64_t measure = LastMeasureInRange(map, settings);
   if (measure < 0) return last;
   GridSettings lastMeasure = settings;
   lastMeasure.startMeasure = static_cast<int32_t>(measure);
   lastMeasure.stopMeasure = static_cast<int32_t>(measure);
-  WalkCheckedGrid(map, sectionCount, lastMeasure, GridVisitor{&last, RememberPoint, nullptr});
+  WalkGrid(map, lastMeasure, GridVisitor{&last, RememberPoint, nullptr});
   return last;
 }
 
-void PutLittleEndian(ExportSink& sink, uint64_t value, int bytes) {
-  uint8_t data[4];
-  for (int k = 0; k < bytes; ++k) data[k] = static_cast<uint8_t>(value >> (8 * k));
-  PutBytes(sink, data, static_cast<size_t>(bytes));
-}
-
-void PutHeader(ExportSink& sink, uint32_t sampleRate, uint32_t dataBytes) {
-  PutBytes(sink, "RIFF", 4);
-  PutLittleEndian(sink, kHeaderBytes - 8 + dataBytes, 4);
-  PutBytes(sink, "WAVEfmt ", 8);
-  PutLittleEndian(sink, 16, 4);  // the size of the format fields below
-  PutLittleEndian(sink, 1, 2);   // integer PCM
-  PutLittleEndian(sink, 1, 2);   // mono
-  PutLittleEndian(sink, sampleRate, 4);
-  PutLittleEndian(sink, sampleRate * kBytesPerSample, 4);
-  PutLittleEndian(sink, kBytesPerSample, 2);
-  PutLittleEndian(sink, 8 * kBytesPerSample, 2);
-  PutBytes(sink, "data", 4);
-  PutLittleEndian(sink, dataBytes, 4);
+// The header counts the bytes after its first eight in 32 bits.
+uint64_t MostDataBytes() {
+  return 0xFFFFFFFFull - (WavHeaderBytes() - 8);
 }
 
 // The samples on their way out, and where the track has got to.
@@ -122,8 +105,15 @@ void PutSilenceUntil(ClickWriting& writing, uint64_t position) {
 }
 
 ClickSound SoundOf(const GridPoint& point) {
-  if (point.division != 0) return kDivisionSound;
-  return point.beat == 0 ? kDownbeatSound : kBeatSound;
+  switch (point.kind) {
+    case PointKind::kDownbeat:
+      return kDownbeatSound;
+    case PointKind::kBeat:
+      return kBeatSound;
+    case PointKind::kDivision:
+      break;
+  }
+  return kDivisionSound;
 }
 
 int16_t ToSample(double value) {
@@ -169,16 +159,16 @@ bool WriteClick(void* context, const GridPoint& point) {
 
 }  // namespace
 
-bool PlanClickTrack(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
-                    ClickPlan& plan, RenderFailure& failure) {
+bool PlanClickTrack(const TempoMap& map, const GridSettings& settings, ClickPlan& plan,
+                    Failure& failure) {
   if (settings.sampleRate == 0 || settings.sampleRate > kMostSampleRate) {
     SetFailure(failure, "Error: A WAV file cannot hold a sample rate of %u!\n",
                settings.sampleRate);
     return false;
   }
   plan.clickLength = std::max<int64_t>(1, settings.sampleRate / kClicksPerSecond);
-  const LastPoint last = FindLastPoint(map, sectionCount, settings);
-  const uint64_t mostSamples = kMostDataBytes / kBytesPerSample;
+  const LastPoint last = FindLastPoint(map, settings);
+  const uint64_t mostSamples = MostDataBytes() / kBytesPerSample;
   if (last.found && static_cast<uint64_t>(last.samplePosition) >
                         mostSamples - static_cast<uint64_t>(plan.clickLength)) {
     SetFailure(failure, "Error: The click track would pass the 4 GiB a WAV file holds!\n");
@@ -188,15 +178,16 @@ bool PlanClickTrack(const TempoMap& map, int32_t sectionCount, const GridSetting
   return true;
 }
 
-void WriteClickTrack(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
-                     const ClickPlan& plan, ExportSink& sink) {
-  PutHeader(sink, settings.sampleRate, static_cast<uint32_t>(plan.sampleCount * kBytesPerSample));
+void WriteClickTrack(const TempoMap& map, const GridSettings& settings, const ClickPlan& plan,
+                     ExportSink& sink) {
+  const PcmFormat mono16{settings.sampleRate, 1, 8 * kBytesPerSample};
+  PutWavHeader(sink, mono16, static_cast<uint32_t>(plan.sampleCount * kBytesPerSample));
   static_assert(sizeof(ClickWriting) < size_t{64} * 1024, "the writing lives on the stack");
   ClickWriting writing{};
   writing.sink = &sink;
   writing.sampleRate = settings.sampleRate;
   writing.clickLength = plan.clickLength;
-  WalkCheckedGrid(map, sectionCount, settings, GridVisitor{&writing, WriteClick, nullptr});
+  WalkGrid(map, settings, GridVisitor{&writing, WriteClick, nullptr});
   SoundPendingClick(writing, plan.sampleCount);
   PutSilenceUntil(writing, plan.sampleCount);
   FlushSamples(writing);

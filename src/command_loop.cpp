@@ -1,11 +1,35 @@
+#include "command_loop.h"
+
 #include <cstring>
 
-#include "front_end.h"
+#include "help_text.h"
 #include "int32_math.h"
+#include "session.h"
 
 namespace {
 
 constexpr int kCommandWordLimit = 7;
+
+// What the loop does after a command.
+enum class Next {
+  kGoOn,
+  kQuit,  // as after "q": standard input has ended
+  kFail,  // end the program with status 1
+};
+
+// A command's action; `prompt` is what it asks for, if anything.
+using Action = Next (*)(Console& console, RunState& state, const char* prompt);
+// Prints the value a line of the command list shows after its text.
+using ShownValue = void (*)(FILE* out, const RunState& state);
+
+struct Command {
+  const char* heading;  // printed before the command's line in the list, or null
+  const char* word;
+  const char* listed;  // the list's text after the word
+  ShownValue shown;    // or null
+  const char* prompt;  // or null
+  Action action;       // null for "l" and "q", which act in the loop itself
+};
 
 // What the loop makes of a value asked for at a prompt.
 Next AfterPrompt(InputStatus status) {
@@ -17,21 +41,20 @@ InputStatus AskInteger(Console& console, const char* prompt, int32_t& value) {
   return ReadInteger(console, value);
 }
 
-Next ChangeSampleRate(Console& console, RunState& state) {
+Next ChangeSampleRate(Console& console, RunState& state, const char* prompt) {
   int32_t rate = 0;
-  const InputStatus status = AskInteger(console, "Enter sample rate (samples per second\n", rate);
-  if (status == InputStatus::kRead) state.sampleRate = static_cast<uint32_t>(rate);
+  const InputStatus status = AskInteger(console, prompt, rate);
+  if (status == InputStatus::kRead) state.settings.sampleRate = static_cast<uint32_t>(rate);
   return AfterPrompt(status);
 }
 
-Next ChangeTempo(Console& console, RunState& state) {
-  std::fputs("Enter tempo (beats per minute)\n", console.out);
+Next ChangeTempo(Console& console, RunState& state, const char* prompt) {
+  std::fputs(prompt, console.out);
   return AfterPrompt(ReadReal(console, state.map.tempo[0]));
 }
 
-Next ChangeBeatsPerMeasure(Console& console, RunState& state) {
-  return AfterPrompt(
-      AskInteger(console, "Enter beats per measure\n", state.map.beatsPerMeasure[0]));
+Next ChangeBeatsPerMeasure(Console& console, RunState& state, const char* prompt) {
+  return AfterPrompt(AskInteger(console, prompt, state.map.beatsPerMeasure[0]));
 }
 
 // Measures are entered 1-based and stored 0-based.
@@ -42,59 +65,115 @@ Next ChangeMeasure(Console& console, const char* prompt, int32_t& measure) {
   return AfterPrompt(status);
 }
 
-Next ChangeStartMeasure(Console& console, RunState& state) {
-  return ChangeMeasure(console, "Enter start measure\n", state.startMeasure);
+Next ChangeStartMeasure(Console& console, RunState& state, const char* prompt) {
+  return ChangeMeasure(console, prompt, state.settings.startMeasure);
 }
 
-Next ChangeStopMeasure(Console& console, RunState& state) {
-  return ChangeMeasure(console, "Enter stop measure\n", state.stopMeasure);
+Next ChangeStopMeasure(Console& console, RunState& state, const char* prompt) {
+  return ChangeMeasure(console, prompt, state.settings.stopMeasure);
 }
 
-Next ChangeDivisions(Console& console, RunState& state) {
-  return AfterPrompt(AskInteger(console, "Enter divisions per beat\n", state.divisionsPerBeat));
+Next ChangeDivisions(Console& console, RunState& state, const char* prompt) {
+  return AfterPrompt(AskInteger(console, prompt, state.settings.divisionsPerBeat));
 }
 
-Next ChangeOutputFileName(Console& console, RunState& state) {
-  return AfterPrompt(AskFileName(console, "Enter filename to save to\n", state.outputFileName));
+Next ChangeOutputFileName(Console& console, RunState& state, const char* prompt) {
+  return AfterPrompt(AskFileName(console, prompt, state.outputFileName));
 }
 
-Next PrintToScreen(Console& console, RunState& state) {
-  ApplyRangeGuard(state);
-  if (!RenderReport(console, state)) return Next::kFail;
-  std::fwrite(state.report.text, 1, static_cast<size_t>(state.report.length), console.out);
-  PrintTruncationWarning(console, state.report);
+Next ReadTempoMap(Console& console, RunState& state, const char* /*prompt*/) {
+  if (LoadAskedMap(console, state) == InputStatus::kEnded) return Next::kQuit;
+  state.mapLoaded = true;
   return Next::kGoOn;
 }
 
-Next WriteToFile(Console& console, RunState& state) {
-  return SaveCommand(console, state, 1);
+Next PrintToScreen(Console& console, RunState& state, const char* /*prompt*/) {
+  ApplyRangeGuard(state);
+  if (!RenderReport(console, state)) return Next::kFail;
+  std::fwrite(state.report.text, 1, static_cast<size_t>(state.report.length), console.out);
+  PrintTruncationWarning(console.out, state.report);
+  return Next::kGoOn;
 }
 
-Next AppendToFile(Console& console, RunState& state) {
-  return SaveCommand(console, state, 0);
+Next Save(Console& console, RunState& state, OutputMode mode) {
+  ApplyRangeGuard(state);
+  if (!RenderReport(console, state)) return Next::kFail;
+  InputStatus input = InputStatus::kRead;
+  SaveReport(console, state, false, mode, input);
+  return AfterPrompt(input);
 }
 
-Next ShowHelp(Console& console, RunState& /*state*/) {
+Next WriteToFile(Console& console, RunState& state, const char* /*prompt*/) {
+  return Save(console, state, OutputMode::kReplace);
+}
+
+Next AppendToFile(Console& console, RunState& state, const char* /*prompt*/) {
+  return Save(console, state, OutputMode::kAppend);
+}
+
+Next ShowHelp(Console& console, RunState& /*state*/, const char* /*prompt*/) {
   PrintHelp(console.out);
   return Next::kGoOn;
 }
 
-struct Command {
-  const char* word;
-  Next (*carryOut)(Console& console, RunState& state);
-};
+void ShowSampleRate(FILE* out, const RunState& state) {
+  std::fprintf(out, " (%i)", static_cast<int32_t>(state.settings.sampleRate));
+}
 
-// "l" and "q" act in the loop itself.
+void ShowTempo(FILE* out, const RunState& state) {
+  std::fprintf(out, " (%.3f)", static_cast<double>(state.map.tempo[0]));
+}
+
+void ShowBeatsPerMeasure(FILE* out, const RunState& state) {
+  std::fprintf(out, " (%i)", state.map.beatsPerMeasure[0]);
+}
+
+// Measures are shown 1-based.
+void ShowStartMeasure(FILE* out, const RunState& state) {
+  std::fprintf(out, " (%i)", WrappingAdd(state.settings.startMeasure, 1));
+}
+
+void ShowStopMeasure(FILE* out, const RunState& state) {
+  std::fprintf(out, " (%i)", WrappingAdd(state.settings.stopMeasure, 1));
+}
+
+void ShowDivisions(FILE* out, const RunState& state) {
+  std::fprintf(out, " (%i)", state.settings.divisionsPerBeat);
+}
+
+void ShowOutputFileName(FILE* out, const RunState& state) {
+  std::fprintf(out, ": %s", state.outputFileName);
+}
+
+// The commands in the order of the command list.
 constexpr Command kCommands[] = {
-    {"r", ChangeSampleRate}, {"t", ChangeTempo},          {"b", ChangeBeatsPerMeasure},
-    {"m", LoadMapCommand},   {"i", ChangeStartMeasure},   {"o", ChangeStopMeasure},
-    {"d", ChangeDivisions},  {"p", PrintToScreen},        {"w", WriteToFile},
-    {"a", AppendToFile},     {"f", ChangeOutputFileName}, {"h", ShowHelp},
+    {"\nInput Settings:\n", "r", "to change sample rate", ShowSampleRate,
+     "Enter sample rate (samples per second\n", ChangeSampleRate},
+    {nullptr, "t", "to change tempo", ShowTempo, "Enter tempo (beats per minute)\n", ChangeTempo},
+    {nullptr, "b", "to change beats per measure", ShowBeatsPerMeasure, "Enter beats per measure\n",
+     ChangeBeatsPerMeasure},
+    {nullptr, "m", "to read tempo map", nullptr, nullptr, ReadTempoMap},
+    {"\nOutput Settings:\n", "i", "to change start measure", ShowStartMeasure,
+     "Enter start measure\n", ChangeStartMeasure},
+    {nullptr, "o", "to change stop measure", ShowStopMeasure, "Enter stop measure\n",
+     ChangeStopMeasure},
+    {nullptr, "d", "to change divisions per beat", ShowDivisions, "Enter divisions per beat\n",
+     ChangeDivisions},
+    {nullptr, "p", "to print to screen", nullptr, nullptr, PrintToScreen},
+    {nullptr, "w", "to write beatstamps to beginning of file", nullptr, nullptr, WriteToFile},
+    {nullptr, "a", "to append beatstamps to existing file", nullptr, nullptr, AppendToFile},
+    {nullptr, "f", "to change output filename", ShowOutputFileName, "Enter filename to save to\n",
+     ChangeOutputFileName},
+    {"\n", "l", "to toggle this list on/off", nullptr, nullptr, nullptr},
+    {nullptr, "h", "help", nullptr, nullptr, ShowHelp},
+    {nullptr, "q", "to quit", nullptr, nullptr, nullptr},
 };
 
 Next CarryOut(const char* word, Console& console, RunState& state) {
   for (const Command& command : kCommands) {
-    if (std::strcmp(word, command.word) == 0) return command.carryOut(console, state);
+    if (command.action != nullptr && std::strcmp(word, command.word) == 0) {
+      return command.action(console, state, command.prompt);
+    }
   }
   return Next::kGoOn;
 }
@@ -102,35 +181,11 @@ Next CarryOut(const char* word, Console& console, RunState& state) {
 }  // namespace
 
 void PrintCommandList(FILE* out, const RunState& state) {
-  const TempoMap& map = state.map;
-  std::fputs("\nInput Settings:\n", out);
-  std::fprintf(out, "'r' to change sample rate (%i)\n", static_cast<int32_t>(state.sampleRate));
-  std::fprintf(out, "'t' to change tempo (%.3f)\n", static_cast<double>(map.tempo[0]));
-  std::fprintf(out, "'b' to change beats per measure (%i)\n", map.beatsPerMeasure[0]);
-  std::fputs("'m' to read tempo map\n", out);
-  std::fputs("\nOutput Settings:\n", out);
-  std::fprintf(out, "'i' to change start measure (%i)\n", WrappingAdd(state.startMeasure, 1));
-  std::fprintf(out, "'o' to change stop measure (%i)\n", WrappingAdd(state.stopMeasure, 1));
-  std::fprintf(out, "'d' to change divisions per beat (%i)\n", state.divisionsPerBeat);
-  std::fputs("'p' to print to screen\n", out);
-  std::fputs("'w' to write beatstamps to beginning of file\n", out);
-  std::fputs("'a' to append beatstamps to existing file\n", out);
-  std::fprintf(out, "'f' to change output filename: %s\n", state.outputFileName);
-  std::fputs("\n'l' to toggle this list on/off\n", out);
-  std::fputs("'h' help\n", out);
-  std::fputs("'q' to quit\n", out);
-}
-
-void ApplyRangeGuard(RunState& state) {
-  TempoMap& map = state.map;
-  if (!state.mapLoaded) {
-    const int32_t measures =
-        WrappingAdd(WrappingSubtract(state.stopMeasure, state.startMeasure), 1);
-    map.totalBeats = WrappingMultiply(map.beatsPerMeasure[0], measures);
-  }
-  if (map.totalBeats <= 0) {
-    state.startMeasure = 0;
-    state.stopMeasure = 0;
+  for (const Command& command : kCommands) {
+    if (command.heading != nullptr) std::fputs(command.heading, out);
+    std::fprintf(out, "'%s' %s", command.word, command.listed);
+    if (command.shown != nullptr) command.shown(out, state);
+    std::fputc('\n', out);
   }
 }
 

@@ -1,25 +1,52 @@
-// Where an export's bytes go: a stream, or nowhere when they are only counted.
+// Where an export's bytes go: through a large buffer to a file or a stream,
+// or nowhere when they are only counted (to plan a size with the very code
+// that writes it).
 #ifndef BEATSTAMPS_EXPORT_SINK_H_
 #define BEATSTAMPS_EXPORT_SINK_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <cstring>
 
 struct ExportSink {
-  FILE* stream;    // null: the bytes are only counted
+  // Takes a full buffer; false when the bytes did not all go out.
+  bool (*drain)(void* target, const void* data, size_t length);  // null: only counted
+  void* target;
+  uint8_t* buffer;
+  size_t capacity;
+  size_t used;     // bytes in the buffer
   uint64_t bytes;  // bytes put so far
-  bool failed;     // a write fell short; later bytes are not tried
+  bool failed;     // bytes were lost; later ones are not tried
 };
 
 inline ExportSink CountingSink() {
-  return ExportSink{nullptr, 0, false};
+  return ExportSink{nullptr, nullptr, nullptr, 0, 0, 0, false};
 }
 
-inline ExportSink StreamSink(FILE* stream) {
-  return ExportSink{stream, 0, false};
+// A sink that collects bytes in `buffer` and hands each full one to `drain`.
+inline ExportSink DrainingSink(bool (*drain)(void*, const void*, size_t), void* target,
+                               uint8_t* buffer, size_t capacity) {
+  return ExportSink{drain, target, buffer, capacity, 0, 0, false};
 }
 
-void PutBytes(ExportSink& sink, const void* data, size_t length);
+// Hands the buffered bytes on; false once any byte has been lost.
+bool FlushSink(ExportSink& sink);
+
+// For bytes that do not fit in the buffer's room.
+void PutBytesSlowly(ExportSink& sink, const void* data, size_t length);
+
+inline void PutBytes(ExportSink& sink, const void* data, size_t length) {
+  if (length < sink.capacity - sink.used) {
+    std::memcpy(sink.buffer + sink.used, data, length);
+    sink.used += length;
+    sink.bytes += length;
+    return;
+  }
+  PutBytesSlowly(sink, data, length);
+}
+
+inline void PutByte(ExportSink& sink, uint8_t byte) {
+  PutBytes(sink, &byte, 1);
+}
 
 #endif  // BEATSTAMPS_EXPORT_SINK_H_

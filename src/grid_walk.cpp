@@ -1,11 +1,8 @@
 #include "grid_walk.h"
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 
 #include "clock.h"
-#include "int32_math.h"
 
 namespace {
 
@@ -28,6 +25,11 @@ struct Section {
   int32_t divisions;
   double step;  // seconds per division
 };
+
+PointKind KindOf(int64_t beat, int64_t division) {
+  if (division != 0) return PointKind::kDivision;
+  return beat == 0 ? PointKind::kDownbeat : PointKind::kBeat;
+}
 
 Range RangeOf(const GridSettings& settings) {
   return Range{settings.startMeasure, settings.stopMeasure};
@@ -63,15 +65,15 @@ void EnterMeasure(const GridVisitor& visitor, const Range& range, Walk& walk) {
 }
 
 // Visits every step of the measure at walk.measure, which lies in the range.
-void WalkMeasure(const Section& section, uint32_t sampleRate, bool sectionStart,
-                 const GridVisitor& visitor, Walk& walk) {
+void WalkMeasure(const Section& section, uint32_t sampleRate, const GridVisitor& visitor,
+                 Walk& walk) {
   for (int64_t beat = 0; beat < section.beatsPerMeasure; ++beat) {
     for (int64_t division = 0; division < section.divisions; ++division) {
       const GridPoint point{section.slot,
+                            KindOf(beat, division),
                             walk.measure,
                             beat,
                             division,
-                            sectionStart && beat == 0 && division == 0,
                             walk.clock,
                             SamplePosition(sampleRate, walk.clock)};
       if (!visitor.visitPoint(visitor.context, point)) {
@@ -100,15 +102,14 @@ void SkipToRange(const Section& section, const Range& range, int64_t sectionEnd,
 void WalkSection(const Section& section, const GridSettings& settings, const GridVisitor& visitor,
                  Walk& walk) {
   const Range range = RangeOf(settings);
-  const int64_t sectionStart = walk.measure;
-  const int64_t sectionEnd = sectionStart + section.measures;
+  const int64_t sectionEnd = walk.measure + section.measures;
   SkipToRange(section, range, sectionEnd, visitor, walk);
   while (!walk.finished && walk.measure < sectionEnd) {
     if (walk.measure > range.stop) {
       walk.finished = true;
       return;
     }
-    WalkMeasure(section, settings.sampleRate, walk.measure == sectionStart, visitor, walk);
+    WalkMeasure(section, settings.sampleRate, visitor, walk);
     if (walk.finished) return;
     walk.measure += 1;
     EnterMeasure(visitor, range, walk);
@@ -124,7 +125,7 @@ int64_t MeasuresInRange(const Range& range, int64_t sectionStart, int32_t measur
 
 // A section with measures must have beats; every section, walked or not, a
 // tempo above zero.
-bool CheckSection(const TempoMap& map, int32_t slot, RenderFailure& failure) {
+bool CheckSection(const TempoMap& map, int32_t slot, Failure& failure) {
   if (!(map.tempo[slot] > 0.0f)) {
     SetFailure(failure, "Error: Tempo must be greater than zero! (section %i)\n", slot + 1);
     return false;
@@ -139,56 +140,34 @@ bool CheckSection(const TempoMap& map, int32_t slot, RenderFailure& failure) {
 
 }  // namespace
 
-void SetFailure(RenderFailure& failure, const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  vsnprintf(failure.message, sizeof failure.message, format, arguments);
-  va_end(arguments);
+int32_t SectionsToWalk(const TempoMap& map) {
+  return std::clamp(map.sectionCount, 1, kMaxSections);
 }
 
-bool PrepareGrid(TempoMap& map, const GridSettings& settings, int32_t& sectionCount,
-                 RenderFailure& failure) {
-  failure.message[0] = '\0';
+bool CheckGrid(const TempoMap& map, const GridSettings& settings, Failure& failure) {
   if (settings.divisionsPerBeat < 1) {
     SetFailure(failure, "Error: Divisions per beat must be greater than zero!\n");
     return false;
   }
-  sectionCount = std::min(map.sectionCount, kMaxSections);
-  if (sectionCount <= 0) {
-    map.measures[0] = WrappingAdd(settings.stopMeasure, 1);
-    sectionCount = 1;
-  }
-  return true;
-}
-
-bool CheckGrid(const TempoMap& map, int32_t sectionCount, RenderFailure& failure) {
+  const int32_t sectionCount = SectionsToWalk(map);
   for (int32_t k = 0; k < sectionCount; ++k) {
     if (!CheckSection(map, k, failure)) return false;
   }
   return true;
 }
 
-bool WalkGrid(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
-              const GridVisitor& visitor, RenderFailure& failure) {
+void WalkGrid(const TempoMap& map, const GridSettings& settings, const GridVisitor& visitor) {
   const Range range = RangeOf(settings);
   Walk walk{0, 0.0, range.start > range.stop};
-  for (int32_t k = 0; k < sectionCount; ++k) {
-    if (!CheckSection(map, k, failure)) return false;
-    if (map.measures[k] > 0 && !walk.finished) {
-      WalkSection(SectionAt(map, k, settings), settings, visitor, walk);
-    }
+  const int32_t sectionCount = SectionsToWalk(map);
+  for (int32_t k = 0; k < sectionCount && !walk.finished; ++k) {
+    if (map.measures[k] > 0) WalkSection(SectionAt(map, k, settings), settings, visitor, walk);
   }
-  return true;
 }
 
-void WalkCheckedGrid(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
-                     const GridVisitor& visitor) {
-  RenderFailure unused;
-  WalkGrid(map, sectionCount, settings, visitor, unused);
-}
-
-uint64_t CountGridPoints(const TempoMap& map, int32_t sectionCount, const GridSettings& settings) {
+uint64_t CountGridPoints(const TempoMap& map, const GridSettings& settings) {
   const Range range = RangeOf(settings);
+  const int32_t sectionCount = SectionsToWalk(map);
   unsigned __int128 points = 0;
   int64_t sectionStart = 0;
   for (int32_t k = 0; k < sectionCount; ++k) {

@@ -6,33 +6,20 @@
 
 #include <cstdint>
 
+#include "failure.h"
 #include "run_state.h"
 
-// Why a grid cannot be walked: the one line the program ends with. An empty
-// message means the walk can be made.
-struct RenderFailure {
-  char message[96];
-};
-
-// Sets the failure's line, printf-style.
-__attribute__((format(printf, 2, 3))) void SetFailure(RenderFailure& failure, const char* format,
-                                                      ...);
-
-// The run settings a walk uses; measures are 0-based and inclusive.
-struct GridSettings {
-  uint32_t sampleRate;
-  int32_t startMeasure;
-  int32_t stopMeasure;
-  int32_t divisionsPerBeat;
-};
+// What a grid point begins: a measure (its first beat), a beat, or a later
+// division of a beat.
+enum class PointKind : uint8_t { kDownbeat, kBeat, kDivision };
 
 // One step of the grid inside the range.
 struct GridPoint {
-  int32_t section;         // slot of its section, 0-based
+  int32_t section;  // slot of its section, 0-based
+  PointKind kind;
   int64_t measure;         // global measure index, 0-based
   int64_t beat;            // 0-based within its measure
   int64_t division;        // 0-based within its beat
-  bool sectionStart;       // the very first step of its section
   double clock;            // seconds from the start of the map
   int64_t samplePosition;  // the clock at the sample rate, truncated toward zero
 };
@@ -46,26 +33,18 @@ struct GridVisitor {
   bool (*enterMeasure)(void* context, int64_t measure);
 };
 
-// Checks the divisions and gives the number of sections to walk. With no map
-// sections slot 0 becomes a single section of `stopMeasure` + 1 measures and
-// keeps that count afterwards.
-bool PrepareGrid(TempoMap& map, const GridSettings& settings, int32_t& sectionCount,
-                 RenderFailure& failure);
+// The sections a walk covers: the map's, or slot 0 alone while it has none
+// (the front end sizes that default section before the walk).
+int32_t SectionsToWalk(const TempoMap& map);
 
-// Checks the tempo and beats of every section, in map order, as the walk
-// would meet them; so a walk after it cannot fail.
-bool CheckGrid(const TempoMap& map, int32_t sectionCount, RenderFailure& failure);
+// Checks the divisions, then the tempo and beats of every section in map
+// order, as a walk would meet them; a walk after it cannot fail.
+bool CheckGrid(const TempoMap& map, const GridSettings& settings, Failure& failure);
 
-// Walks the sections from the start of the map; a section's values are
-// checked when the walk reaches it, and the first it cannot walk ends it.
-bool WalkGrid(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
-              const GridVisitor& visitor, RenderFailure& failure);
-
-// Walks a map that CheckGrid has passed: such a walk cannot fail.
-void WalkCheckedGrid(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
-                     const GridVisitor& visitor);
+// Walks a grid that CheckGrid has passed, from the start of the map.
+void WalkGrid(const TempoMap& map, const GridSettings& settings, const GridVisitor& visitor);
 
 // The number of steps inside the range, held at UINT64_MAX.
-uint64_t CountGridPoints(const TempoMap& map, int32_t sectionCount, const GridSettings& settings);
+uint64_t CountGridPoints(const TempoMap& map, const GridSettings& settings);
 
 #endif  // BEATSTAMPS_GRID_WALK_H_

@@ -1,4 +1,10 @@
-#include "front_end.h"
+#include "help_text.h"
+
+#include "run_state.h"
+
+void PrintBanner(FILE* out) {
+  std::fputs("Beatstamps 1.0 by Qorvel\n", out);
+}
 
 void PrintHelp(FILE* out) {
   std::fputs(

@@ -145,35 +145,14 @@ void ReadCommand(MapCursor& cursor, MapReadout& readout) {
   if (TokenIs(token, "tmap")) {
     ReadSection(cursor, readout);
   } else if (TokenIs(token, "rate")) {
-    readout.sampleRate = static_cast<uint32_t>(TakeInteger(cursor, kValueDelimiters));
+    readout.settings.sampleRate = static_cast<uint32_t>(TakeInteger(cursor, kValueDelimiters));
   } else if (TokenIs(token, "div")) {
-    readout.divisionsPerBeat = TakeInteger(cursor, kValueDelimiters);
+    readout.settings.divisionsPerBeat = TakeInteger(cursor, kValueDelimiters);
   } else if (TokenIs(token, "start")) {
-    readout.startMeasure = WrappingSubtract(TakeInteger(cursor, kValueDelimiters), 1);
+    readout.settings.startMeasure = WrappingSubtract(TakeInteger(cursor, kValueDelimiters), 1);
   } else if (TokenIs(token, "stop")) {
-    readout.stopMeasure = WrappingSubtract(TakeInteger(cursor, kValueDelimiters), 1);
+    readout.settings.stopMeasure = WrappingSubtract(TakeInteger(cursor, kValueDelimiters), 1);
   }
-}
-
-MapReadout ReadoutOf(const RunState& state) {
-  return MapReadout{state.map,          state.sampleRate,  state.divisionsPerBeat,
-                    state.startMeasure, state.stopMeasure, false};
-}
-
-void Commit(const MapReadout& readout, RunState& state) {
-  state.map = readout.map;
-  state.sampleRate = readout.sampleRate;
-  state.divisionsPerBeat = readout.divisionsPerBeat;
-  state.startMeasure = readout.startMeasure;
-  state.stopMeasure = readout.stopMeasure;
-}
-
-bool ReadMapFile(const char* name, MapReadout& readout) {
-  FILE* file = std::fopen(name, "r");
-  if (file == nullptr) return false;
-  const bool read = ParseMapText(file, readout);
-  (void)std::fclose(file);  // read only: closing cannot lose data
-  return read;
 }
 
 }  // namespace
@@ -194,30 +173,10 @@ bool ParseMapText(FILE* file, MapReadout& readout) {
   return !cursor.failed;
 }
 
-void ReadMap(Console& console, RunState& state, bool nameGiven, MapReadStatus& status) {
-  if (!nameGiven) {
-    const InputStatus asked =
-        AskFileName(console, "Enter name of tempo map file\n", state.mapFileName);
-    if (asked == InputStatus::kEnded) {
-      status = MapReadStatus::kInputEnded;
-      return;
-    }
-    if (asked == InputStatus::kTooLong) {
-      status = MapReadStatus::kNameTooLong;
-      return;
-    }
-  }
-  MapReadout readout = ReadoutOf(state);
-  if (!ReadMapFile(state.mapFileName, readout)) {
-    std::fputs("File not found!\n", console.out);
-    status = MapReadStatus::kNotFound;
-    return;
-  }
-  Commit(readout, state);
-  std::fprintf(console.out, "Read %i sections, %i measures, %i beats\n", state.map.sectionCount,
-               state.map.totalMeasures, state.map.totalBeats);
-  if (readout.capped) {
-    std::fprintf(console.out, "Warning: only the first %i sections were read\n", kMaxReadSections);
-  }
-  status = MapReadStatus::kRead;
+bool ReadMapFile(const char* name, MapReadout& readout) {
+  FILE* file = std::fopen(name, "r");
+  if (file == nullptr) return false;
+  const bool read = ParseMapText(file, readout);
+  (void)std::fclose(file);  // read only: closing cannot lose data
+  return read;
 }

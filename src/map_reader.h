@@ -1,28 +1,17 @@
-// The tempo map reader.
+// The tempo map reader: a parser of map texts that neither prompts nor prints.
 #ifndef BEATSTAMPS_MAP_READER_H_
 #define BEATSTAMPS_MAP_READER_H_
 
 #include <cstdint>
 #include <cstdio>
 
-#include "console.h"
 #include "run_state.h"
-
-enum class MapReadStatus {
-  kRead,
-  kNotFound,     // the file could not be opened or read; nothing changed
-  kNameTooLong,  // the typed name was refused; nothing changed
-  kInputEnded,   // standard input ended at the name prompt
-};
 
 // Everything a map text may set. A read starts from the current values, so
 // that what the text does not name stays as it was.
 struct MapReadout {
   TempoMap map;
-  uint32_t sampleRate;
-  int32_t divisionsPerBeat;
-  int32_t startMeasure;
-  int32_t stopMeasure;
+  GridSettings settings;
   bool capped;  // section lines past the last readable section were ignored
 };
 
@@ -30,8 +19,8 @@ struct MapReadout {
 // `readout`. False when the file could not be read.
 bool ParseMapText(FILE* file, MapReadout& readout);
 
-// Asks for a map name unless `nameGiven`, then reads that file into the tempo
-// map and settings and prints what it read.
-void ReadMap(Console& console, RunState& state, bool nameGiven, MapReadStatus& status);
+// Reads the map file `name` into `readout`. False (errno kept) when the file
+// could not be opened or read whole; `readout` is then not to be used.
+bool ReadMapFile(const char* name, MapReadout& readout);
 
 #endif  // BEATSTAMPS_MAP_READER_H_

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "smf_encoder.h"
+
 namespace {
 
 // Ticks are counted wide: a point deep in a long section lies past 2^64.
@@ -12,7 +14,6 @@ using Ticks = unsigned __int128;
 constexpr int32_t kPreferredTicksPerQuarter = 480;
 // The header's 16-bit division field keeps its top bit for SMPTE timing.
 constexpr int32_t kMostTicksPerQuarter = 0x7FFF;
-constexpr uint64_t kLongestDelta = 0x0FFFFFFF;  // four bytes of 7 bits
 constexpr uint64_t kMostMicrosecondsPerQuarter = 0xFFFFFF;
 constexpr int32_t kMostBeatsPerMeasure = 255;
 
@@ -29,47 +30,6 @@ constexpr Click kDownbeatClick{76, 127};
 constexpr Click kBeatClick{77, 100};
 constexpr Click kDivisionClick{77, 55};
 
-void PutByte(ExportSink& sink, uint8_t byte) {
-  PutBytes(sink, &byte, 1);
-}
-
-void PutBigEndian(ExportSink& sink, uint64_t value, int bytes) {
-  for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) {
-    PutByte(sink, static_cast<uint8_t>(value >> shift));
-  }
-}
-
-// A delta time: seven bits a byte, most significant first, every byte but the
-// last with its top bit set. The plan keeps every delta within four bytes.
-void PutDelta(ExportSink& sink, uint64_t delta) {
-  int shift = 21;
-  while (shift > 0 && (delta >> shift) == 0) shift -= 7;
-  for (; shift > 0; shift -= 7)
-    PutByte(sink, static_cast<uint8_t>(0x80 | ((delta >> shift) & 0x7F)));
-  PutByte(sink, static_cast<uint8_t>(delta & 0x7F));
-}
-
-void PutMetaEvent(ExportSink& sink, uint64_t delta, uint8_t type, const uint8_t* data,
-                  uint8_t length) {
-  PutDelta(sink, delta);
-  const uint8_t head[] = {0xFF, type, length};
-  PutBytes(sink, head, sizeof head);
-  PutBytes(sink, data, length);
-}
-
-void PutTrackName(ExportSink& sink, const char* name, uint8_t length) {
-  PutMetaEvent(sink, 0, 0x03, reinterpret_cast<const uint8_t*>(name), length);
-}
-
-void PutEndOfTrack(ExportSink& sink) {
-  PutMetaEvent(sink, 0, 0x2F, nullptr, 0);
-}
-
-void PutTrackHead(ExportSink& sink, uint32_t length) {
-  PutBytes(sink, "MTrk", 4);
-  PutBigEndian(sink, length, 4);
-}
-
 // 60,000,000 / tempo, to the nearest whole; 0 where the tempo has none that
 // a MIDI file can hold.
 uint64_t MicrosecondsPerQuarter(float tempo) {
@@ -78,7 +38,7 @@ uint64_t MicrosecondsPerQuarter(float tempo) {
   return static_cast<uint64_t>(std::llround(microseconds));
 }
 
-bool ChooseTicks(int32_t divisionsPerBeat, MidiPlan& plan, RenderFailure& failure) {
+bool ChooseTicks(int32_t divisionsPerBeat, MidiPlan& plan, Failure& failure) {
   if (divisionsPerBeat > kMostTicksPerQuarter) {
     SetFailure(failure, "Error: A MIDI file holds at most %i divisions per beat!\n",
                kMostTicksPerQuarter);
@@ -90,7 +50,7 @@ bool ChooseTicks(int32_t divisionsPerBeat, MidiPlan& plan, RenderFailure& failur
   return true;
 }
 
-bool CheckSectionForMidi(const TempoMap& map, int32_t slot, RenderFailure& failure) {
+bool CheckSectionForMidi(const TempoMap& map, int32_t slot, Failure& failure) {
   if (map.beatsPerMeasure[slot] > kMostBeatsPerMeasure) {
     SetFailure(failure, "Error: A MIDI file holds at most %i beats per measure! (section %i)\n",
                kMostBeatsPerMeasure, slot + 1);
@@ -105,8 +65,8 @@ bool CheckSectionForMidi(const TempoMap& map, int32_t slot, RenderFailure& failu
 
 // Where each section with measures begins: each within one delta time of the
 // one before it, so every start stays far inside 64 bits.
-bool PlaceSections(const TempoMap& map, int32_t sectionCount, MidiPlan& plan,
-                   RenderFailure& failure) {
+bool PlaceSections(const TempoMap& map, MidiPlan& plan, Failure& failure) {
+  const int32_t sectionCount = SectionsToWalk(map);
   Ticks tick = 0;
   Ticks lastStart = 0;
   int64_t measure = 0;
@@ -114,7 +74,7 @@ bool PlaceSections(const TempoMap& map, int32_t sectionCount, MidiPlan& plan,
     const int32_t measures = map.measures[k];
     if (measures <= 0) continue;
     if (!CheckSectionForMidi(map, k, failure)) return false;
-    if (tick - lastStart > kLongestDelta) {
+    if (tick - lastStart > kLongestMidiDelta) {
       SetFailure(failure, "Error: Section %i begins too long after the one before it for MIDI!\n",
                  k + 1);
       return false;
@@ -129,23 +89,19 @@ bool PlaceSections(const TempoMap& map, int32_t sectionCount, MidiPlan& plan,
   return true;
 }
 
-void WriteTempoTrack(const TempoMap& map, int32_t sectionCount, const MidiPlan& plan,
-                     ExportSink& sink) {
-  PutTrackName(sink, "Tempo map", 9);
+void WriteTempoTrack(const TempoMap& map, const MidiPlan& plan, ExportSink& sink) {
+  const int32_t sectionCount = SectionsToWalk(map);
+  PutTrackName(sink, "Tempo map");
   uint64_t lastEvent = 0;
   for (int32_t k = 0; k < sectionCount; ++k) {
     if (map.measures[k] <= 0) continue;
     const uint64_t tick = plan.sectionStartTick[k];
-    const uint8_t meter[] = {static_cast<uint8_t>(map.beatsPerMeasure[k]), 2, 24, 8};
-    PutMetaEvent(sink, tick - lastEvent, 0x58, meter, sizeof meter);
-    const uint64_t microseconds = MicrosecondsPerQuarter(map.tempo[k]);
-    const uint8_t tempo[] = {static_cast<uint8_t>(microseconds >> 16),
-                             static_cast<uint8_t>(microseconds >> 8),
-                             static_cast<uint8_t>(microseconds)};
-    PutMetaEvent(sink, 0, 0x51, tempo, sizeof tempo);
+    // A beat is a quarter note.
+    PutTimeSignature(sink, tick - lastEvent, static_cast<uint8_t>(map.beatsPerMeasure[k]), 2);
+    PutTempo(sink, 0, static_cast<uint32_t>(MicrosecondsPerQuarter(map.tempo[k])));
     lastEvent = tick;
   }
-  PutEndOfTrack(sink);
+  PutEndOfTrack(sink, 0);
 }
 
 // The click track's walk.
@@ -166,8 +122,15 @@ Ticks TickOf(const TempoMap& map, const MidiPlan& plan, const GridPoint& point) 
 }
 
 Click ClickOf(const GridPoint& point) {
-  if (point.division != 0) return kDivisionClick;
-  return point.beat == 0 ? kDownbeatClick : kBeatClick;
+  switch (point.kind) {
+    case PointKind::kDownbeat:
+      return kDownbeatClick;
+    case PointKind::kBeat:
+      return kBeatClick;
+    case PointKind::kDivision:
+      break;
+  }
+  return kDivisionClick;
 }
 
 // Each click sounds for half a division (at least a tick), so it ends before
@@ -176,28 +139,27 @@ uint64_t ClickLength(const MidiPlan& plan) {
   return plan.ticksPerStep > 1 ? static_cast<uint64_t>(plan.ticksPerStep / 2) : 1;
 }
 
+// A click: its note on `delta` ticks after the last event, and its note off.
+void PutClick(ExportSink& sink, uint64_t delta, const Click& click, uint64_t length) {
+  PutChannelEvent(sink, delta, kPercussionNoteOn, click.note, click.velocity);
+  PutChannelEvent(sink, length, kPercussionNoteOff, click.note, 0);
+}
+
 bool WriteClick(void* context, const GridPoint& point) {
   ClickWriting& writing = *static_cast<ClickWriting*>(context);
   const Ticks tick = TickOf(*writing.map, *writing.plan, point);
   const uint64_t length = ClickLength(*writing.plan);
-  const Click click = ClickOf(point);
-  ExportSink& sink = *writing.sink;
-  PutDelta(sink, static_cast<uint64_t>(tick - writing.lastEvent));
-  const uint8_t on[] = {kPercussionNoteOn, click.note, click.velocity};
-  PutBytes(sink, on, sizeof on);
-  PutDelta(sink, length);
-  const uint8_t off[] = {kPercussionNoteOff, click.note, 0};
-  PutBytes(sink, off, sizeof off);
+  PutClick(*writing.sink, static_cast<uint64_t>(tick - writing.lastEvent), ClickOf(point), length);
   writing.lastEvent = tick + length;
-  return !sink.failed;
+  return !writing.sink->failed;
 }
 
-void WriteClickTrack(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
-                     const MidiPlan& plan, ExportSink& sink) {
-  PutTrackName(sink, "Click", 5);
+void WriteClickTrack(const TempoMap& map, const GridSettings& settings, const MidiPlan& plan,
+                     ExportSink& sink) {
+  PutTrackName(sink, "Click");
   ClickWriting writing{&map, &plan, &sink, 0};
-  WalkCheckedGrid(map, sectionCount, settings, GridVisitor{&writing, WriteClick, nullptr});
-  PutEndOfTrack(sink);
+  WalkGrid(map, settings, GridVisitor{&writing, WriteClick, nullptr});
+  PutEndOfTrack(sink, 0);
 }
 
 struct FirstClick {
@@ -214,59 +176,49 @@ bool RememberFirstClick(void* context, const GridPoint& point) {
   return false;
 }
 
-uint64_t DeltaBytes(uint64_t delta) {
-  uint64_t bytes = 1;
-  while (delta >>= 7) ++bytes;
-  return bytes;
-}
-
 // The click track's length, found without writing it: the clicks of a range
 // follow one another a division apart, across section boundaries too, so
 // every delta but the first is the same. Only the first can be too long.
-bool MeasureClickTrack(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
-                       MidiPlan& plan, RenderFailure& failure) {
+bool MeasureClickTrack(const TempoMap& map, const GridSettings& settings, MidiPlan& plan,
+                       Failure& failure) {
   FirstClick first{&map, &plan, false, 0};
-  WalkCheckedGrid(map, sectionCount, settings, GridVisitor{&first, RememberFirstClick, nullptr});
-  const uint64_t points = CountGridPoints(map, sectionCount, settings);
-  const uint64_t name = 4 + 5;
-  const uint64_t endOfTrack = 4;
-  uint64_t length = name + endOfTrack;
+  WalkGrid(map, settings, GridVisitor{&first, RememberFirstClick, nullptr});
+  ExportSink track = CountingSink();
+  PutTrackName(track, "Click");
+  PutEndOfTrack(track, 0);
   if (first.found) {
-    if (first.tick > kLongestDelta) {
+    if (first.tick > kLongestMidiDelta) {
       SetFailure(failure, "Error: The range begins too far into the map for a MIDI file!\n");
       return false;
     }
     const uint64_t clickLength = ClickLength(plan);
-    const uint64_t gap = static_cast<uint64_t>(plan.ticksPerStep) - clickLength;
-    const uint64_t notes = 3 + DeltaBytes(clickLength) + 3;
-    length += DeltaBytes(static_cast<uint64_t>(first.tick)) + (points - 1) * DeltaBytes(gap) +
-              points * notes;
+    PutClick(track, static_cast<uint64_t>(first.tick), kDownbeatClick, clickLength);
+    // Every later click is the same number of bytes, whatever its sound.
+    ExportSink later = CountingSink();
+    PutClick(later, static_cast<uint64_t>(plan.ticksPerStep) - clickLength, kDownbeatClick,
+             clickLength);
+    track.bytes += (CountGridPoints(map, settings) - 1) * later.bytes;
   }
-  plan.clickTrackLength = static_cast<uint32_t>(length);
+  plan.clickTrackLength = static_cast<uint32_t>(track.bytes);
   return true;
 }
 
 }  // namespace
 
-bool PlanMidi(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
-              MidiPlan& plan, RenderFailure& failure) {
+bool PlanMidi(const TempoMap& map, const GridSettings& settings, MidiPlan& plan, Failure& failure) {
   if (!ChooseTicks(settings.divisionsPerBeat, plan, failure)) return false;
-  if (!PlaceSections(map, sectionCount, plan, failure)) return false;
+  if (!PlaceSections(map, plan, failure)) return false;
   ExportSink tempoTrack = CountingSink();
-  WriteTempoTrack(map, sectionCount, plan, tempoTrack);
+  WriteTempoTrack(map, plan, tempoTrack);
   plan.tempoTrackLength = static_cast<uint32_t>(tempoTrack.bytes);
-  return MeasureClickTrack(map, sectionCount, settings, plan, failure);
+  return MeasureClickTrack(map, settings, plan, failure);
 }
 
-void WriteMidi(const TempoMap& map, int32_t sectionCount, const GridSettings& settings,
-               const MidiPlan& plan, ExportSink& sink) {
-  PutBytes(sink, "MThd", 4);
-  PutBigEndian(sink, 6, 4);
-  PutBigEndian(sink, 1, 2);  // format 1: tracks played together
-  PutBigEndian(sink, 2, 2);
-  PutBigEndian(sink, static_cast<uint64_t>(plan.ticksPerQuarter), 2);
+void WriteMidi(const TempoMap& map, const GridSettings& settings, const MidiPlan& plan,
+               ExportSink& sink) {
+  PutMidiHeader(sink, 1, 2, static_cast<uint16_t>(plan.ticksPerQuarter));  // tracks played together
   PutTrackHead(sink, plan.tempoTrackLength);
-  WriteTempoTrack(map, sectionCount, plan, sink);
+  WriteTempoTrack(map, plan, sink);
   PutTrackHead(sink, plan.clickTrackLength);
-  WriteClickTrack(map, sectionCount, settings, plan, sink);
+  WriteClickTrack(map, settings, plan, sink);
 }

@@ -4,16 +4,6 @@
 
 namespace {
 
-struct FormatName {
-  const char* name;
-  ExportFormat format;
-};
-
-constexpr FormatName kFormats[] = {
-    {"grid", ExportFormat::kGrid}, {"labels", ExportFormat::kLabels}, {"csv", ExportFormat::kCsv},
-    {"midi", ExportFormat::kMidi}, {"click", ExportFormat::kClick},
-};
-
 bool StartsWith(const char* text, const char* prefix) {
   return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
@@ -21,27 +11,21 @@ bool StartsWith(const char* text, const char* prefix) {
 // Error lines quote at most this much of what was typed.
 constexpr int kQuotedLimit = 64;
 
-bool Refuse(CommandLine& line, const char* what, const char* given) {
-  std::snprintf(line.error, sizeof line.error,
-                "Error: Unknown %s %.*s! (see beatstamps1a --help)\n", what, kQuotedLimit, given);
+bool Refuse(Failure& failure, const char* what, const char* given) {
+  SetFailure(failure, "Error: Unknown %s %.*s! (see beatstamps1a --help)\n", what, kQuotedLimit,
+             given);
   return false;
 }
 
-bool ChooseFormat(const char* name, CommandLine& line) {
-  for (const FormatName& known : kFormats) {
-    if (std::strcmp(name, known.name) == 0) {
-      line.formatGiven = true;
-      line.format = known.format;
-      return true;
-    }
-  }
-  return Refuse(line, "format", name);
+bool ChooseFormat(const char* name, CommandLine& line, Failure& failure) {
+  line.format = FindExportFormat(name);
+  return line.format != nullptr || Refuse(failure, "format", name);
 }
 
 }  // namespace
 
-bool ReadOptions(int argumentCount, char** arguments, CommandLine& line) {
-  line = CommandLine{false, false, false, ExportFormat::kGrid, 1, ""};
+bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure) {
+  line = CommandLine{false, false, nullptr, Arguments{0, nullptr}};
   int k = 1;
   for (; k < argumentCount && StartsWith(arguments[k], "--"); ++k) {
     const char* option = arguments[k];
@@ -54,15 +38,15 @@ bool ReadOptions(int argumentCount, char** arguments, CommandLine& line) {
     } else if (std::strcmp(option, "--version") == 0) {
       line.version = true;
     } else if (StartsWith(option, "--format=")) {
-      if (!ChooseFormat(option + std::strlen("--format="), line)) return false;
+      if (!ChooseFormat(option + std::strlen("--format="), line, failure)) return false;
     } else if (std::strcmp(option, "--format") == 0 && k + 1 < argumentCount) {
-      if (!ChooseFormat(arguments[++k], line)) return false;
+      if (!ChooseFormat(arguments[++k], line, failure)) return false;
     } else {
-      return Refuse(line, "option", option);
+      return Refuse(failure, "option", option);
     }
     if (line.help || line.version) break;
   }
-  line.firstPositional = k;
+  line.positional = Arguments{argumentCount - k, arguments + k};
   return true;
 }
 
@@ -81,16 +65,7 @@ void PrintUsage(FILE* out) {
       "RATE is in samples per second, START and STOP are measures counted from 1,\n"
       "DIVISIONS are steps per beat (read only when all six are given).\n"
       "\n"
-      "Formats (all but grid replace OUT, and OUT - sends their data to standard output):\n"
-      "  grid    the report, appended to OUT, as without --format\n"
-      "            beatstamps1a --format=grid song.map grid.txt\n"
-      "  labels  a label track for audio editors: time, time, M.B or M.B.D\n"
-      "            beatstamps1a --format=labels song.map labels.txt\n"
-      "  csv     section,measure,beat,division,seconds,sample\n"
-      "            beatstamps1a --format=csv song.map grid.csv 48000\n"
-      "  midi    a MIDI file: the tempo map and a click at every grid point\n"
-      "            beatstamps1a --format=midi song.map song.mid 44100 1 32 2\n"
-      "  click   a WAV click track at RATE that lines up with the recording\n"
-      "            beatstamps1a --format=click song.map click.wav 48000\n",
+      "Formats (all but grid replace OUT, and OUT - sends their data to standard output):\n",
       out);
+  PrintExportFormats(out);
 }

@@ -5,27 +5,26 @@
 
 #include <cstdio>
 
-enum class ExportFormat {
-  kGrid,    // the report, appended: a batch run as without options
-  kLabels,  // a label track for audio editors
-  kCsv,
-  kMidi,   // a Standard MIDI File
-  kClick,  // a WAV click track
+#include "export_formats.h"
+#include "failure.h"
+
+// The arguments after the options: MAP, OUT, RATE, START, STOP, DIVISIONS.
+struct Arguments {
+  int count;
+  char** values;
 };
 
 struct CommandLine {
   bool help;
   bool version;
-  bool formatGiven;
-  ExportFormat format;
-  int firstPositional;  // index of the first argument after the options
-  char error[192];      // why the options were refused
+  const ExportFormat* format;  // null without --format
+  Arguments positional;
 };
 
 // Reads the options at the front of the arguments: only arguments that begin
 // with "--", up to the first that does not or up to "--". False, with the
-// line to print in `line.error`, for an option or format it does not know.
-bool ReadOptions(int argumentCount, char** arguments, CommandLine& line);
+// line to print, for an option or format it does not know.
+bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure);
 
 void PrintUsage(FILE* out);
 

@@ -262,6 +262,10 @@ bool OpenOutput(const char* name, OutputMode mode, OutputFile& file) {
   return mode == OutputMode::kAppend ? OpenAppend(name, file) : OpenReplace(name, file);
 }
 
+bool WriteOutput(OutputFile& file, const void* data, size_t length) {
+  return std::fwrite(data, 1, length, file.stream) == length;
+}
+
 bool CommitOutput(OutputFile& file) {
   if (file.mode == OutputMode::kAppend) return CommitAppend(file);
   if (file.viaTemporary) return CommitTemporary(file);

@@ -27,6 +27,8 @@ struct OutputFile {
 
 // Opens `name` for a save; false (nothing changed, errno kept) when it cannot.
 bool OpenOutput(const char* name, OutputMode mode, OutputFile& file);
+// Adds bytes to the save; false when they did not all go out.
+bool WriteOutput(OutputFile& file, const void* data, size_t length);
 // Flushes the bytes to the disk and puts them in place. False when anything
 // failed: the file is then exactly as it was before OpenOutput. (A
 // replacement written straight into the file emptied it at the open; the

@@ -20,7 +20,7 @@ struct Line {
 struct ReportWriting {
   const TempoMap* map;
   ReportText* report;
-  bool firstLine;  // no step has been written yet
+  int32_t headedSection;  // the section of the last step written; -1 before the first
 };
 
 __attribute__((format(printf, 2, 3))) void AddToLine(Line& line, const char* format, ...) {
@@ -58,20 +58,23 @@ void AddSectionHeader(Line& line, const TempoMap& map, int32_t slot) {
 bool WriteStep(void* context, const GridPoint& point) {
   ReportWriting& writing = *static_cast<ReportWriting*>(context);
   Line line{};
-  if (writing.firstLine || point.sectionStart) AddSectionHeader(line, *writing.map, point.section);
-  if (point.beat == 0 && point.division == 0) {
+  // A section's header stands before its first line.
+  if (point.section != writing.headedSection) {
+    AddSectionHeader(line, *writing.map, point.section);
+  }
+  if (point.kind == PointKind::kDownbeat) {
     AddToLine(line, "M %lli\t", static_cast<long long>(point.measure) + 1);
   } else {
     AddToLine(line, "\t");
   }
-  if (point.division == 0) {
+  if (point.kind != PointKind::kDivision) {
     AddToLine(line, "B %lli\t", static_cast<long long>(point.beat) + 1);
   } else {
     AddToLine(line, "\t");
   }
   AddToLine(line, "%.3f sec\t%lli smp\n", point.clock,
             static_cast<long long>(point.samplePosition));
-  writing.firstLine = false;
+  writing.headedSection = point.section;
   return AppendUnit(*writing.report, line.text, line.length);
 }
 
@@ -81,13 +84,11 @@ bool WriteMeasureSeparator(void* context, int64_t /*measure*/) {
 
 }  // namespace
 
-void Display(TempoMap& map, uint32_t sampleRate, int32_t startMeasure, int32_t stopMeasure,
-             int32_t divisionsPerBeat, ReportText& report, RenderFailure& failure) {
-  StartReport(report, sampleRate);
-  const GridSettings settings{sampleRate, startMeasure, stopMeasure, divisionsPerBeat};
-  int32_t sectionCount = 0;
-  if (!PrepareGrid(map, settings, sectionCount, failure)) return;
-  ReportWriting writing{&map, &report, true};
-  WalkGrid(map, sectionCount, settings, GridVisitor{&writing, WriteStep, WriteMeasureSeparator},
-           failure);
+bool Display(const TempoMap& map, const GridSettings& settings, ReportText& report,
+             Failure& failure) {
+  StartReport(report, settings.sampleRate);
+  if (!CheckGrid(map, settings, failure)) return false;
+  ReportWriting writing{&map, &report, -1};
+  WalkGrid(map, settings, GridVisitor{&writing, WriteStep, WriteMeasureSeparator});
+  return true;
 }

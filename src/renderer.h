@@ -7,10 +7,9 @@
 #include "grid_walk.h"
 #include "run_state.h"
 
-// Builds the beat grid of measures `startMeasure` to `stopMeasure` (0-based,
-// inclusive) into `report`. With no map sections, slot 0 becomes a single
-// section of `stopMeasure` + 1 measures and keeps that count afterwards.
-void Display(TempoMap& map, uint32_t sampleRate, int32_t startMeasure, int32_t stopMeasure,
-             int32_t divisionsPerBeat, ReportText& report, RenderFailure& failure);
+// Builds the beat grid of the settings' range into `report`; false, with
+// the reason, when a value of the map or the settings cannot be walked.
+bool Display(const TempoMap& map, const GridSettings& settings, ReportText& report,
+             Failure& failure);
 
 #endif  // BEATSTAMPS_RENDERER_H_

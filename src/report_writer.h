@@ -2,20 +2,12 @@
 #ifndef BEATSTAMPS_REPORT_WRITER_H_
 #define BEATSTAMPS_REPORT_WRITER_H_
 
-#include "console.h"
+#include "output_file.h"
 #include "run_state.h"
 
-enum class SaveStatus {
-  kSaved,
-  kFailed,       // the file could not be opened, written whole or closed
-  kNameTooLong,  // the typed name was refused; nothing was written
-  kInputEnded,   // standard input ended at the name prompt; nothing was written
-};
-
-// Writes the report to `fileName`, replacing the file's contents when
-// `overwrite` is 1 and adding to its end otherwise. Asks for the name unless
-// `nameGiven` and the name is not empty.
-void WriteData(Console& console, const ReportText& report, char* fileName, bool nameGiven,
-               int overwrite, SaveStatus& status);
+// Writes the report to `fileName`, replacing the file's contents or adding to
+// its end. False (errno kept) when not every byte was saved; the file is
+// then as it was.
+bool WriteData(const ReportText& report, const char* fileName, OutputMode mode);
 
 #endif  // BEATSTAMPS_REPORT_WRITER_H_

@@ -1,10 +1,7 @@
 #include "run_state.h"
 
 void InitRunState(RunState& state) {
-  state.sampleRate = 44100;
-  state.divisionsPerBeat = 1;
-  state.startMeasure = 0;
-  state.stopMeasure = 0;
+  state.settings = GridSettings{44100, 1, 0, 0};
   state.mapFileName[0] = '\0';
   state.outputFileName[0] = '\0';
   state.mapLoaded = false;

@@ -30,11 +30,17 @@ struct ReportText {
   bool truncated;               // a line did not fit and the report stops short
 };
 
-struct RunState {
+// The settings a grid is walked with, wherever they come from: the map
+// file, the command line or the interactive commands.
+struct GridSettings {
   uint32_t sampleRate;
   int32_t divisionsPerBeat;
   int32_t startMeasure;  // 0-based, inclusive
   int32_t stopMeasure;   // 0-based, inclusive
+};
+
+struct RunState {
+  GridSettings settings;
   char mapFileName[kFileNameLimit + 1];
   char outputFileName[kFileNameLimit + 1];
   bool mapLoaded;  // a map read has been attempted; never cleared

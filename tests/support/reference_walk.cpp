@@ -143,15 +143,18 @@ ReferenceReport WalkEveryStep(TempoMap& map, uint32_t sampleRate, int32_t startM
                               int32_t stopMeasure, int32_t divisionsPerBeat) {
   Walk walk{{"", false, ""}, 0, 0.0, true};
   Add(walk.out.text, "\nSample Rate\t%i\n", static_cast<int32_t>(sampleRate));
+  const int32_t sections = SectionsOf(map, stopMeasure);
+  // A grid that cannot be walked gives the opening header alone.
   if (divisionsPerBeat < 1) {
     walk.out.failure = "Error: Divisions per beat must be greater than zero!\n";
     return walk.out;
   }
-  const int32_t sections = SectionsOf(map, stopMeasure);
+  for (int32_t k = 0; k < sections && walk.out.failure.empty(); ++k) {
+    walk.out.failure = SectionFailure(map, k);
+  }
+  if (!walk.out.failure.empty()) return walk.out;
   const Settings settings{sampleRate, startMeasure, stopMeasure, divisionsPerBeat};
   for (int32_t k = 0; k < sections; ++k) {
-    walk.out.failure = SectionFailure(map, k);
-    if (!walk.out.failure.empty()) break;
     for (int32_t j = 0; j < map.measures[k] && walk.m <= stopMeasure && !walk.out.truncated; ++j) {
       WalkMeasure(map, k, j, settings, walk);
     }

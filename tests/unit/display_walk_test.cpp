@@ -12,6 +12,7 @@
 
 #include "reference_walk.h"
 #include "renderer.h"
+#include "session.h"
 
 namespace {
 
@@ -54,9 +55,11 @@ Rendering WalkEveryStep(Input input) {
 
 Rendering Render(Input input) {
   auto report = std::make_unique<ReportText>();
-  RenderFailure failure;
-  Display(input.map, input.sampleRate, input.startMeasure, input.stopMeasure, input.divisions,
-          *report, failure);
+  Failure failure{};
+  const GridSettings settings{input.sampleRate, input.divisions, input.startMeasure,
+                              input.stopMeasure};
+  SizeDefaultSection(input.map, settings);
+  Display(input.map, settings, *report, failure);
   EXPECT_EQ(std::strlen(report->text), static_cast<size_t>(report->length));
   return {std::string(report->text, report->length), report->truncated, failure.message,
           input.map.measures[0]};

@@ -22,9 +22,7 @@ bool Parse(const std::string& text, MapReadout& readout) {
 std::unique_ptr<MapReadout> FreshReadout() {
   RunState state;
   InitRunState(state);
-  return std::make_unique<MapReadout>(MapReadout{state.map, state.sampleRate,
-                                                 state.divisionsPerBeat, state.startMeasure,
-                                                 state.stopMeasure, false});
+  return std::make_unique<MapReadout>(MapReadout{state.map, state.settings, false});
 }
 
 TEST(ParseMapText, ALaterShorterMapLeavesTheSlotsAboveItsCount) {
@@ -48,10 +46,10 @@ TEST(ParseMapText, ALaterShorterMapLeavesTheSlotsAboveItsCount) {
 TEST(ParseMapText, ValuesTakeTheRestOfTheirLine) {
   auto readout = FreshReadout();
   ASSERT_TRUE(Parse("rate\t\t  +48000 samples\tper second\r\nstart\t-3\nstop\t\n", *readout));
-  EXPECT_EQ(readout->sampleRate, 48000u);
-  EXPECT_EQ(readout->startMeasure, -4);
+  EXPECT_EQ(readout->settings.sampleRate, 48000u);
+  EXPECT_EQ(readout->settings.startMeasure, -4);
   // The stop value is the next line's text (there is none): 0, less 1.
-  EXPECT_EQ(readout->stopMeasure, -1);
+  EXPECT_EQ(readout->settings.stopMeasure, -1);
   EXPECT_EQ(readout->map.sectionCount, 0);
 }
 

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "session.h"
+
 namespace {
 
 struct Rendering {
@@ -23,9 +25,9 @@ std::unique_ptr<RunState> FreshState() {
 }
 
 Rendering Render(RunState& state) {
-  RenderFailure failure;
-  Display(state.map, state.sampleRate, state.startMeasure, state.stopMeasure,
-          state.divisionsPerBeat, state.report, failure);
+  Failure failure{};
+  SizeDefaultSection(state.map, state.settings);
+  Display(state.map, state.settings, state.report, failure);
   EXPECT_EQ(std::strlen(state.report.text), static_cast<size_t>(state.report.length));
   return {state.report.text, state.report.truncated, failure.message};
 }
@@ -57,10 +59,10 @@ TEST(Display, TwoSectionsWithDivisionsAndARangeInTheMiddle) {
   state->map.sectionCount = 2;
   SetSection(*state, 0, 120.0f, 3, 2);
   SetSection(*state, 1, 90.0f, 2, 1);
-  state->sampleRate = 48000;
-  state->divisionsPerBeat = 2;
-  state->startMeasure = 1;
-  state->stopMeasure = 2;
+  state->settings.sampleRate = 48000;
+  state->settings.divisionsPerBeat = 2;
+  state->settings.startMeasure = 1;
+  state->settings.stopMeasure = 2;
   EXPECT_EQ(Render(*state).text,
             "\nSample Rate\t48000\n"
             "\n"
@@ -83,15 +85,15 @@ TEST(Display, RangeEdges) {
   auto state = FreshState();
   state->map.sectionCount = 1;
   SetSection(*state, 0, 60.0f, 1, 4);
-  state->startMeasure = 3;
-  state->stopMeasure = 1;
+  state->settings.startMeasure = 3;
+  state->settings.stopMeasure = 1;
   EXPECT_EQ(Render(*state).text, "\nSample Rate\t44100\n") << "inverted range";
-  state->startMeasure = 5;
-  state->stopMeasure = 7;
+  state->settings.startMeasure = 5;
+  state->settings.stopMeasure = 7;
   EXPECT_EQ(Render(*state).text, "\nSample Rate\t44100\n") << "two past the end";
-  state->startMeasure = 4;
+  state->settings.startMeasure = 4;
   EXPECT_EQ(Render(*state).text, "\nSample Rate\t44100\n\n") << "right after the end";
-  state->startMeasure = 3;
+  state->settings.startMeasure = 3;
   EXPECT_EQ(Render(*state).text,
             "\nSample Rate\t44100\n\n"
             "\nSection 1\tTempo 60.000\tBeats/Meas 1\tMeasures 4\n\n"
@@ -105,7 +107,7 @@ TEST(Display, EmptySectionsAreSkippedButKeepTheirNumber) {
   SetSection(*state, 0, 120.0f, 1, 1);
   SetSection(*state, 1, 100.0f, 0, 0);
   SetSection(*state, 2, 60.0f, 1, 1);
-  state->stopMeasure = 1;
+  state->settings.stopMeasure = 1;
   EXPECT_EQ(Render(*state).text,
             "\nSample Rate\t44100\n"
             "\nSection 1\tTempo 120.000\tBeats/Meas 1\tMeasures 1\n\n"
@@ -116,7 +118,7 @@ TEST(Display, EmptySectionsAreSkippedButKeepTheirNumber) {
 
 TEST(Display, FailuresComeInTheirOrder) {
   auto state = FreshState();
-  state->divisionsPerBeat = 0;
+  state->settings.divisionsPerBeat = 0;
   state->map.tempo[0] = 0.0f;
   EXPECT_EQ(Render(*state).failure, "Error: Divisions per beat must be greater than zero!\n");
 
@@ -147,7 +149,7 @@ TEST(Display, InfiniteTempoStandsStill) {
 
 TEST(Display, AFullReportKeepsWholeLinesOnly) {
   auto state = FreshState();
-  state->stopMeasure = 100000;
+  state->settings.stopMeasure = 100000;
   const Rendering r = Render(*state);
   EXPECT_TRUE(r.truncated);
   EXPECT_LE(r.text.size(), 65535u);
@@ -163,15 +165,15 @@ TEST(Display, SamplePositionsPastThirtyTwoBitsStayExact) {
   auto state = FreshState();
   state->map.sectionCount = 1;
   SetSection(*state, 0, 60.0f, 1, 100000);
-  state->startMeasure = 99999;
-  state->stopMeasure = 99999;
+  state->settings.startMeasure = 99999;
+  state->settings.stopMeasure = 99999;
   EXPECT_EQ(Render(*state).text,
             "\nSample Rate\t44100\n\n"
             "\nSection 1\tTempo 60.000\tBeats/Meas 1\tMeasures 100000\n\n"
             "M 100000\tB 1\t99999.000 sec\t4409955900 smp\n");
-  state->sampleRate = 4294967295u;  // shown as -1
+  state->settings.sampleRate = 4294967295u;  // shown as -1
   state->map.tempo[0] = 1e-30f;
-  state->startMeasure = 2;
+  state->settings.startMeasure = 2;
   const std::string text = Render(*state).text;
   EXPECT_EQ(text.rfind("\nSample Rate\t-1\n", 0), 0u);
   EXPECT_NE(text.find("\t9223372036854775807 smp\n"), std::string::npos) << "held at the end";

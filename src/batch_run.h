@@ -1,0 +1,17 @@
+// The batch run: read MAP, take the numbers that follow OUT, append the
+// report to OUT and exit, without a question unless OUT is empty.
+#ifndef BEATSTAMPS_BATCH_RUN_H_
+#define BEATSTAMPS_BATCH_RUN_H_
+
+#include "console.h"
+#include "options.h"
+#include "run_state.h"
+
+// RATE, START and STOP when given, and DIVISIONS only when all six
+// arguments are: base 10 by the strtol rules, held to 32 bits.
+void ApplyBatchArguments(const Arguments& arguments, GridSettings& settings);
+
+// Runs the batch on MAP and OUT (two or more arguments); returns the exit status.
+int RunBatch(Console& console, const Arguments& arguments);
+
+#endif  // BEATSTAMPS_BATCH_RUN_H_

@@ -1,0 +1,32 @@
+#include "csv_export.h"
+
+#include "text_line.h"
+
+namespace {
+
+bool WriteCsvLine(void* context, const GridPoint& point) {
+  ExportSink& sink = *static_cast<ExportSink*>(context);
+  TextLine line;
+  line.length = 0;
+  AddInteger(line, int64_t{point.section} + 1);
+  AddCharacter(line, ',');
+  AddInteger(line, point.measure + 1);
+  AddCharacter(line, ',');
+  AddInteger(line, point.beat + 1);
+  AddCharacter(line, ',');
+  AddInteger(line, point.division + 1);
+  AddCharacter(line, ',');
+  AddShortest(line, point.clock);
+  AddCharacter(line, ',');
+  AddInteger(line, point.samplePosition);
+  AddCharacter(line, '\n');
+  return PutLine(sink, line);
+}
+
+}  // namespace
+
+void WriteCsv(const TempoMap& map, const GridSettings& settings, ExportSink& sink) {
+  static const char kHeader[] = "section,measure,beat,division,seconds,sample\n";
+  PutBytes(sink, kHeader, sizeof kHeader - 1);
+  WalkGrid(map, settings, GridVisitor{&sink, WriteCsvLine, nullptr});
+}

@@ -1,0 +1,66 @@
+#include "export_formats.h"
+
+#include <cstring>
+
+#include "csv_export.h"
+#include "labels_export.h"
+
+namespace {
+
+void WriteLabelTrack(const TempoMap& map, const GridSettings& settings, const ExportPlan& /*plan*/,
+                     ExportSink& sink) {
+  WriteLabels(map, settings, sink);
+}
+
+void WriteCsvFile(const TempoMap& map, const GridSettings& settings, const ExportPlan& /*plan*/,
+                  ExportSink& sink) {
+  WriteCsv(map, settings, sink);
+}
+
+bool PlanMidiFile(const TempoMap& map, const GridSettings& settings, ExportPlan& plan,
+                  Failure& failure) {
+  return PlanMidi(map, settings, plan.midi, failure);
+}
+
+void WriteMidiFile(const TempoMap& map, const GridSettings& settings, const ExportPlan& plan,
+                   ExportSink& sink) {
+  WriteMidi(map, settings, plan.midi, sink);
+}
+
+bool PlanClickFile(const TempoMap& map, const GridSettings& settings, ExportPlan& plan,
+                   Failure& failure) {
+  return PlanClickTrack(map, settings, plan.click, failure);
+}
+
+void WriteClickFile(const TempoMap& map, const GridSettings& settings, const ExportPlan& plan,
+                    ExportSink& sink) {
+  WriteClickTrack(map, settings, plan.click, sink);
+}
+
+constexpr ExportFormat kFormats[] = {
+    {"grid", "the report, appended to OUT, as without --format",
+     "beatstamps1a --format=grid song.map grid.txt", nullptr, nullptr},
+    {"labels", "a label track for audio editors: time, time, M.B or M.B.D",
+     "beatstamps1a --format=labels song.map labels.txt", nullptr, WriteLabelTrack},
+    {"csv", "section,measure,beat,division,seconds,sample",
+     "beatstamps1a --format=csv song.map grid.csv 48000", nullptr, WriteCsvFile},
+    {"midi", "a MIDI file: the tempo map and a click at every grid point",
+     "beatstamps1a --format=midi song.map song.mid 44100 1 32 2", PlanMidiFile, WriteMidiFile},
+    {"click", "a WAV click track at RATE that lines up with the recording",
+     "beatstamps1a --format=click song.map click.wav 48000", PlanClickFile, WriteClickFile},
+};
+
+}  // namespace
+
+const ExportFormat* FindExportFormat(const char* name) {
+  for (const ExportFormat& format : kFormats) {
+    if (std::strcmp(name, format.name) == 0) return &format;
+  }
+  return nullptr;
+}
+
+void PrintExportFormats(FILE* out) {
+  for (const ExportFormat& format : kFormats) {
+    std::fprintf(out, "  %-8s%s\n            %s\n", format.name, format.summary, format.example);
+  }
+}

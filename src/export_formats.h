@@ -1,0 +1,41 @@
+// The formats a grid can be exported in: one row each, with how the format
+// is named, how --help shows it, how it is planned and how it is written.
+#ifndef BEATSTAMPS_EXPORT_FORMATS_H_
+#define BEATSTAMPS_EXPORT_FORMATS_H_
+
+#include <cstdio>
+
+#include "click_track.h"
+#include "export_sink.h"
+#include "failure.h"
+#include "grid_walk.h"
+#include "midi_export.h"
+
+// What planning found out, for the writing: the layout of the formats that
+// state their sizes before their contents.
+struct ExportPlan {
+  MidiPlan midi;
+  ClickPlan click;
+};
+
+struct ExportFormat {
+  const char* name;
+  const char* summary;  // what --help says the format is
+  const char* example;  // a command line that writes it
+  // Finds everything that could refuse the export before a byte is written;
+  // null when the format has nothing beyond the grid's own checks.
+  bool (*plan)(const TempoMap& map, const GridSettings& settings, ExportPlan& plan,
+               Failure& failure);
+  // Writes the whole file as the grid is walked; null for the report
+  // itself, which is appended as the batch run appends it.
+  void (*write)(const TempoMap& map, const GridSettings& settings, const ExportPlan& plan,
+                ExportSink& sink);
+};
+
+// The format of that name, or null.
+const ExportFormat* FindExportFormat(const char* name);
+
+// Every format with its summary and example, as --help shows them.
+void PrintExportFormats(FILE* out);
+
+#endif  // BEATSTAMPS_EXPORT_FORMATS_H_

@@ -1,0 +1,118 @@
+#include "export_run.h"
+
+#include <cstring>
+#include <memory>
+
+#include "batch_run.h"
+#include "help_text.h"
+#include "output_file.h"
+#include "session.h"
+
+namespace {
+
+// Exports are written as they are walked, in fixed memory; this bounds how
+// long one may take and how large it may grow.
+constexpr uint64_t kMostExportedPoints = 16777216;
+// Bytes handed to the file or stream at once.
+constexpr size_t kExportBufferBytes = size_t{1} << 20;
+
+bool IsStandardOutput(const char* name) {
+  return std::strcmp(name, "-") == 0;
+}
+
+bool CheckPointCount(const TempoMap& map, const GridSettings& settings, Failure& failure) {
+  const uint64_t points = CountGridPoints(map, settings);
+  if (points <= kMostExportedPoints) return true;
+  SetFailure(failure, "Error: The range holds %llu grid points; an export holds at most %llu!\n",
+             static_cast<unsigned long long>(points),
+             static_cast<unsigned long long>(kMostExportedPoints));
+  return false;
+}
+
+// Everything that could refuse the export is found here, before a byte is written.
+bool PlanExport(const ExportFormat& format, const RunState& state, ExportPlan& plan,
+                Failure& failure) {
+  return CheckGrid(state.map, state.settings, failure) &&
+         CheckPointCount(state.map, state.settings, failure) &&
+         (format.plan == nullptr || format.plan(state.map, state.settings, plan, failure));
+}
+
+bool DrainToStream(void* stream, const void* data, size_t length) {
+  return std::fwrite(data, 1, length, static_cast<FILE*>(stream)) == length;
+}
+
+bool DrainToFile(void* file, const void* data, size_t length) {
+  return WriteOutput(*static_cast<OutputFile*>(file), data, length);
+}
+
+// Writes the export through `sink`; false when a byte was lost.
+bool WriteThrough(ExportSink& sink, const ExportFormat& format, const RunState& state,
+                  const ExportPlan& plan) {
+  format.write(state.map, state.settings, plan, sink);
+  return FlushSink(sink);
+}
+
+bool SendToStandardOutput(FILE* out, const ExportFormat& format, const RunState& state,
+                          const ExportPlan& plan, uint64_t& bytes) {
+  auto buffer = std::make_unique<uint8_t[]>(kExportBufferBytes);
+  ExportSink sink = DrainingSink(DrainToStream, out, buffer.get(), kExportBufferBytes);
+  const bool written = WriteThrough(sink, format, state, plan);
+  bytes = sink.bytes;
+  return written && std::fflush(out) == 0 && !std::ferror(out);
+}
+
+// Replaces the file whole, or leaves it as it was.
+bool SaveToFile(const char* name, const ExportFormat& format, const RunState& state,
+                const ExportPlan& plan, uint64_t& bytes) {
+  OutputFile file;
+  if (!OpenOutput(name, OutputMode::kReplace, file)) return false;
+  auto buffer = std::make_unique<uint8_t[]>(kExportBufferBytes);
+  ExportSink sink = DrainingSink(DrainToFile, &file, buffer.get(), kExportBufferBytes);
+  const bool written = WriteThrough(sink, format, state, plan);
+  bytes = sink.bytes;
+  if (!written) {
+    AbandonOutput(file);
+    return false;
+  }
+  return CommitOutput(file);
+}
+
+int Export(Console& console, FILE* messages, const ExportFormat& format,
+           const Arguments& arguments) {
+  PrintBanner(messages);
+  static_assert(sizeof(RunState) + sizeof(ExportPlan) < size_t{512} * 1024,
+                "the state and the plan live on the stack");
+  RunState state;
+  InitRunState(state);
+  Console talk{console.in, messages, console.errors};
+  if (!LoadMapNamed(talk, state, arguments.values[0])) return 1;
+  ApplyBatchArguments(arguments, state.settings);
+  SizeDefaultSection(state.map, state.settings);
+  ExportPlan plan{};
+  Failure failure;
+  if (!PlanExport(format, state, plan, failure)) {
+    std::fputs(failure.message, messages);
+    return failure.status;
+  }
+  const char* name = arguments.values[1];
+  if (!StoreFileName(talk, state.outputFileName, name)) return 1;
+  uint64_t bytes = 0;
+  const bool saved = IsStandardOutput(name)
+                         ? SendToStandardOutput(console.out, format, state, plan, bytes)
+                         : SaveToFile(name, format, state, plan, bytes);
+  PrintSaveResult(messages, name, saved, bytes);
+  return saved ? 0 : 1;
+}
+
+}  // namespace
+
+int RunExport(Console& console, const ExportFormat& format, const Arguments& arguments) {
+  if (arguments.values[1][0] == '\0') {
+    std::fputs("Error: An export needs an output file name, or - for standard output!\n",
+               console.out);
+    return 1;
+  }
+  FILE* messages = IsStandardOutput(arguments.values[1]) ? console.errors : console.out;
+  const int status = Export(console, messages, format, arguments);
+  return std::fflush(messages) == 0 && !std::ferror(messages) ? status : 1;
+}

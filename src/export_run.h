@@ -1,0 +1,14 @@
+// The export run: a batch run that writes the grid of MAP to OUT in a
+// format of the table, replacing OUT whole; OUT "-" sends the data to
+// standard output and the program's own lines to standard error.
+#ifndef BEATSTAMPS_EXPORT_RUN_H_
+#define BEATSTAMPS_EXPORT_RUN_H_
+
+#include "console.h"
+#include "export_formats.h"
+#include "options.h"
+
+// Two or more arguments; returns the exit status.
+int RunExport(Console& console, const ExportFormat& format, const Arguments& arguments);
+
+#endif  // BEATSTAMPS_EXPORT_RUN_H_

@@ -1,0 +1,12 @@
+// The grid as a label track for audio editors.
+#ifndef BEATSTAMPS_LABELS_EXPORT_H_
+#define BEATSTAMPS_LABELS_EXPORT_H_
+
+#include "export_sink.h"
+#include "grid_walk.h"
+
+// One line per grid point: start, end (the same time, six decimals) and the
+// label "M.B" on a beat's first step or "M.B.D" on a later division.
+void WriteLabels(const TempoMap& map, const GridSettings& settings, ExportSink& sink);
+
+#endif  // BEATSTAMPS_LABELS_EXPORT_H_

@@ -1,0 +1,51 @@
+// The steps of a session at the console, shared by the interactive commands
+// and the batch run: load a map and say what it held, decide the range,
+// render the report and warn when it was cut, save it and say how that went.
+#ifndef BEATSTAMPS_SESSION_H_
+#define BEATSTAMPS_SESSION_H_
+
+#include <cstdint>
+#include <cstdio>
+
+#include "console.h"
+#include "failure.h"
+#include "output_file.h"
+#include "run_state.h"
+
+// Reads the map file named `name` into the state and prints its summary
+// line, or says why it could not. The after-load rule follows either way.
+// False when the map was not read.
+bool LoadMapNamed(Console& console, RunState& state, const char* name);
+
+// A stored stop of measure 1 counts as none chosen: the report then runs to
+// the end of the map.
+void ApplyAfterLoadRule(RunState& state);
+
+// Asks for a map name and reads that map as LoadMapNamed does.
+InputStatus LoadAskedMap(Console& console, RunState& state);
+
+// Without a map an empty or inverted range falls back to measure 1; with a
+// map loaded only the map's beat total decides.
+void ApplyRangeGuard(RunState& state);
+
+// Renders the report of the state's map and settings; on a value the walk
+// cannot take, prints why and returns false.
+bool RenderReport(Console& console, RunState& state);
+
+// While the map has no sections, slot 0 is the single section that the
+// walk covers, of as many measures as the stop measure asks for; it keeps
+// that count afterwards.
+void SizeDefaultSection(TempoMap& map, const GridSettings& settings);
+
+void PrintTruncationWarning(FILE* out, const ReportText& report);
+
+// The one line that tells how a save went.
+void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes);
+
+// Saves the rendered report to `state.outputFileName`, asking for the name
+// unless `nameGiven` and one is set. False when it was not saved whole;
+// `input` says whether standard input ended at the prompt.
+bool SaveReport(Console& console, RunState& state, bool nameGiven, OutputMode mode,
+                InputStatus& input);
+
+#endif  // BEATSTAMPS_SESSION_H_
