@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const GridSettings& settings = state.settings;
   Failure failure{};
   SizeDefaultSection(state.map, settings);
-  Display(state.map, settings, state.report, failure);
+  Display(TextGrid(state.map), settings, state.report, failure);
   const ReportText& report = state.report;
   Check(report.length >= 0 && report.length <= kReportLimit);
   Check(report.text[report.length] == '\0');

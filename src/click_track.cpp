@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numbers>
 
+#include "text_grid.h"
 #include "wav_encoder.h"
 
 namespace {
@@ -38,11 +39,12 @@ bool RememberPoint(void* context, const GridPoint& point) {
 }
 
 // The range's last measure that the map holds; -1 when it holds none.
-int64_t LastMeasureInRange(const TempoMap& map, const GridSettings& settings) {
-  const int32_t sectionCount = SectionsToWalk(map);
+int64_t LastMeasureInRange(const GridMap& map, const GridSettings& settings) {
+  const TempoMap& text = *map.text;
+  const int32_t sectionCount = SectionsToWalk(text);
   int64_t measures = 0;
   for (int32_t k = 0; k < sectionCount; ++k) {
-    if (map.measures[k] > 0) measures += map.measures[k];
+    if (text.measures[k] > 0) measures += text.measures[k];
   }
   const int64_t last = std::min<int64_t>(settings.stopMeasure, measures - 1);
   return last >= settings.startMeasure ? last : -1;
@@ -50,7 +52,7 @@ int64_t LastMeasureInRange(const TempoMap& map, const GridSettings& settings) {
 
 // Walks the last measure of the range alone: the clock jumps over everything
 // before it exactly as a walk of the whole range would add it up.
-LastPoint FindLastPoint(const TempoMap& map, const GridSettings& settings) {
+LastPoint FindLastPoint(const GridMap& map, const GridSettings& settings) {
   LastPoint last{false, 0};
   const int64_t measure = LastMeasureInRange(map, settings);
   if (measure < 0) return last;
@@ -159,7 +161,7 @@ bool WriteClick(void* context, const GridPoint& point) {
 
 }  // namespace
 
-bool PlanClickTrack(const TempoMap& map, const GridSettings& settings, ClickPlan& plan,
+bool PlanClickTrack(const GridMap& map, const GridSettings& settings, ClickPlan& plan,
                     Failure& failure) {
   if (settings.sampleRate == 0 || settings.sampleRate > kMostSampleRate) {
     SetFailure(failure, "Error: A WAV file cannot hold a sample rate of %u!\n",
@@ -178,7 +180,7 @@ bool PlanClickTrack(const TempoMap& map, const GridSettings& settings, ClickPlan
   return true;
 }
 
-void WriteClickTrack(const TempoMap& map, const GridSettings& settings, const ClickPlan& plan,
+void WriteClickTrack(const GridMap& map, const GridSettings& settings, const ClickPlan& plan,
                      ExportSink& sink) {
   const PcmFormat mono16{settings.sampleRate, 1, 8 * kBytesPerSample};
   PutWavHeader(sink, mono16, static_cast<uint32_t>(plan.sampleCount * kBytesPerSample));

@@ -16,10 +16,10 @@ struct ClickPlan {
 
 // Lays the file out, or refuses with one line what a WAV file cannot hold: a
 // sample rate of 0 or beyond its header, or more than its 4 GiB.
-bool PlanClickTrack(const TempoMap& map, const GridSettings& settings, ClickPlan& plan,
+bool PlanClickTrack(const GridMap& map, const GridSettings& settings, ClickPlan& plan,
                     Failure& failure);
 
-void WriteClickTrack(const TempoMap& map, const GridSettings& settings, const ClickPlan& plan,
+void WriteClickTrack(const GridMap& map, const GridSettings& settings, const ClickPlan& plan,
                      ExportSink& sink);
 
 #endif  // BEATSTAMPS_CLICK_TRACK_H_

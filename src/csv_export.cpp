@@ -25,7 +25,7 @@ bool WriteCsvLine(void* context, const GridPoint& point) {
 
 }  // namespace
 
-void WriteCsv(const TempoMap& map, const GridSettings& settings, ExportSink& sink) {
+void WriteCsv(const GridMap& map, const GridSettings& settings, ExportSink& sink) {
   static const char kHeader[] = "section,measure,beat,division,seconds,sample\n";
   PutBytes(sink, kHeader, sizeof kHeader - 1);
   WalkGrid(map, settings, GridVisitor{&sink, WriteCsvLine, nullptr});

@@ -8,6 +8,6 @@
 // A header, then one line per grid point: section, measure, beat, division
 // (all from 1), the seconds as the shortest decimal that reads back to the
 // same double, and the sample position.
-void WriteCsv(const TempoMap& map, const GridSettings& settings, ExportSink& sink);
+void WriteCsv(const GridMap& map, const GridSettings& settings, ExportSink& sink);
 
 #endif  // BEATSTAMPS_CSV_EXPORT_H_

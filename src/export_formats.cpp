@@ -7,32 +7,32 @@
 
 namespace {
 
-void WriteLabelTrack(const TempoMap& map, const GridSettings& settings, const ExportPlan& /*plan*/,
+void WriteLabelTrack(const GridMap& map, const GridSettings& settings, const ExportPlan& /*plan*/,
                      ExportSink& sink) {
   WriteLabels(map, settings, sink);
 }
 
-void WriteCsvFile(const TempoMap& map, const GridSettings& settings, const ExportPlan& /*plan*/,
+void WriteCsvFile(const GridMap& map, const GridSettings& settings, const ExportPlan& /*plan*/,
                   ExportSink& sink) {
   WriteCsv(map, settings, sink);
 }
 
-bool PlanMidiFile(const TempoMap& map, const GridSettings& settings, ExportPlan& plan,
+bool PlanMidiFile(const GridMap& map, const GridSettings& settings, ExportPlan& plan,
                   Failure& failure) {
   return PlanMidi(map, settings, plan.midi, failure);
 }
 
-void WriteMidiFile(const TempoMap& map, const GridSettings& settings, const ExportPlan& plan,
+void WriteMidiFile(const GridMap& map, const GridSettings& settings, const ExportPlan& plan,
                    ExportSink& sink) {
   WriteMidi(map, settings, plan.midi, sink);
 }
 
-bool PlanClickFile(const TempoMap& map, const GridSettings& settings, ExportPlan& plan,
+bool PlanClickFile(const GridMap& map, const GridSettings& settings, ExportPlan& plan,
                    Failure& failure) {
   return PlanClickTrack(map, settings, plan.click, failure);
 }
 
-void WriteClickFile(const TempoMap& map, const GridSettings& settings, const ExportPlan& plan,
+void WriteClickFile(const GridMap& map, const GridSettings& settings, const ExportPlan& plan,
                     ExportSink& sink) {
   WriteClickTrack(map, settings, plan.click, sink);
 }

@@ -24,11 +24,11 @@ struct ExportFormat {
   const char* example;  // a command line that writes it
   // Finds everything that could refuse the export before a byte is written;
   // null when the format has nothing beyond the grid's own checks.
-  bool (*plan)(const TempoMap& map, const GridSettings& settings, ExportPlan& plan,
+  bool (*plan)(const GridMap& map, const GridSettings& settings, ExportPlan& plan,
                Failure& failure);
   // Writes the whole file as the grid is walked; null for the report
   // itself, which is appended as the batch run appends it.
-  void (*write)(const TempoMap& map, const GridSettings& settings, const ExportPlan& plan,
+  void (*write)(const GridMap& map, const GridSettings& settings, const ExportPlan& plan,
                 ExportSink& sink);
 };
 

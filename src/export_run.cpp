@@ -20,7 +20,7 @@ bool IsStandardOutput(const char* name) {
   return std::strcmp(name, "-") == 0;
 }
 
-bool CheckPointCount(const TempoMap& map, const GridSettings& settings, Failure& failure) {
+bool CheckPointCount(const GridMap& map, const GridSettings& settings, Failure& failure) {
   const uint64_t points = CountGridPoints(map, settings);
   if (points <= kMostExportedPoints) return true;
   SetFailure(failure, "Error: The range holds %llu grid points; an export holds at most %llu!\n",
@@ -30,11 +30,10 @@ bool CheckPointCount(const TempoMap& map, const GridSettings& settings, Failure&
 }
 
 // Everything that could refuse the export is found here, before a byte is written.
-bool PlanExport(const ExportFormat& format, const RunState& state, ExportPlan& plan,
-                Failure& failure) {
-  return CheckGrid(state.map, state.settings, failure) &&
-         CheckPointCount(state.map, state.settings, failure) &&
-         (format.plan == nullptr || format.plan(state.map, state.settings, plan, failure));
+bool PlanExport(const ExportFormat& format, const GridMap& map, const GridSettings& settings,
+                ExportPlan& plan, Failure& failure) {
+  return CheckGrid(map, settings, failure) && CheckPointCount(map, settings, failure) &&
+         (format.plan == nullptr || format.plan(map, settings, plan, failure));
 }
 
 bool DrainToStream(void* stream, const void* data, size_t length) {
@@ -48,7 +47,7 @@ bool DrainToFile(void* file, const void* data, size_t length) {
 // Writes the export through `sink`; false when a byte was lost.
 bool WriteThrough(ExportSink& sink, const ExportFormat& format, const RunState& state,
                   const ExportPlan& plan) {
-  format.write(state.map, state.settings, plan, sink);
+  format.write(TextGrid(state.map), state.settings, plan, sink);
   return FlushSink(sink);
 }
 
@@ -90,7 +89,7 @@ int Export(Console& console, FILE* messages, const ExportFormat& format,
   SizeDefaultSection(state.map, state.settings);
   ExportPlan plan{};
   Failure failure;
-  if (!PlanExport(format, state, plan, failure)) {
+  if (!PlanExport(format, TextGrid(state.map), state.settings, plan, failure)) {
     std::fputs(failure.message, messages);
     return failure.status;
   }

@@ -33,18 +33,35 @@ struct GridVisitor {
   bool (*enterMeasure)(void* context, int64_t measure);
 };
 
-// The sections a walk covers: the map's, or slot 0 alone while it has none
-// (the front end sizes that default section before the walk).
-int32_t SectionsToWalk(const TempoMap& map);
+struct MidiMap;  // a tempo map read from a MIDI file
 
-// Checks the divisions, then the tempo and beats of every section in map
-// order, as a walk would meet them; a walk after it cannot fail.
-bool CheckGrid(const TempoMap& map, const GridSettings& settings, Failure& failure);
+// A tempo map of either kind, as the walk sees it: exactly one is set.
+struct GridMap {
+  const TempoMap* text;
+  const MidiMap* midi;
+};
+
+inline GridMap TextGrid(const TempoMap& map) {
+  return GridMap{&map, nullptr};
+}
+
+// What the report's header of a section shows.
+struct SectionHeading {
+  double tempo;  // beats per minute
+  int32_t beatsPerMeasure;
+  int32_t measures;
+};
+
+// Checks the divisions, then every section in map order, as a walk would
+// meet them; a walk after it cannot fail.
+bool CheckGrid(const GridMap& map, const GridSettings& settings, Failure& failure);
 
 // Walks a grid that CheckGrid has passed, from the start of the map.
-void WalkGrid(const TempoMap& map, const GridSettings& settings, const GridVisitor& visitor);
+void WalkGrid(const GridMap& map, const GridSettings& settings, const GridVisitor& visitor);
 
 // The number of steps inside the range, held at UINT64_MAX.
-uint64_t CountGridPoints(const TempoMap& map, const GridSettings& settings);
+uint64_t CountGridPoints(const GridMap& map, const GridSettings& settings);
+
+SectionHeading HeadingOf(const GridMap& map, int32_t section);
 
 #endif  // BEATSTAMPS_GRID_WALK_H_

@@ -26,6 +26,6 @@ bool WriteLabel(void* context, const GridPoint& point) {
 
 }  // namespace
 
-void WriteLabels(const TempoMap& map, const GridSettings& settings, ExportSink& sink) {
+void WriteLabels(const GridMap& map, const GridSettings& settings, ExportSink& sink) {
   WalkGrid(map, settings, GridVisitor{&sink, WriteLabel, nullptr});
 }

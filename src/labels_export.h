@@ -7,6 +7,6 @@
 
 // One line per grid point: start, end (the same time, six decimals) and the
 // label "M.B" on a beat's first step or "M.B.D" on a later division.
-void WriteLabels(const TempoMap& map, const GridSettings& settings, ExportSink& sink);
+void WriteLabels(const GridMap& map, const GridSettings& settings, ExportSink& sink);
 
 #endif  // BEATSTAMPS_LABELS_EXPORT_H_

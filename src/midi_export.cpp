@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "smf_encoder.h"
+#include "text_grid.h"
 
 namespace {
 
@@ -154,10 +155,10 @@ bool WriteClick(void* context, const GridPoint& point) {
   return !writing.sink->failed;
 }
 
-void WriteClickTrack(const TempoMap& map, const GridSettings& settings, const MidiPlan& plan,
+void WriteClickTrack(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
                      ExportSink& sink) {
   PutTrackName(sink, "Click");
-  ClickWriting writing{&map, &plan, &sink, 0};
+  ClickWriting writing{map.text, &plan, &sink, 0};
   WalkGrid(map, settings, GridVisitor{&writing, WriteClick, nullptr});
   PutEndOfTrack(sink, 0);
 }
@@ -179,9 +180,9 @@ bool RememberFirstClick(void* context, const GridPoint& point) {
 // The click track's length, found without writing it: the clicks of a range
 // follow one another a division apart, across section boundaries too, so
 // every delta but the first is the same. Only the first can be too long.
-bool MeasureClickTrack(const TempoMap& map, const GridSettings& settings, MidiPlan& plan,
+bool MeasureClickTrack(const GridMap& map, const GridSettings& settings, MidiPlan& plan,
                        Failure& failure) {
-  FirstClick first{&map, &plan, false, 0};
+  FirstClick first{map.text, &plan, false, 0};
   WalkGrid(map, settings, GridVisitor{&first, RememberFirstClick, nullptr});
   ExportSink track = CountingSink();
   PutTrackName(track, "Click");
@@ -205,20 +206,20 @@ bool MeasureClickTrack(const TempoMap& map, const GridSettings& settings, MidiPl
 
 }  // namespace
 
-bool PlanMidi(const TempoMap& map, const GridSettings& settings, MidiPlan& plan, Failure& failure) {
+bool PlanMidi(const GridMap& map, const GridSettings& settings, MidiPlan& plan, Failure& failure) {
   if (!ChooseTicks(settings.divisionsPerBeat, plan, failure)) return false;
-  if (!PlaceSections(map, plan, failure)) return false;
+  if (!PlaceSections(*map.text, plan, failure)) return false;
   ExportSink tempoTrack = CountingSink();
-  WriteTempoTrack(map, plan, tempoTrack);
+  WriteTempoTrack(*map.text, plan, tempoTrack);
   plan.tempoTrackLength = static_cast<uint32_t>(tempoTrack.bytes);
   return MeasureClickTrack(map, settings, plan, failure);
 }
 
-void WriteMidi(const TempoMap& map, const GridSettings& settings, const MidiPlan& plan,
+void WriteMidi(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
                ExportSink& sink) {
   PutMidiHeader(sink, 1, 2, static_cast<uint16_t>(plan.ticksPerQuarter));  // tracks played together
   PutTrackHead(sink, plan.tempoTrackLength);
-  WriteTempoTrack(map, plan, sink);
+  WriteTempoTrack(*map.text, plan, sink);
   PutTrackHead(sink, plan.clickTrackLength);
   WriteClickTrack(map, settings, plan, sink);
 }

@@ -21,9 +21,9 @@ struct MidiPlan {
 // Lays the file out, or refuses with one line what a MIDI file cannot hold:
 // too many divisions for its ticks, more than 255 beats per measure, a tempo
 // beyond its 24-bit microseconds, or a gap longer than a delta time.
-bool PlanMidi(const TempoMap& map, const GridSettings& settings, MidiPlan& plan, Failure& failure);
+bool PlanMidi(const GridMap& map, const GridSettings& settings, MidiPlan& plan, Failure& failure);
 
-void WriteMidi(const TempoMap& map, const GridSettings& settings, const MidiPlan& plan,
+void WriteMidi(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
                ExportSink& sink);
 
 #endif  // BEATSTAMPS_MIDI_EXPORT_H_

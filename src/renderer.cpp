@@ -18,7 +18,7 @@ struct Line {
 
 // What the report's walk carries besides the grid itself.
 struct ReportWriting {
-  const TempoMap* map;
+  const GridMap* map;
   ReportText* report;
   int32_t headedSection;  // the section of the last step written; -1 before the first
 };
@@ -50,9 +50,10 @@ void StartReport(ReportText& report, uint32_t sampleRate) {
   report.truncated = false;
 }
 
-void AddSectionHeader(Line& line, const TempoMap& map, int32_t slot) {
-  AddToLine(line, "\nSection %i\tTempo %.3f\tBeats/Meas %i\tMeasures %i\n\n", slot + 1,
-            static_cast<double>(map.tempo[slot]), map.beatsPerMeasure[slot], map.measures[slot]);
+void AddSectionHeader(Line& line, const GridMap& map, int32_t section) {
+  const SectionHeading heading = HeadingOf(map, section);
+  AddToLine(line, "\nSection %i\tTempo %.3f\tBeats/Meas %i\tMeasures %i\n\n", section + 1,
+            heading.tempo, heading.beatsPerMeasure, heading.measures);
 }
 
 bool WriteStep(void* context, const GridPoint& point) {
@@ -84,7 +85,7 @@ bool WriteMeasureSeparator(void* context, int64_t /*measure*/) {
 
 }  // namespace
 
-bool Display(const TempoMap& map, const GridSettings& settings, ReportText& report,
+bool Display(const GridMap& map, const GridSettings& settings, ReportText& report,
              Failure& failure) {
   StartReport(report, settings.sampleRate);
   if (!CheckGrid(map, settings, failure)) return false;

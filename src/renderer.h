@@ -9,7 +9,7 @@
 
 // Builds the beat grid of the settings' range into `report`; false, with
 // the reason, when a value of the map or the settings cannot be walked.
-bool Display(const TempoMap& map, const GridSettings& settings, ReportText& report,
+bool Display(const GridMap& map, const GridSettings& settings, ReportText& report,
              Failure& failure);
 
 #endif  // BEATSTAMPS_RENDERER_H_

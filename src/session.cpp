@@ -66,7 +66,7 @@ void SizeDefaultSection(TempoMap& map, const GridSettings& settings) {
 bool RenderReport(Console& console, RunState& state) {
   SizeDefaultSection(state.map, state.settings);
   Failure failure;
-  if (Display(state.map, state.settings, state.report, failure)) return true;
+  if (Display(TextGrid(state.map), state.settings, state.report, failure)) return true;
   std::fputs(failure.message, console.out);
   return false;
 }

@@ -59,7 +59,7 @@ Rendering Render(Input input) {
   const GridSettings settings{input.sampleRate, input.divisions, input.startMeasure,
                               input.stopMeasure};
   SizeDefaultSection(input.map, settings);
-  Display(input.map, settings, *report, failure);
+  Display(TextGrid(input.map), settings, *report, failure);
   EXPECT_EQ(std::strlen(report->text), static_cast<size_t>(report->length));
   return {std::string(report->text, report->length), report->truncated, failure.message,
           input.map.measures[0]};

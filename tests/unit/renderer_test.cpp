@@ -27,7 +27,7 @@ std::unique_ptr<RunState> FreshState() {
 Rendering Render(RunState& state) {
   Failure failure{};
   SizeDefaultSection(state.map, state.settings);
-  Display(state.map, state.settings, state.report, failure);
+  Display(TextGrid(state.map), state.settings, state.report, failure);
   EXPECT_EQ(std::strlen(state.report.text), static_cast<size_t>(state.report.length));
   return {state.report.text, state.report.truncated, failure.message};
 }
