@@ -5,7 +5,6 @@
 #include <cstring>
 #include <numbers>
 
-#include "text_grid.h"
 #include "wav_encoder.h"
 
 namespace {
@@ -36,18 +35,6 @@ bool RememberPoint(void* context, const GridPoint& point) {
   last.found = true;
   last.samplePosition = point.samplePosition;
   return true;
-}
-
-// The range's last measure that the map holds; -1 when it holds none.
-int64_t LastMeasureInRange(const GridMap& map, const GridSettings& settings) {
-  const TempoMap& text = *map.text;
-  const int32_t sectionCount = SectionsToWalk(text);
-  int64_t measures = 0;
-  for (int32_t k = 0; k < sectionCount; ++k) {
-    if (text.measures[k] > 0) measures += text.measures[k];
-  }
-  const int64_t last = std::min<int64_t>(settings.stopMeasure, measures - 1);
-  return last >= settings.startMeasure ? last : -1;
 }
 
 // Walks the last measure of the range alone: the clock jumps over everything

@@ -45,6 +45,10 @@ inline GridMap TextGrid(const TempoMap& map) {
   return GridMap{&map, nullptr};
 }
 
+inline GridMap MidiGrid(const MidiMap& map) {
+  return GridMap{nullptr, &map};
+}
+
 // What the report's header of a section shows.
 struct SectionHeading {
   double tempo;  // beats per minute
@@ -63,5 +67,8 @@ void WalkGrid(const GridMap& map, const GridSettings& settings, const GridVisito
 uint64_t CountGridPoints(const GridMap& map, const GridSettings& settings);
 
 SectionHeading HeadingOf(const GridMap& map, int32_t section);
+
+// The range's last measure that the grid holds; -1 when it holds none.
+int64_t LastMeasureInRange(const GridMap& map, const GridSettings& settings);
 
 #endif  // BEATSTAMPS_GRID_WALK_H_

@@ -185,3 +185,13 @@ SectionHeading TextSectionHeading(const TempoMap& map, int32_t slot) {
   return SectionHeading{static_cast<double>(map.tempo[slot]), map.beatsPerMeasure[slot],
                         map.measures[slot]};
 }
+
+int64_t LastTextMeasureInRange(const TempoMap& map, const GridSettings& settings) {
+  const int32_t sectionCount = SectionsToWalk(map);
+  int64_t measures = 0;
+  for (int32_t k = 0; k < sectionCount; ++k) {
+    if (map.measures[k] > 0) measures += map.measures[k];
+  }
+  const int64_t last = std::min<int64_t>(settings.stopMeasure, measures - 1);
+  return last >= settings.startMeasure ? last : -1;
+}

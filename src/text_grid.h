@@ -21,4 +21,7 @@ uint64_t CountTextGridPoints(const TempoMap& map, const GridSettings& settings);
 
 SectionHeading TextSectionHeading(const TempoMap& map, int32_t slot);
 
+// The range's last measure that the map holds; -1 when it holds none.
+int64_t LastTextMeasureInRange(const TempoMap& map, const GridSettings& settings);
+
 #endif  // BEATSTAMPS_TEXT_GRID_H_
