@@ -1,6 +1,7 @@
 #include "batch_run.h"
 
 #include <cstdlib>
+#include <memory>
 
 #include "help_text.h"
 #include "int32_math.h"
@@ -25,8 +26,8 @@ void ApplyBatchArguments(const Arguments& arguments, GridSettings& settings) {
 
 int RunBatch(Console& console, const Arguments& arguments) {
   PrintBanner(console.out);
-  static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
-  RunState state;
+  const std::unique_ptr<RunState> owned = std::make_unique_for_overwrite<RunState>();
+  RunState& state = *owned;
   InitRunState(state);
   if (!LoadMapNamed(console, state, arguments.values[0])) return 1;
   ApplyBatchArguments(arguments, state.settings);

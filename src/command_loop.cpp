@@ -48,12 +48,21 @@ Next ChangeSampleRate(Console& console, RunState& state, const char* prompt) {
   return AfterPrompt(status);
 }
 
+// A MIDI map's tempo and meter are its file's: nothing is asked.
+bool SayMidiMapDecides(Console& console, const RunState& state) {
+  if (!state.midiInForce) return false;
+  std::fprintf(console.out, "Tempo and meter come from the MIDI file %s\n", state.midiFileName);
+  return true;
+}
+
 Next ChangeTempo(Console& console, RunState& state, const char* prompt) {
+  if (SayMidiMapDecides(console, state)) return Next::kGoOn;
   std::fputs(prompt, console.out);
   return AfterPrompt(ReadReal(console, state.map.tempo[0]));
 }
 
 Next ChangeBeatsPerMeasure(Console& console, RunState& state, const char* prompt) {
+  if (SayMidiMapDecides(console, state)) return Next::kGoOn;
   return AfterPrompt(AskInteger(console, prompt, state.map.beatsPerMeasure[0]));
 }
 
@@ -120,12 +129,17 @@ void ShowSampleRate(FILE* out, const RunState& state) {
   std::fprintf(out, " (%i)", static_cast<int32_t>(state.settings.sampleRate));
 }
 
+// Section 1 of the map in force.
 void ShowTempo(FILE* out, const RunState& state) {
-  std::fprintf(out, " (%.3f)", static_cast<double>(state.map.tempo[0]));
+  const double tempo = state.midiInForce ? TempoOfSection(MidiMapInForce(state).sections[0])
+                                         : static_cast<double>(state.map.tempo[0]);
+  std::fprintf(out, " (%.3f)", tempo);
 }
 
 void ShowBeatsPerMeasure(FILE* out, const RunState& state) {
-  std::fprintf(out, " (%i)", state.map.beatsPerMeasure[0]);
+  const int32_t beats = state.midiInForce ? MidiMapInForce(state).sections[0].numerator
+                                          : state.map.beatsPerMeasure[0];
+  std::fprintf(out, " (%i)", beats);
 }
 
 // Measures are shown 1-based.

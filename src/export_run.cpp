@@ -47,7 +47,7 @@ bool DrainToFile(void* file, const void* data, size_t length) {
 // Writes the export through `sink`; false when a byte was lost.
 bool WriteThrough(ExportSink& sink, const ExportFormat& format, const RunState& state,
                   const ExportPlan& plan) {
-  format.write(TextGrid(state.map), state.settings, plan, sink);
+  format.write(MapInForce(state), state.settings, plan, sink);
   return FlushSink(sink);
 }
 
@@ -79,17 +79,17 @@ bool SaveToFile(const char* name, const ExportFormat& format, const RunState& st
 int Export(Console& console, FILE* messages, const ExportFormat& format,
            const Arguments& arguments) {
   PrintBanner(messages);
-  static_assert(sizeof(RunState) + sizeof(ExportPlan) < size_t{512} * 1024,
-                "the state and the plan live on the stack");
-  RunState state;
+  static_assert(sizeof(ExportPlan) < size_t{256} * 1024, "the plan lives on the stack");
+  const std::unique_ptr<RunState> owned = std::make_unique_for_overwrite<RunState>();
+  RunState& state = *owned;
   InitRunState(state);
   Console talk{console.in, messages, console.errors};
   if (!LoadMapNamed(talk, state, arguments.values[0])) return 1;
   ApplyBatchArguments(arguments, state.settings);
-  SizeDefaultSection(state.map, state.settings);
+  if (!state.midiInForce) SizeDefaultSection(state.map, state.settings);
   ExportPlan plan{};
   Failure failure;
-  if (!PlanExport(format, TextGrid(state.map), state.settings, plan, failure)) {
+  if (!PlanExport(format, MapInForce(state), state.settings, plan, failure)) {
     std::fputs(failure.message, messages);
     return failure.status;
   }

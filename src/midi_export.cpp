@@ -207,6 +207,10 @@ bool MeasureClickTrack(const GridMap& map, const GridSettings& settings, MidiPla
 }  // namespace
 
 bool PlanMidi(const GridMap& map, const GridSettings& settings, MidiPlan& plan, Failure& failure) {
+  if (map.midi != nullptr) {
+    SetFailure(failure, "Error: A MIDI map cannot be exported as MIDI yet!\n");
+    return false;
+  }
   if (!ChooseTicks(settings.divisionsPerBeat, plan, failure)) return false;
   if (!PlaceSections(*map.text, plan, failure)) return false;
   ExportSink tempoTrack = CountingSink();

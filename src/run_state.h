@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "midi_map.h"
+
 // Slots in each section table.
 constexpr int32_t kMaxSections = 512;
 // Sections a map read stores; the last two slots are never filled from a file.
@@ -39,6 +41,8 @@ struct GridSettings {
   int32_t stopMeasure;   // 0-based, inclusive
 };
 
+// Too large for the stack (a MIDI map of 65,536 sections): each run
+// allocates it once.
 struct RunState {
   GridSettings settings;
   char mapFileName[kFileNameLimit + 1];
@@ -46,9 +50,18 @@ struct RunState {
   bool mapLoaded;  // a map read has been attempted; never cleared
   ReportText report;
   TempoMap map;
+  // A map read from a MIDI file is in force instead of `map` until a text
+  // map is read; reading it leaves `map` as it was. A read goes into the
+  // slot not in force, so a refused file changes nothing.
+  bool midiInForce;
+  int32_t midiSlot;  // the slot in force
+  char midiFileName[kFileNameLimit + 1];
+  MidiMap midiMaps[2];
+  MidiReading midiReading;
 };
 
-// Fills `state` with the values every run starts from.
+// Fills `state` with the values every run starts from; the MIDI tables are
+// left as they are until a read fills them.
 void InitRunState(RunState& state);
 
 #endif  // BEATSTAMPS_RUN_STATE_H_

@@ -1,34 +1,84 @@
 #include "session.h"
 
+#include <cstring>
+
 #include "int32_math.h"
 #include "map_reader.h"
+#include "midi_file.h"
 #include "renderer.h"
 #include "report_writer.h"
 
 namespace {
 
-// Reads `state.mapFileName`; the state changes only when the whole file was read.
-bool ReadNamedMap(Console& console, RunState& state) {
+void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) {
+  std::fprintf(out, "Read %i sections, %i measures, %i beats\n", sections, measures, beats);
+}
+
+// A text map; the state changes only when the whole file was read.
+bool ReadTextMap(Console& console, RunState& state, FILE* file) {
   static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
   MapReadout readout{state.map, state.settings, false};
-  if (!ReadMapFile(state.mapFileName, readout)) {
+  if (!ParseMapText(file, readout)) {
     std::fputs("File not found!\n", console.out);
     return false;
   }
+  state.midiInForce = false;
   state.map = readout.map;
   state.settings = readout.settings;
-  std::fprintf(console.out, "Read %i sections, %i measures, %i beats\n", state.map.sectionCount,
-               state.map.totalMeasures, state.map.totalBeats);
+  PrintSummary(console.out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
   if (readout.capped) {
     std::fprintf(console.out, "Warning: only the first %i sections were read\n", kMaxReadSections);
   }
   return true;
 }
 
+// A MIDI file, read into the slot not in force: a refused file leaves the
+// map in force as it was, and a MIDI map never touches the text map.
+bool ReadMidiMapFile(Console& console, RunState& state, FILE* file) {
+  const int32_t slot = 1 - state.midiSlot;
+  MidiMap& map = state.midiMaps[slot];
+  Failure failure;
+  if (!ReadMidiMap(file, state.mapFileName, state.midiReading, map, failure)) {
+    std::fputs(failure.message, console.out);
+    return false;
+  }
+  state.midiSlot = slot;
+  state.midiInForce = true;
+  std::memcpy(state.midiFileName, state.mapFileName, sizeof state.midiFileName);
+  PrintSummary(console.out, map.sectionCount, map.totalMeasures, map.totalBeats);
+  return true;
+}
+
+// Reads `state.mapFileName`: a MIDI file when it begins with "MThd", else
+// a text map. The file is opened once, so a pipe works as well.
+bool ReadNamedMap(Console& console, RunState& state) {
+  FILE* file = std::fopen(state.mapFileName, "r");
+  if (file == nullptr) {
+    std::fputs("File not found!\n", console.out);
+    return false;
+  }
+  const bool read = StartsAsMidiFile(file) ? ReadMidiMapFile(console, state, file)
+                                           : ReadTextMap(console, state, file);
+  (void)std::fclose(file);  // read only: closing cannot lose data
+  return read;
+}
+
 }  // namespace
 
+const MidiMap& MidiMapInForce(const RunState& state) {
+  return state.midiMaps[state.midiSlot];
+}
+
+GridMap MapInForce(const RunState& state) {
+  return state.midiInForce ? MidiGrid(MidiMapInForce(state)) : TextGrid(state.map);
+}
+
+// On a MIDI map the stop becomes its last measure: its grid goes on past
+// the end, where a text map's holds nothing.
 void ApplyAfterLoadRule(RunState& state) {
-  if (state.settings.stopMeasure == 0) state.settings.stopMeasure = state.map.totalMeasures;
+  if (state.settings.stopMeasure != 0) return;
+  state.settings.stopMeasure =
+      state.midiInForce ? MidiMapInForce(state).totalMeasures - 1 : state.map.totalMeasures;
 }
 
 bool LoadMapNamed(Console& console, RunState& state, const char* name) {
@@ -53,7 +103,8 @@ void ApplyRangeGuard(RunState& state) {
         WrappingAdd(WrappingSubtract(settings.stopMeasure, settings.startMeasure), 1);
     map.totalBeats = WrappingMultiply(map.beatsPerMeasure[0], measures);
   }
-  if (map.totalBeats <= 0) {
+  const int32_t beats = state.midiInForce ? MidiMapInForce(state).totalBeats : map.totalBeats;
+  if (beats <= 0) {
     settings.startMeasure = 0;
     settings.stopMeasure = 0;
   }
@@ -64,9 +115,9 @@ void SizeDefaultSection(TempoMap& map, const GridSettings& settings) {
 }
 
 bool RenderReport(Console& console, RunState& state) {
-  SizeDefaultSection(state.map, state.settings);
+  if (!state.midiInForce) SizeDefaultSection(state.map, state.settings);
   Failure failure;
-  if (Display(TextGrid(state.map), state.settings, state.report, failure)) return true;
+  if (Display(MapInForce(state), state.settings, state.report, failure)) return true;
   std::fputs(failure.message, console.out);
   return false;
 }

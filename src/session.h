@@ -9,8 +9,13 @@
 
 #include "console.h"
 #include "failure.h"
+#include "grid_walk.h"
 #include "output_file.h"
 #include "run_state.h"
+
+// The map whose grid the state's report and exports show.
+GridMap MapInForce(const RunState& state);
+const MidiMap& MidiMapInForce(const RunState& state);
 
 // Reads the map file named `name` into the state and prints its summary
 // line, or says why it could not. The after-load rule follows either way.
@@ -18,7 +23,7 @@
 bool LoadMapNamed(Console& console, RunState& state, const char* name);
 
 // A stored stop of measure 1 counts as none chosen: the report then runs to
-// the end of the map.
+// the end of the map (a MIDI map's last measure).
 void ApplyAfterLoadRule(RunState& state);
 
 // Asks for a map name and reads that map as LoadMapNamed does.
