@@ -1,6 +1,9 @@
 // The grid as a Standard MIDI File, format 1: track 1 holds the tempo map of
-// the whole map (a time signature and a tempo where each section begins),
-// track 2 a click on the percussion channel at every grid point in range.
+// the whole map, track 2 a click on the percussion channel at every grid
+// point in range. Of a text map, track 1 has a time signature and a tempo
+// where each section begins, and a tempo wherever the carried rounding of
+// the beats up to the last click changes; of a MIDI map, its own tempo and
+// time signature events at the same times.
 #ifndef BEATSTAMPS_MIDI_EXPORT_H_
 #define BEATSTAMPS_MIDI_EXPORT_H_
 
@@ -10,10 +13,12 @@
 #include "grid_walk.h"
 
 struct MidiPlan {
-  int32_t ticksPerQuarter;  // a beat is a quarter note; a multiple of the divisions
-  int32_t ticksPerStep;     // ticks per division of a beat
-  uint64_t sectionStartTick[kMaxSections];
+  int32_t ticksPerQuarter;                  // of a text map: a multiple of the divisions
+  int32_t ticksPerStep;                     // of a text map: ticks per division of a beat
+  uint64_t sectionStartTick[kMaxSections];  // of a text map
   int64_t sectionStartMeasure[kMaxSections];
+  int64_t lastClickBeat;      // of a text map: the beat (a quarter) of the last click; -1: none
+  bool clicksOnTicks;         // of a MIDI map: every grid point falls on a whole tick
   uint32_t tempoTrackLength;  // bytes of each track's events
   uint32_t clickTrackLength;
 };

@@ -39,11 +39,6 @@ bool InRange(const Range& range, int64_t measure) {
   return range.start <= measure && measure <= range.stop;
 }
 
-// Two divisions, in this order: the last bit of the step depends on it.
-double StepLength(float tempo, int32_t divisionsPerBeat) {
-  return 60.0 / static_cast<double>(tempo) / static_cast<double>(divisionsPerBeat);
-}
-
 Section SectionAt(const TempoMap& map, int32_t slot, const GridSettings& settings) {
   return Section{slot, map.beatsPerMeasure[slot], map.measures[slot], settings.divisionsPerBeat,
                  StepLength(map.tempo[slot], settings.divisionsPerBeat)};
@@ -139,6 +134,11 @@ bool CheckSection(const TempoMap& map, int32_t slot, Failure& failure) {
 }
 
 }  // namespace
+
+// Two divisions, in this order: the last bit of the step depends on it.
+double StepLength(float tempo, int32_t divisionsPerBeat) {
+  return 60.0 / static_cast<double>(tempo) / static_cast<double>(divisionsPerBeat);
+}
 
 int32_t SectionsToWalk(const TempoMap& map) {
   return std::clamp(map.sectionCount, 1, kMaxSections);

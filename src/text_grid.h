@@ -7,6 +7,10 @@
 
 #include "grid_walk.h"
 
+// Seconds from one division of a beat to the next: what the clock adds at
+// each step.
+double StepLength(float tempo, int32_t divisionsPerBeat);
+
 // The sections a walk covers: the map's, or slot 0 alone while it has none
 // (the front end sizes that default section before the walk).
 int32_t SectionsToWalk(const TempoMap& map);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace midi_bytes {
 
@@ -67,6 +68,61 @@ inline std::string NoteOn(uint64_t delta, int note) {
 
 inline std::string SysEx(uint64_t delta, const std::string& data) {
   return VariableLength(delta) + static_cast<char>(0xF0) + VariableLength(data.size()) + data;
+}
+
+// An event of a file that writes every status byte, as the program's exports
+// do; a meta event keeps its type in `data`[0].
+struct Event {
+  int track;
+  uint64_t tick;
+  unsigned char status;
+  std::string data;
+};
+
+// The events of every track in turn; `ticksPerQuarter` from the header.
+// Stops at the first thing it cannot take apart.
+inline std::vector<Event> EventsOf(const std::string& file, int& ticksPerQuarter) {
+  std::vector<Event> events;
+  auto number = [&](size_t at, int bytes) {
+    uint64_t value = 0;
+    for (int k = 0; k < bytes && at + k < file.size(); ++k) {
+      value = value << 8 | static_cast<unsigned char>(file[at + k]);
+    }
+    return value;
+  };
+  ticksPerQuarter = static_cast<int>(number(12, 2));
+  size_t at = 8 + number(4, 4);
+  for (int track = 0; at + 8 <= file.size(); ++track) {
+    const size_t end = at + 8 + number(at + 4, 4);
+    at += 8;
+    uint64_t tick = 0;
+    auto variable = [&]() {
+      uint64_t value = 0;
+      unsigned char byte = 0x80;
+      while ((byte & 0x80) != 0 && at < end) value = value << 7 | ((byte = file[at++]) & 0x7F);
+      return value;
+    };
+    while (at < end) {
+      tick += variable();
+      const auto status = static_cast<unsigned char>(file[at++]);
+      std::string data;
+      if (status == 0xFF) {
+        data = file.substr(at++, 1);
+        const uint64_t length = variable();
+        data += file.substr(at, length);
+        at += length;
+      } else if (status >= 0x80 && status < 0xF0) {
+        const size_t length = (status & 0xE0) == 0xC0 ? 1 : 2;
+        data = file.substr(at, length);
+        at += length;
+      } else {
+        return events;
+      }
+      events.push_back({track, tick, status, data});
+    }
+    at = end;
+  }
+  return events;
 }
 
 }  // namespace midi_bytes

@@ -1,6 +1,7 @@
 // A MIDI file as the tempo map, wherever a map is read: the batch run, the
 // exports, the first argument and 'm'; its refusals; and how it sits with
 // the interactive commands and with text maps read before or after it.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,85 @@ TEST_F(MidiMaps, TakeTheirTempoAndMeterFromTheFileAndLeaveTheTextMapAlone) {
   EXPECT_EQ(run.output.substr(run.output.find(tail)), text.substr(text.find(tail)));
   EXPECT_NE(text.find("Enter tempo (beats per minute)\n"), std::string::npos);
   EXPECT_NE(text.find("'t' to change tempo (100.000)"), std::string::npos);
+}
+
+TEST_F(MidiMaps, ExportInEveryFormatTheMidiExportReadingBackAsTheSameGrid) {
+  const std::vector<std::string> pastTheEnd = {"48000", "1", "4", "2"};
+  auto exported = [&](const std::string& format, const std::string& map, const std::string& out,
+                      const std::vector<std::string>& settings) {
+    std::vector<std::string> arguments = {"--format=" + format, map, out};
+    arguments.insert(arguments.end(), settings.begin(), settings.end());
+    const ProgramRun run = Run(arguments);
+    EXPECT_EQ(run.status, 0) << run.output;
+    return Read(out);
+  };
+  // Every format, each with a line or a click per grid point.
+  const std::string csv = exported("csv", "song.mid", "song.csv", pastTheEnd);
+  const std::string labels = exported("labels", "song.mid", "song.txt", pastTheEnd);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 25);
+  EXPECT_EQ(std::count(labels.begin(), labels.end(), '\n'), 24);
+  EXPECT_EQ(labels.substr(0, 46), "0.000000\t0.000000\t1.1\n0.200000\t0.200000\t1.1.2\n");
+  const std::string wav = exported("click", "song.mid", "song.wav", pastTheEnd);
+  // Ends a click (10 ms) after the last point, at tick 46: 0.6 + 40 x 0.2 s in.
+  EXPECT_EQ(wav.size(), 44u + 2u * (8.6 * 48000 + 480));
+  // MIDI: 480 ticks a quarter put every tick of the map and every point on a whole tick.
+  int ticksPerQuarter = 0;
+  std::vector<Event> events =
+      EventsOf(exported("midi", "song.mid", "song_out.mid", pastTheEnd), ticksPerQuarter);
+  EXPECT_EQ(ticksPerQuarter, 480);
+  std::vector<std::string> tempoMap;
+  std::vector<uint64_t> clicks;
+  for (const Event& event : events) {
+    if (event.track == 0 && event.status == 0xFF && event.data[0] != 0x03) {
+      tempoMap.push_back(std::to_string(event.tick) + ":" + event.data.substr(0, 3));
+    }
+    if (event.track == 1 && event.status == 0x99) clicks.push_back(event.tick);
+  }
+  EXPECT_EQ(tempoMap,
+            (std::vector<std::string>{"0:" + std::string("\x58\x03\x02", 3), "0:\x51\x06\x1A",
+                                      "720:\x51\x0C\x35", "2880:\x2F"}));
+  ASSERT_EQ(clicks.size(), 24u);
+  for (size_t k = 0; k < clicks.size(); ++k) EXPECT_EQ(clicks[k], 240 * k);
+  // Read back, the export is the same map: the same grid, past its end too.
+  EXPECT_EQ(exported("csv", "song_out.mid", "again.csv", pastTheEnd), csv);
+  exported("midi", "song.mid", "inside.mid", {"48000", "1", "2", "2"});
+  // Its tracks end where the map does: the same length, the same report.
+  EXPECT_EQ(Run({"inside.mid", "inside.txt"}).output, Run({"song.mid", "report.txt"}).output);
+  EXPECT_EQ(Read("inside.txt"), Read("report.txt"));
+
+  // 30,011 ticks a quarter and a tempo at tick 1: no ticks per quarter note up
+  // to 32,767 put a half beat on a whole tick, so each click takes the nearest.
+  Write("fine.mid", Header(0, 1, 30011) +
+                        Track(Tempo(0, 500000) + Tempo(1, 600000) + EndOfTrack(4 * 30011 - 1)));
+  events = EventsOf(exported("midi", "fine.mid", "fine_out.mid", {"44100", "1", "1", "2"}),
+                    ticksPerQuarter);
+  EXPECT_EQ(ticksPerQuarter, 30011);
+  clicks.clear();
+  for (const Event& event : events) {
+    if (event.track == 1 && event.status == 0x99) clicks.push_back(event.tick);
+  }
+  EXPECT_EQ(clicks, (std::vector<uint64_t>{0, 15006, 30011, 45017, 60022, 75028, 90033, 105039}));
+  EXPECT_EQ(exported("csv", "fine_out.mid", "fine_again.csv", pastTheEnd),
+            exported("csv", "fine.mid", "fine.csv", pastTheEnd));
+
+  // A tempo 600,000,000 ticks in, more than a delta time holds: the tempo in
+  // force is repeated on the way, and the export reads back the same.
+  const std::string text = Meta(0x0FFFFFFF, 0x01, "far");
+  Write("far.mid",
+        Header(0, 1, 480) + Track(Tempo(0, 500000) + text + text +
+                                  Tempo(600000000 - 2 * 0x0FFFFFFF, 400000) + EndOfTrack(0)));
+  events =
+      EventsOf(exported("midi", "far.mid", "far_out.mid", {"44100", "1", "1"}), ticksPerQuarter);
+  std::vector<uint64_t> tempoTicks;
+  for (const Event& event : events) {
+    if (event.track == 0 && event.status == 0xFF && event.data[0] == 0x51) {
+      tempoTicks.push_back(event.tick);
+    }
+  }
+  EXPECT_EQ(tempoTicks, (std::vector<uint64_t>{0, 0x0FFFFFFF, 2 * 0x0FFFFFFF, 600000000}));
+  const std::vector<std::string> deep = {"44100", "312499", "312501"};
+  EXPECT_EQ(exported("csv", "far_out.mid", "far_again.csv", deep),
+            exported("csv", "far.mid", "far.csv", deep));
 }
 
 }  // namespace

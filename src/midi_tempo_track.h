@@ -1,0 +1,41 @@
+// The tempo track of the MIDI export: the tempo map as meta events, each at
+// the time the grid gives it, for a map of either kind.
+#ifndef BEATSTAMPS_MIDI_TEMPO_TRACK_H_
+#define BEATSTAMPS_MIDI_TEMPO_TRACK_H_
+
+#include <cstdint>
+
+#include "export_sink.h"
+#include "midi_export.h"
+#include "midi_map.h"
+
+// Ticks are counted wide: a point deep in a long section lies past 2^64.
+using MidiTicks = unsigned __int128;
+
+// 60,000,000 / tempo, to the nearest whole; 0 where the tempo has none that
+// a MIDI file can hold.
+uint32_t RoundedMicrosecondsPerQuarter(float tempo);
+
+// A text map's tempo track: a time signature (its beats over 4: a beat is a
+// quarter note) and a tempo where each section begins. Up to the beat of the
+// last click every beat lasts the whole microseconds that bring it nearest
+// the report's time of the next beat, so the rounding is carried from beat to
+// beat and never adds up; a tempo event stands where that changes. Later
+// beats, where no click sounds, keep their section's tempo rounded.
+void WriteTextTempoTrack(const TempoMap& map, const GridSettings& settings, const MidiPlan& plan,
+                         ExportSink& sink);
+
+// The tick of the export where the MIDI map's tick `tick` lies; whole for
+// every tick the map has an event at.
+MidiTicks ExportTickOf(const MidiMap& map, const MidiPlan& plan, uint64_t tick);
+
+// Tempo repeats that fill the gaps between the MIDI map's events (and its
+// end) longer than a delta time holds: the count the track would take.
+MidiTicks GapFillersOf(const MidiMap& map, const MidiPlan& plan);
+
+// A MIDI map's tempo track: a time signature wherever the map has one (a
+// repeat included, as each starts a measure), a tempo wherever its value
+// changes, and the end of the track at the map's last tick.
+void WriteMidiMapTempoTrack(const MidiMap& map, const MidiPlan& plan, ExportSink& sink);
+
+#endif  // BEATSTAMPS_MIDI_TEMPO_TRACK_H_
