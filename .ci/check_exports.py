@@ -101,7 +101,8 @@ def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
     program = str(pathlib.Path(sys.argv[1]).resolve())
-    maps = sorted(pathlib.Path(sys.argv[2]).glob("*.map"))
+    folder = pathlib.Path(sys.argv[2])
+    maps = sorted(folder.glob("*.map")) + sorted(folder.glob("*.mid"))
     with tempfile.TemporaryDirectory() as folder:
         results = [check_map(program, path, pathlib.Path(folder)) for path in maps]
     sys.exit(0 if maps and all(results) else 1)
