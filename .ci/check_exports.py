@@ -17,9 +17,18 @@ RATE = 48000
 SETTINGS = [str(RATE), "1", "2147483647", "2"]  # the whole map, two divisions a beat
 
 
+def settings_for(program, map_path):
+    """The whole map: a MIDI map's grid goes on past its end, so up to its last measure."""
+    if map_path.suffix != ".mid":
+        return SETTINGS
+    summary = subprocess.run([program, "--format=csv", str(map_path), "-"], check=True,
+                             capture_output=True, text=True).stderr.splitlines()[1]
+    return SETTINGS[:2] + [summary.split(", ")[1].split()[0]] + SETTINGS[3:]
+
+
 def export(program, fmt, map_path, out):
-    subprocess.run([program, f"--format={fmt}", str(map_path), str(out)] + SETTINGS,
-                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([program, f"--format={fmt}", str(map_path), str(out)] +
+                   settings_for(program, map_path), check=True, stdout=subprocess.DEVNULL)
 
 
 def report_steps(text):
