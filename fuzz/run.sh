@@ -10,7 +10,7 @@
 #   fuzz/run.sh minimize [HARNESS...]          shrink fuzz/corpus/HARNESS to the
 #                                              inputs that keep its coverage
 #
-# Harnesses: map_text, typed_input, arguments (all three when none is named).
+# Harnesses: map_text, typed_input, arguments, midi_file (all when none is named).
 # A crash, a sanitizer report, an input that runs over a second or a memory
 # use over 2 GB fails the run; the input is kept in fuzz/artifacts/. The
 # harnesses work in a scratch folder of their own, so every path given to
@@ -19,7 +19,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-fuzz"
 artifacts="$root/fuzz/artifacts"
-all_harnesses=(map_text typed_input arguments)
+all_harnesses=(map_text typed_input arguments midi_file)
 # The arguments harness holds files to a size limit and lets a write past it
 # fail as on a full disk, instead of ending the process.
 common=(-timeout=1 -rss_limit_mb=2048 -handle_xfsz=0)
@@ -33,7 +33,8 @@ build_harnesses() {
   CC="${CC:-clang}" CXX="${CXX:-clang++}" cmake -S "$root" -B "$build" \
     -DBEATSTAMPS_FUZZ=ON -DBEATSTAMPS_TESTS=OFF -DBEATSTAMPS_SANITIZE=address,undefined \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" -j2 --target map_text_fuzzer typed_input_fuzzer arguments_fuzzer
+  cmake --build "$build" -j2 --target map_text_fuzzer typed_input_fuzzer arguments_fuzzer \
+    midi_file_fuzzer
 }
 
 binary() { echo "$build/fuzz/$1_fuzzer"; }
@@ -44,7 +45,7 @@ inputs() {
   for dir in "$root/fuzz/corpus/$1" "$root/fuzz/seeds/$1"; do
     [ -d "$dir" ] && echo "$dir"
   done
-  [ "$1" = map_text ] && echo "$root/examples"
+  [ "$1" = map_text ] || [ "$1" = midi_file ] && echo "$root/examples"
   return 0
 }
 
@@ -53,6 +54,7 @@ max_len() {
     map_text) echo 8192 ;;
     typed_input) echo 2048 ;;
     arguments) echo 512 ;;
+    midi_file) echo 4096 ;;
   esac
 }
 

@@ -16,8 +16,9 @@ constexpr int32_t kPreferredTicksPerQuarter = 480;
 // The header's 16-bit division field keeps its top bit for SMPTE timing.
 constexpr int32_t kMostTicksPerQuarter = 0x7FFF;
 constexpr int32_t kMostBeatsPerMeasure = 255;
-// Bytes of a tempo event that fills a gap: a four-byte delta and six.
-constexpr uint64_t kGapFillerBytes = 10;
+// Tempo repeats that may fill the gaps of a MIDI map's events: 2^44 ticks,
+// centuries at any tempo.
+constexpr uint64_t kMostGapFillers = 65536;
 
 constexpr uint8_t kPercussionNoteOn = 0x99;  // channel 10
 constexpr uint8_t kPercussionNoteOff = 0x89;
@@ -293,8 +294,8 @@ bool PlanMidiMapMidi(const GridMap& map, const GridSettings& settings, MidiPlan&
                      Failure& failure) {
   const MidiMap& midi = *map.midi;
   ChooseMidiMapTicks(midi, settings.divisionsPerBeat, plan);
-  if (GapFillersOf(midi, plan) * kGapFillerBytes > UINT32_MAX) {
-    SetFailure(failure, "Error: The tempo track would pass the 4 GiB a MIDI track holds!\n");
+  if (GapFillersOf(midi, plan) > kMostGapFillers) {
+    SetFailure(failure, "Error: The map's events lie too far apart for a MIDI file!\n");
     return false;
   }
   ExportSink tempoTrack = CountingSink();
@@ -303,10 +304,8 @@ bool PlanMidiMapMidi(const GridMap& map, const GridSettings& settings, MidiPlan&
   ClickWriting clicks = ClickWritingOf(map, settings, plan, clickTrack);
   WriteClickTrack(clicks);
   if (!CheckFirstClick(clicks, failure)) return false;
-  if (tempoTrack.bytes > UINT32_MAX || clickTrack.bytes > UINT32_MAX) {
-    SetFailure(failure, "Error: A track would pass the 4 GiB a MIDI track holds!\n");
-    return false;
-  }
+  // Far below 4 GiB: at most 262,145 meters, 65,536 tempos and as many
+  // fillers, and 16,777,216 clicks of at most 11 bytes.
   plan.tempoTrackLength = static_cast<uint32_t>(tempoTrack.bytes);
   plan.clickTrackLength = static_cast<uint32_t>(clickTrack.bytes);
   return true;
