@@ -10,6 +10,10 @@
 
 namespace {
 
+// How a map read ended. A refused MIDI file changes nothing at all: not
+// even the after-load rule follows it.
+enum class MapRead { kRead, kNotRead, kRefused };
+
 void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) {
   std::fprintf(out, "Read %i sections, %i measures, %i beats\n", sections, measures, beats);
 }
@@ -34,31 +38,35 @@ bool ReadTextMap(Console& console, RunState& state, FILE* file) {
 
 // A MIDI file, read into the slot not in force: a refused file leaves the
 // map in force as it was, and a MIDI map never touches the text map.
-bool ReadMidiMapFile(Console& console, RunState& state, FILE* file) {
+MapRead ReadMidiMapFile(Console& console, RunState& state, FILE* file) {
   const int32_t slot = 1 - state.midiSlot;
   MidiMap& map = state.midiMaps[slot];
   Failure failure;
   if (!ReadMidiMap(file, state.mapFileName, state.midiReading, map, failure)) {
     std::fputs(failure.message, console.out);
-    return false;
+    return MapRead::kRefused;
   }
   state.midiSlot = slot;
   state.midiInForce = true;
   std::memcpy(state.midiFileName, state.mapFileName, sizeof state.midiFileName);
   PrintSummary(console.out, map.sectionCount, map.totalMeasures, map.totalBeats);
-  return true;
+  return MapRead::kRead;
 }
 
 // Reads `state.mapFileName`: a MIDI file when it begins with "MThd", else
 // a text map. The file is opened once, so a pipe works as well.
-bool ReadNamedMap(Console& console, RunState& state) {
+MapRead ReadNamedMap(Console& console, RunState& state) {
   FILE* file = std::fopen(state.mapFileName, "r");
   if (file == nullptr) {
     std::fputs("File not found!\n", console.out);
-    return false;
+    return MapRead::kNotRead;
   }
-  const bool read = StartsAsMidiFile(file) ? ReadMidiMapFile(console, state, file)
-                                           : ReadTextMap(console, state, file);
+  MapRead read = MapRead::kNotRead;
+  if (StartsAsMidiFile(file)) {
+    read = ReadMidiMapFile(console, state, file);
+  } else if (ReadTextMap(console, state, file)) {
+    read = MapRead::kRead;
+  }
   (void)std::fclose(file);  // read only: closing cannot lose data
   return read;
 }
@@ -82,16 +90,19 @@ void ApplyAfterLoadRule(RunState& state) {
 }
 
 bool LoadMapNamed(Console& console, RunState& state, const char* name) {
-  const bool read = StoreFileName(console, state.mapFileName, name) && ReadNamedMap(console, state);
-  ApplyAfterLoadRule(state);
-  return read;
+  const MapRead read = StoreFileName(console, state.mapFileName, name)
+                           ? ReadNamedMap(console, state)
+                           : MapRead::kNotRead;
+  if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
+  return read == MapRead::kRead;
 }
 
 InputStatus LoadAskedMap(Console& console, RunState& state) {
   const InputStatus asked =
       AskFileName(console, "Enter name of tempo map file\n", state.mapFileName);
-  if (asked == InputStatus::kRead) ReadNamedMap(console, state);
-  if (asked != InputStatus::kEnded) ApplyAfterLoadRule(state);
+  const MapRead read =
+      asked == InputStatus::kRead ? ReadNamedMap(console, state) : MapRead::kNotRead;
+  if (asked != InputStatus::kEnded && read != MapRead::kRefused) ApplyAfterLoadRule(state);
   return asked;
 }
 

@@ -18,8 +18,9 @@ GridMap MapInForce(const RunState& state);
 const MidiMap& MidiMapInForce(const RunState& state);
 
 // Reads the map file named `name` into the state and prints its summary
-// line, or says why it could not. The after-load rule follows either way.
-// False when the map was not read.
+// line, or says why it could not. The after-load rule follows either way,
+// but for a refused MIDI file, which changes nothing. False when the map was
+// not read.
 bool LoadMapNamed(Console& console, RunState& state, const char* name);
 
 // A stored stop of measure 1 counts as none chosen: the report then runs to

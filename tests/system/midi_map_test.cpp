@@ -106,6 +106,17 @@ TEST_F(MidiMaps, ARefusedFileChangesNothing) {
             "Enter name of tempo map file\n" + refusal +
                 "\nSample Rate\t44100\n\nSection 1\tTempo 60.000\tBeats/Meas 2\tMeasures 1\n\n"
                 "M 1\tB 1\t0.000 sec\t0 smp\n\tB 2\t1.000 sec\t44100 smp\n\n");
+  // Not even the after-load rule follows a refusal, as it follows a missing file.
+  ListedSettings settings;
+  settings.tempo = "60.000";
+  settings.beats = 2;
+  settings.stop = 1;
+  run = Run({"one.map"}, "o 1 m bad.mid q");
+  EXPECT_EQ(run.output.substr(run.output.rfind(refusal)), refusal + CommandList(settings));
+  settings.stop = 2;
+  run = Run({"one.map"}, "o 1 m nothing.map q");
+  EXPECT_EQ(run.output.substr(run.output.rfind("File not found!\n")),
+            "File not found!\n" + CommandList(settings));
 }
 
 TEST_F(MidiMaps, TakeTheirTempoAndMeterFromTheFileAndLeaveTheTextMapAlone) {
