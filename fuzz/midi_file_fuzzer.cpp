@@ -5,6 +5,7 @@
 //
 // The last input byte picks the divisions per beat and the range, so the
 // walk stays short whatever the map.
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -128,7 +129,7 @@ void CheckExport(const MidiMap& map, const GridSettings& settings, const Points&
     const GridPoint& b = walked.points[k];
     Check(a.section == b.section && a.kind == b.kind && a.measure == b.measure &&
           a.beat == b.beat && a.division == b.division && a.samplePosition == b.samplePosition &&
-          std::memcmp(&a.clock, &b.clock, sizeof a.clock) == 0);
+          std::bit_cast<uint64_t>(a.clock) == std::bit_cast<uint64_t>(b.clock));
   }
 }
 
