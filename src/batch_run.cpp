@@ -1,7 +1,6 @@
 #include "batch_run.h"
 
 #include <cstdlib>
-#include <memory>
 
 #include "help_text.h"
 #include "int32_math.h"
@@ -26,8 +25,8 @@ void ApplyBatchArguments(const Arguments& arguments, GridSettings& settings) {
 
 int RunBatch(Console& console, const Arguments& arguments) {
   PrintBanner(console.out);
-  const std::unique_ptr<RunState> owned = std::make_unique_for_overwrite<RunState>();
-  RunState& state = *owned;
+  static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
+  RunState state;
   InitRunState(state);
   if (!LoadMapNamed(console, state, arguments.values[0])) return 1;
   ApplyBatchArguments(arguments, state.settings);

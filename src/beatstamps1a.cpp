@@ -3,7 +3,6 @@
 #include "beatstamps1a.h"
 
 #include <cstdio>
-#include <memory>
 
 #include "batch_run.h"
 #include "command_loop.h"
@@ -24,13 +23,14 @@ int Finish(Console& console, int status) {
 // Interactive: the command loop, with MAP read first when it is given.
 int RunInteractive(Console& console, const Arguments& arguments) {
   PrintBanner(console.out);
-  const std::unique_ptr<RunState> state = std::make_unique_for_overwrite<RunState>();
-  InitRunState(*state);
+  static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
+  RunState state;
+  InitRunState(state);
   if (arguments.count == 1) {
-    LoadMapNamed(console, *state, arguments.values[0]);
-    state->mapLoaded = true;
+    LoadMapNamed(console, state, arguments.values[0]);
+    state.mapLoaded = true;
   }
-  return RunCommandLoop(console, *state);
+  return RunCommandLoop(console, state);
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ Next ChangeSampleRate(Console& console, RunState& state, const char* prompt) {
 // A MIDI map's tempo and meter are its file's: nothing is asked.
 bool SayMidiMapDecides(Console& console, const RunState& state) {
   if (!state.midiInForce) return false;
-  std::fprintf(console.out, "Tempo and meter come from the MIDI file %s\n", state.midiFileName);
+  std::fprintf(console.out, "Tempo and meter come from the MIDI file %s\n", state.midi->fileName);
   return true;
 }
 

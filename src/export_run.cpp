@@ -79,9 +79,9 @@ bool SaveToFile(const char* name, const ExportFormat& format, const RunState& st
 int Export(Console& console, FILE* messages, const ExportFormat& format,
            const Arguments& arguments) {
   PrintBanner(messages);
-  static_assert(sizeof(ExportPlan) < size_t{256} * 1024, "the plan lives on the stack");
-  const std::unique_ptr<RunState> owned = std::make_unique_for_overwrite<RunState>();
-  RunState& state = *owned;
+  static_assert(sizeof(RunState) + sizeof(ExportPlan) < size_t{512} * 1024,
+                "the state and the plan live on the stack");
+  RunState state;
   InitRunState(state);
   Console talk{console.in, messages, console.errors};
   if (!LoadMapNamed(talk, state, arguments.values[0])) return 1;

@@ -17,6 +17,4 @@ void InitRunState(RunState& state) {
   state.map.totalMeasures = 0;
   state.map.totalBeats = 0;
   state.midiInForce = false;
-  state.midiSlot = 0;
-  state.midiFileName[0] = '\0';
 }

@@ -3,6 +3,7 @@
 #define BEATSTAMPS_RUN_STATE_H_
 
 #include <cstdint>
+#include <memory>
 
 #include "midi_map.h"
 
@@ -41,8 +42,16 @@ struct GridSettings {
   int32_t stopMeasure;   // 0-based, inclusive
 };
 
-// Too large for the stack (a MIDI map of 65,536 sections): each run
-// allocates it once.
+// A map read from a MIDI file, too large for the stack (65,536 sections):
+// allocated once, at a run's first MIDI read. A read goes into the slot not
+// in force, so a refused file changes nothing.
+struct MidiState {
+  int32_t slot;  // the slot in force
+  char fileName[kFileNameLimit + 1];
+  MidiMap maps[2];
+  MidiReading reading;
+};
+
 struct RunState {
   GridSettings settings;
   char mapFileName[kFileNameLimit + 1];
@@ -51,17 +60,12 @@ struct RunState {
   ReportText report;
   TempoMap map;
   // A map read from a MIDI file is in force instead of `map` until a text
-  // map is read; reading it leaves `map` as it was. A read goes into the
-  // slot not in force, so a refused file changes nothing.
+  // map is read; reading it leaves `map` as it was.
   bool midiInForce;
-  int32_t midiSlot;  // the slot in force
-  char midiFileName[kFileNameLimit + 1];
-  MidiMap midiMaps[2];
-  MidiReading midiReading;
+  std::unique_ptr<MidiState> midi;  // null until a MIDI file is read
 };
 
-// Fills `state` with the values every run starts from; the MIDI tables are
-// left as they are until a read fills them.
+// Fills `state` with the values every run starts from.
 void InitRunState(RunState& state);
 
 #endif  // BEATSTAMPS_RUN_STATE_H_

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <cstring>
+#include <new>
 
 #include "int32_math.h"
 #include "map_reader.h"
@@ -39,16 +40,26 @@ bool ReadTextMap(Console& console, RunState& state, FILE* file) {
 // A MIDI file, read into the slot not in force: a refused file leaves the
 // map in force as it was, and a MIDI map never touches the text map.
 MapRead ReadMidiMapFile(Console& console, RunState& state, FILE* file) {
-  const int32_t slot = 1 - state.midiSlot;
-  MidiMap& map = state.midiMaps[slot];
   Failure failure;
-  if (!ReadMidiMap(file, state.mapFileName, state.midiReading, map, failure)) {
+  if (state.midi == nullptr) {
+    state.midi.reset(new (std::nothrow) MidiState);
+    if (state.midi == nullptr) {
+      SetMidiFailure(failure, state.mapFileName, "not enough memory for its tables");
+      std::fputs(failure.message, console.out);
+      return MapRead::kRefused;
+    }
+    state.midi->slot = 0;
+  }
+  MidiState& midi = *state.midi;
+  const int32_t slot = 1 - midi.slot;
+  MidiMap& map = midi.maps[slot];
+  if (!ReadMidiMap(file, state.mapFileName, midi.reading, map, failure)) {
     std::fputs(failure.message, console.out);
     return MapRead::kRefused;
   }
-  state.midiSlot = slot;
+  midi.slot = slot;
   state.midiInForce = true;
-  std::memcpy(state.midiFileName, state.mapFileName, sizeof state.midiFileName);
+  std::memcpy(midi.fileName, state.mapFileName, sizeof midi.fileName);
   PrintSummary(console.out, map.sectionCount, map.totalMeasures, map.totalBeats);
   return MapRead::kRead;
 }
@@ -74,7 +85,7 @@ MapRead ReadNamedMap(Console& console, RunState& state) {
 }  // namespace
 
 const MidiMap& MidiMapInForce(const RunState& state) {
-  return state.midiMaps[state.midiSlot];
+  return state.midi->maps[state.midi->slot];
 }
 
 GridMap MapInForce(const RunState& state) {

@@ -15,6 +15,7 @@
 
 // The map whose grid the state's report and exports show.
 GridMap MapInForce(const RunState& state);
+// Only while a MIDI map is in force.
 const MidiMap& MidiMapInForce(const RunState& state);
 
 // Reads the map file named `name` into the state and prints its summary

@@ -20,9 +20,9 @@ bool Parse(const std::string& text, MapReadout& readout) {
 }
 
 std::unique_ptr<MapReadout> FreshReadout() {
-  const std::unique_ptr<RunState> state = std::make_unique_for_overwrite<RunState>();
-  InitRunState(*state);
-  return std::make_unique<MapReadout>(MapReadout{state->map, state->settings, false});
+  RunState state;
+  InitRunState(state);
+  return std::make_unique<MapReadout>(MapReadout{state.map, state.settings, false});
 }
 
 TEST(ParseMapText, ALaterShorterMapLeavesTheSlotsAboveItsCount) {
