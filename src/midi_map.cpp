@@ -205,6 +205,11 @@ ExactTime TimeAt(const MidiMap& map, int32_t slot, uint64_t tick, uint64_t fract
                      map.ticksPerQuarter);
 }
 
+ExactTime SectionStartTime(const MidiMap& map, int32_t slot) {
+  const uint64_t tick = map.sections[slot].tick;
+  return TimeAt(map, TempoAt(map, tick), tick, 0, 1);
+}
+
 double TempoOfSection(const MidiSection& section) {
   return std::ldexp(60000000.0, section.denominatorPower) /
          (4.0 * static_cast<double>(section.microsecondsPerQuarter));

@@ -77,6 +77,10 @@ int32_t MeterOfMeasure(const MidiMap& map, int64_t measure);
 ExactTime TimeAt(const MidiMap& map, int32_t slot, uint64_t tick, uint64_t fraction,
                  uint64_t denominator);
 
+// The exact time where section `slot` begins; its place in quarter notes
+// is its tick over the ticks per quarter note.
+ExactTime SectionStartTime(const MidiMap& map, int32_t slot);
+
 // Beats per minute of the beat of a section: 60,000,000 x denominator / (4 x
 // microseconds per quarter note), the double nearest it.
 double TempoOfSection(const MidiSection& section);

@@ -177,12 +177,16 @@ TEST_F(MidiGrid, SectionsCountTheMapsOwnMeasuresAndShowTheTempoOfTheirBeat) {
   const std::vector<uint64_t> starts = {0, 2000, 2400, 5280};
   const std::vector<int32_t> measures = {2, 0, 2, 0};
   const std::vector<double> tempos = {100.0, 120.0, 240.0, 300.0};
+  // 0.6 s a quarter up to tick 2000, then 0.5 s.
+  const std::vector<double> seconds = {0.0, 2000 * 0.6 / 480, 2.5 + 400 * 0.5 / 480,
+                                       2.5 + 3280 * 0.5 / 480};
   for (int32_t k = 0; k < 4; ++k) {
     EXPECT_EQ(map_->sections[k].tick, starts[k]);
     const SectionHeading heading = MidiSectionHeading(*map_, k);
     EXPECT_EQ(heading.measures, measures[k]) << k;
     EXPECT_EQ(heading.tempo, tempos[k]) << k;
     EXPECT_EQ(heading.beatsPerMeasure, k < 2 ? 4 : 6);
+    EXPECT_DOUBLE_EQ(NearestSeconds(SectionStartTime(*map_, k)), seconds[k]) << k;
   }
   // A map that ends where it begins holds one measure.
   Read(Header(0, 1, 480) + Track(Meter(0, 5, 2) + EndOfTrack(0)));
