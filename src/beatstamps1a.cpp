@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "batch_run.h"
+#include "check_run.h"
 #include "command_loop.h"
 #include "export_run.h"
 #include "help_text.h"
@@ -35,7 +36,7 @@ int RunInteractive(Console& console, const Arguments& arguments) {
 
 }  // namespace
 
-// The program's three modes: interactive, the batch run, and the export.
+// The program's modes: interactive, the batch run, the export and the check.
 int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
   CommandLine line;
   Failure failure;
@@ -47,6 +48,12 @@ int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
     PrintUsage(console.out);
   } else if (line.version) {
     PrintBanner(console.out);
+  } else if (line.check && line.format != nullptr) {
+    std::fputs("Error: --check and --format do not go together! (see beatstamps1a --help)\n",
+               console.out);
+    return Finish(console, 1);
+  } else if (line.check) {
+    return Finish(console, RunCheck(console, line.positional));
   } else if (line.format != nullptr && line.positional.count < 2) {
     std::fputs("Error: --format needs a tempo map and an output file! (see beatstamps1a --help)\n",
                console.out);

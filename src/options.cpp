@@ -25,7 +25,7 @@ bool ChooseFormat(const char* name, CommandLine& line, Failure& failure) {
 }  // namespace
 
 bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure) {
-  line = CommandLine{false, false, nullptr, Arguments{0, nullptr}};
+  line = CommandLine{false, false, false, nullptr, Arguments{0, nullptr}};
   int k = 1;
   for (; k < argumentCount && StartsWith(arguments[k], "--"); ++k) {
     const char* option = arguments[k];
@@ -37,6 +37,8 @@ bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Fai
       line.help = true;
     } else if (std::strcmp(option, "--version") == 0) {
       line.version = true;
+    } else if (std::strcmp(option, "--check") == 0) {
+      line.check = true;
     } else if (StartsWith(option, "--format=")) {
       if (!ChooseFormat(option + std::strlen("--format="), line, failure)) return false;
     } else if (std::strcmp(option, "--format") == 0 && k + 1 < argumentCount) {
@@ -59,6 +61,7 @@ void PrintUsage(FILE* out) {
       "                                append the beat grid of MAP to OUT and exit\n"
       "  beatstamps1a --format=FORMAT MAP OUT [RATE [START [STOP [DIVISIONS]]]]\n"
       "                                write the beat grid of MAP to OUT as FORMAT\n"
+      "  beatstamps1a --check MAP      name each problem of MAP by its line, and what is read\n"
       "  beatstamps1a --help           show this text\n"
       "  beatstamps1a --version        show the version\n"
       "\n"

@@ -1,5 +1,5 @@
-// The options that may lead the command line: --help, --version and
-// --format, which turns a batch run into an export.
+// The options that may lead the command line: --help, --version, --format,
+// which turns a batch run into an export, and --check.
 #ifndef BEATSTAMPS_OPTIONS_H_
 #define BEATSTAMPS_OPTIONS_H_
 
@@ -17,6 +17,7 @@ struct Arguments {
 struct CommandLine {
   bool help;
   bool version;
+  bool check;                  // --check: name what is wrong with MAP
   const ExportFormat* format;  // null without --format
   Arguments positional;
 };

@@ -1,28 +1,47 @@
 #include "session.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "int32_math.h"
+#include "map_problems.h"
 #include "map_reader.h"
 #include "renderer.h"
 #include "report_writer.h"
 
 namespace {
 
-// Reads `state.mapFileName`; the state changes only when the whole file was read.
-bool ReadNamedMap(Console& console, RunState& state) {
+// Reads the map file `name` into the state and prints the summary line; the
+// state changes only when the whole file was read. False (errno kept) when
+// it was not.
+bool ReadMapInto(FILE* out, RunState& state, const char* name, const MapDiagnostics* diagnostics) {
   static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
   MapReadout readout{state.map, state.settings, false};
-  if (!ReadMapFile(state.mapFileName, readout)) {
-    std::fputs("File not found!\n", console.out);
-    return false;
-  }
+  if (!ReadMapFile(name, readout, diagnostics)) return false;
   state.map = readout.map;
   state.settings = readout.settings;
-  std::fprintf(console.out, "Read %i sections, %i measures, %i beats\n", state.map.sectionCount,
+  std::fprintf(out, "Read %i sections, %i measures, %i beats\n", state.map.sectionCount,
                state.map.totalMeasures, state.map.totalBeats);
   if (readout.capped) {
-    std::fprintf(console.out, "Warning: only the first %i sections were read\n", kMaxReadSections);
+    std::fprintf(out, "Warning: only the first %i sections were read\n", kMaxReadSections);
   }
   return true;
+}
+
+// Reads `state.mapFileName`.
+bool ReadNamedMap(Console& console, RunState& state) {
+  if (ReadMapInto(console.out, state, state.mapFileName, nullptr)) return true;
+  std::fputs("File not found!\n", console.out);
+  return false;
+}
+
+// The system's reason for the failure that set `error`, when it gave one.
+void PrintFailedFile(FILE* out, const char* what, const char* name, int error) {
+  if (error == 0) {
+    std::fprintf(out, "Error: Cannot %s %s!\n", what, name);
+  } else {
+    std::fprintf(out, "Error: Cannot %s %s: %s!\n", what, name, std::strerror(error));
+  }
 }
 
 }  // namespace
@@ -34,6 +53,17 @@ void ApplyAfterLoadRule(RunState& state) {
 bool LoadMapNamed(Console& console, RunState& state, const char* name) {
   const bool read = StoreFileName(console, state.mapFileName, name) && ReadNamedMap(console, state);
   ApplyAfterLoadRule(state);
+  return read;
+}
+
+bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& problems) {
+  ProblemPrinter printer{out, name, 0};
+  const MapDiagnostics diagnostics = PrintingDiagnostics(printer);
+  errno = 0;
+  const bool read = ReadMapInto(out, state, name, &diagnostics);
+  if (!read) PrintFailedFile(out, "read", name, errno);
+  ApplyAfterLoadRule(state);
+  problems = printer.count;
   return read;
 }
 
@@ -82,6 +112,14 @@ void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes) {
     std::fprintf(out, "Saved %llu bytes\n", static_cast<unsigned long long>(bytes));
   } else {
     std::fprintf(out, "Error: Cannot write to %s!\n", name);
+  }
+}
+
+void PrintSaveOutcome(FILE* out, const char* name, bool saved, uint64_t bytes, int error) {
+  if (saved) {
+    PrintSaveResult(out, name, saved, bytes);
+  } else {
+    PrintFailedFile(out, "write to", name, error);
   }
 }
 
