@@ -1,9 +1,11 @@
 #include "batch_run.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "help_text.h"
 #include "int32_math.h"
+#include "report_writer.h"
 #include "session.h"
 
 namespace {
@@ -34,4 +36,23 @@ int RunBatch(Console& console, const Arguments& arguments) {
   if (!StoreFileName(console, state.outputFileName, arguments.values[1])) return 1;
   InputStatus input = InputStatus::kRead;
   return SaveReport(console, state, true, OutputMode::kAppend, input) ? 0 : 1;
+}
+
+int RunGridExport(Console& console, const Arguments& arguments) {
+  PrintBanner(console.out);
+  static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
+  RunState state;
+  InitRunState(state);
+  int64_t problems = 0;
+  if (!LoadMapWithWarnings(console.out, state, arguments.values[0], problems)) return 1;
+  ApplyBatchArguments(arguments, state.settings);
+  if (!RenderReport(console, state)) return 1;
+  const char* name = arguments.values[1];
+  InputStatus input = InputStatus::kRead;
+  if (name[0] == '\0') return SaveReport(console, state, false, OutputMode::kAppend, input) ? 0 : 1;
+  errno = 0;
+  const bool saved = WriteData(state.report, name, OutputMode::kAppend);
+  PrintSaveOutcome(console.out, name, saved, static_cast<uint64_t>(state.report.length), errno);
+  PrintTruncationWarning(console.out, state.report);
+  return saved ? 0 : 1;
 }

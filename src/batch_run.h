@@ -14,4 +14,9 @@ void ApplyBatchArguments(const Arguments& arguments, GridSettings& settings);
 // Runs the batch on MAP and OUT (two or more arguments); returns the exit status.
 int RunBatch(Console& console, const Arguments& arguments);
 
+// --format=grid: the batch run, with the map's problems named before the
+// summary line, any name the system takes, and the system's reason when OUT
+// cannot be written.
+int RunGridExport(Console& console, const Arguments& arguments);
+
 #endif  // BEATSTAMPS_BATCH_RUN_H_

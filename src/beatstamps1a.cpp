@@ -60,6 +60,8 @@ int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
     return Finish(console, 1);
   } else if (line.format != nullptr && line.format->write != nullptr) {
     return Finish(console, RunExport(console, *line.format, line.positional));
+  } else if (line.format != nullptr) {
+    return Finish(console, RunGridExport(console, line.positional));
   } else if (line.positional.count >= 2) {
     return Finish(console, RunBatch(console, line.positional));
   } else {

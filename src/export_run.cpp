@@ -1,5 +1,6 @@
 #include "export_run.h"
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -70,7 +71,9 @@ bool SaveToFile(const char* name, const ExportFormat& format, const RunState& st
   const bool written = WriteThrough(sink, format, state, plan);
   bytes = sink.bytes;
   if (!written) {
+    const int error = errno;  // for the error line, whatever giving up the file sets
     AbandonOutput(file);
+    errno = error;
     return false;
   }
   return CommitOutput(file);
@@ -83,8 +86,8 @@ int Export(Console& console, FILE* messages, const ExportFormat& format,
                 "the state and the plan live on the stack");
   RunState state;
   InitRunState(state);
-  Console talk{console.in, messages, console.errors};
-  if (!LoadMapNamed(talk, state, arguments.values[0])) return 1;
+  int64_t problems = 0;
+  if (!LoadMapWithWarnings(messages, state, arguments.values[0], problems)) return 1;
   ApplyBatchArguments(arguments, state.settings);
   SizeDefaultSection(state.map, state.settings);
   ExportPlan plan{};
@@ -94,12 +97,12 @@ int Export(Console& console, FILE* messages, const ExportFormat& format,
     return failure.status;
   }
   const char* name = arguments.values[1];
-  if (!StoreFileName(talk, state.outputFileName, name)) return 1;
   uint64_t bytes = 0;
+  errno = 0;
   const bool saved = IsStandardOutput(name)
                          ? SendToStandardOutput(console.out, format, state, plan, bytes)
                          : SaveToFile(name, format, state, plan, bytes);
-  PrintSaveResult(messages, name, saved, bytes);
+  PrintSaveOutcome(messages, name, saved, bytes, errno);
   return saved ? 0 : 1;
 }
 

@@ -80,7 +80,8 @@ TEST_F(ClickTrack, RatesAndLengthsAWavFileCannotHoldAreRefused) {
   // Past 4 GiB: a map's rate beyond 32 bits is held at 2147483647.
   Write("rate.map", "rate\t4294967295\ntmap\t120\t4\t2\n");
   ExpectRefused(Run({"--format=click", "rate.map", "new.wav"}),
-                "Read 1 sections, 2 measures, 8 beats\n");
+                "rate.map:1: rate \"4294967295\" is past the 32-bit range, and is read as "
+                "2147483647\nRead 1 sections, 2 measures, 8 beats\n");
   // At 2126221415 a second, a click at one second ends at 4 GiB exactly; one faster passes it.
   Write("two.map", "tmap\t60\t1\t2\n");
   ExpectRefused(Run({"--format=click", "two.map", "new.wav", "2126221416"}),

@@ -308,7 +308,8 @@ TEST_F(Exports, OptionsStandardOutputAndRefusals) {
   EXPECT_EQ(run.errors,
             Banner() + kSummary + "Saved " + std::to_string(run.output.size()) + " bytes\n");
   run = RunCapturingErrors({"--format=labels", "nowhere.map", "-"});
-  EXPECT_EQ(run.errors, Banner() + "File not found!\n");
+  EXPECT_EQ(run.errors,
+            Banner() + "Error: Cannot read nowhere.map: No such file or directory!\n");
   EXPECT_EQ(run.output, "");
   // One grid point too many is refused before anything is written; the count is the range's.
   Write("long.map", "tmap\t120\t1\t16777217\n");
