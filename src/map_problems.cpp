@@ -168,8 +168,8 @@ void PrintWholeMapProblem(FILE* out, const MapProblem& problem) {
                    kMaxReadSections + 1, kMaxReadSections);
       break;
     case MapProblemKind::kTotalWraps:
-      std::fprintf(out, "the map's %s pass %" PRId32 " here: their total wraps to %.0f",
-                   FieldName(problem.field), INT32_MAX, problem.value);
+      std::fprintf(out, "the map's %s pass the 32-bit range here: their total wraps to %.0f",
+                   FieldName(problem.field), problem.value);
       break;
     case MapProblemKind::kNoSections:
       std::fprintf(out,
