@@ -29,7 +29,7 @@ struct Piece {
   char text[kPieceLimit + 1];
   int length;
   bool cut;    // longer than kPieceLimit
-  bool taken;  // false when the text ended before it
+  bool taken;  // false when the text ended before it began
   // The line of its first character (for a number, of its first non-blank
   // one), or of its end when it has none.
   int64_t line;
@@ -175,7 +175,8 @@ void ClearPiece(Piece& piece, int64_t line) {
 }
 
 // Skips delimiters, then takes the characters up to the next delimiter and
-// moves past it. False when only delimiters were left.
+// moves past it. False when only delimiters were left (for a number, only
+// delimiters and blanks).
 bool TakePiece(MapCursor& cursor, const char* delimiters, bool number) {
   Piece& piece = cursor.piece;
   int character = Peek(cursor);
@@ -196,9 +197,13 @@ bool TakePiece(MapCursor& cursor, const char* delimiters, bool number) {
     MoveOn(cursor, character);
     character = Peek(cursor);
   }
-  if (number && piece.length == 0) piece.line = cursor.line;
+  if (number && piece.length == 0) {
+    piece.line = cursor.line;
+    // Blanks alone up to the end of the text are as good as no piece.
+    piece.taken = character >= 0;
+  }
   if (character >= 0) MoveOn(cursor, character);
-  return true;
+  return piece.taken;
 }
 
 // Text after the number, on the number's own line, other than blanks.
