@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -272,10 +273,9 @@ bool TokenIs(const Piece& token, const char* word) {
 }
 
 bool IsCommandWord(const char* word, size_t length) {
-  for (const char* command : kCommandWords) {
-    if (std::strlen(command) == length && strncasecmp(word, command, length) == 0) return true;
-  }
-  return false;
+  return std::ranges::any_of(kCommandWords, [word, length](const char* command) {
+    return std::strlen(command) == length && strncasecmp(word, command, length) == 0;
+  });
 }
 
 bool StartsANumber(char character) {
@@ -307,8 +307,8 @@ void TellLookalike(const MapCursor& cursor) {
 }
 
 // A total that passes 32 bits wraps; the first time is told, at its line.
-void CheckTotal(MapCursor& cursor, MapField field, int64_t exact, int32_t wrapped, int64_t line,
-                bool& told) {
+void CheckTotal(const MapCursor& cursor, MapField field, int64_t exact, int32_t wrapped,
+                int64_t line, bool& told) {
   if (exact == wrapped || told || cursor.diagnostics == nullptr) return;
   told = true;
   Tell(cursor, ProblemAt(MapProblemKind::kTotalWraps, field, line, wrapped));
