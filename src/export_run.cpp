@@ -60,11 +60,29 @@ bool SendToStandardOutput(FILE* out, const ExportFormat& format, const RunState&
   return written && std::fflush(out) == 0 && !std::ferror(out);
 }
 
+struct ExportSource {
+  const ExportFormat* format;
+  const RunState* state;
+  const ExportPlan* plan;
+};
+
+// The export's length, walked without writing: asked only when a file must
+// be overwritten in place, with its room reserved first.
+uint64_t CountExportBytes(const void* source) {
+  const auto& job = *static_cast<const ExportSource*>(source);
+  ExportSink sink = CountingSink();
+  WriteThrough(sink, *job.format, *job.state, *job.plan);
+  return sink.bytes;
+}
+
 // Replaces the file whole, or leaves it as it was.
 bool SaveToFile(const char* name, const ExportFormat& format, const RunState& state,
                 const ExportPlan& plan, uint64_t& bytes) {
   OutputFile file;
-  if (!OpenOutput(name, OutputMode::kReplace, file)) return false;
+  const ExportSource source{&format, &state, &plan};
+  if (!OpenOutput(name, OutputMode::kReplace, OutputLength{CountExportBytes, &source}, file)) {
+    return false;
+  }
   auto buffer = std::make_unique<uint8_t[]>(kExportBufferBytes);
   ExportSink sink = DrainingSink(DrainToFile, &file, buffer.get(), kExportBufferBytes);
   const bool written = WriteThrough(sink, format, state, plan);
