@@ -1,5 +1,7 @@
 #include "export_run.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <memory>
 
@@ -94,6 +96,23 @@ bool SaveToFile(const char* name, const ExportFormat& format, const RunState& st
   return CommitOutput(file);
 }
 
+// An export replaces OUT whole: it must not be the map it was made from
+// (the two names swapped), nor come from a file that held no tempo map.
+bool CheckMapIsKept(const RunState& state, const char* out, Failure& failure) {
+  if (state.map.sectionCount <= 0) {
+    SetFailure(failure, "Error: %s holds no tempo map; nothing exported!\n", state.mapFileName);
+    return false;
+  }
+  struct stat map {};
+  struct stat output {};
+  if (IsStandardOutput(out) || stat(state.mapFileName, &map) != 0 || stat(out, &output) != 0 ||
+      map.st_dev != output.st_dev || map.st_ino != output.st_ino) {
+    return true;
+  }
+  SetFailure(failure, "Error: %s is the tempo map itself; an export never replaces it!\n", out);
+  return false;
+}
+
 int Export(Console& console, FILE* messages, const ExportFormat& format,
            const Arguments& arguments) {
   PrintBanner(messages);
@@ -107,7 +126,8 @@ int Export(Console& console, FILE* messages, const ExportFormat& format,
   SizeDefaultSection(state.map, state.settings);
   ExportPlan plan{};
   Failure failure;
-  if (!PlanExport(format, TextGrid(state.map), state.settings, plan, failure)) {
+  if (!CheckMapIsKept(state, arguments.values[1], failure) ||
+      !PlanExport(format, TextGrid(state.map), state.settings, plan, failure)) {
     std::fputs(failure.message, messages);
     return failure.status;
   }
