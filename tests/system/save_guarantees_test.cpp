@@ -1,6 +1,9 @@
 // Saves that meet each other, signals, file-size limits and other users'
 // files: nothing saved is lost, and nothing half-saved is left.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -9,6 +12,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -294,6 +299,80 @@ TEST_F(SaveGuarantees, AnotherUsersFileKeepsItsOwnerGroupModeAndAttributes) {
             (Names{"alone.csv", "closed", "mine.txt", "song.map", "sticky", "theirs.txt"}));
   EXPECT_EQ(NamesIn(Path("sticky")), Names{"theirs.txt"});
   EXPECT_EQ(NamesIn(Path("closed")), Names{"mine.csv"});
+}
+
+// A disk image mounted at `point` until the end of the scope.
+struct MountedImage {
+  std::string image;
+  std::string point;
+  bool mounted = false;
+
+  bool Mount() {
+    mounted = std::system(("mount -o loop " + image + " " + point + " 2>/dev/null").c_str()) == 0;
+    return mounted;
+  }
+  void Unmount() {
+    if (mounted) {
+      EXPECT_EQ(umount(point.c_str()), 0);
+    }
+    mounted = false;
+  }
+  ~MountedImage() {
+    Unmount();
+    std::remove(image.c_str());
+  }
+};
+
+// Stops the file system at once, as a power cut does: what the journal has
+// not committed is lost (ext4's shutdown request, without a log flush).
+bool CutThePower(const std::string& point) {
+  constexpr unsigned long kShutdown = _IOR('X', 125, uint32_t);
+  constexpr uint32_t kWithoutLogFlush = 2;
+  const int handle = open(point.c_str(), O_RDONLY);
+  uint32_t how = kWithoutLogFlush;
+  const bool cut = handle >= 0 && ioctl(handle, kShutdown, &how) == 0;
+  if (handle >= 0) close(handle);
+  return cut;
+}
+
+TEST_F(SaveGuarantees, ASavedFileOutlivesAPowerCut) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a disk image needs root";
+  MountedImage disk{folder_ + ".img", Path("disk")};
+  WriteWholeFile(disk.image, "");
+  ASSERT_EQ(truncate(disk.image.c_str(), 64L << 20), 0);
+  ASSERT_EQ(mkdir(disk.point.c_str(), 0755), 0);
+  if (std::system(("mkfs.ext4 -q -F " + disk.image + " >/dev/null 2>&1").c_str()) != 0) {
+    GTEST_SKIP() << "no mkfs.ext4";
+  }
+  if (!disk.Mount()) GTEST_SKIP() << "cannot mount a disk image here";
+  Write("song.map", kSongMap);
+  ASSERT_EQ(Run({"--format=csv", "song.map", "alone.csv"}).status, 0);
+  ASSERT_EQ(Run({"song.map", "alone.txt"}).status, 0);
+  struct Save {
+    std::vector<std::string> arguments;
+    std::string input;
+    std::string after;
+    bool oldFile;
+  };
+  const Save saves[] = {
+      {{"song.map"}, "w disk/grid.txt q", Read("alone.txt"), true},
+      {{"--format=csv", "song.map", "disk/grid.txt"}, "", Read("alone.csv"), true},
+      {{"song.map", "disk/grid.txt"}, "", Read("alone.txt"), false}};
+  for (const Save& save : saves) {
+    if (save.oldFile) Write("disk/grid.txt", OldGrid());
+    sync();
+    const ProgramRun run = Run(save.arguments, save.input);
+    ASSERT_NE(run.output.find("Saved " + std::to_string(save.after.size()) + " bytes\n"),
+              std::string::npos);
+    if (!CutThePower(disk.point)) GTEST_SKIP() << "the file system cannot be shut down here";
+    disk.Unmount();
+    ASSERT_TRUE(disk.Mount());
+    const std::string now = Read("disk/grid.txt");
+    EXPECT_TRUE(now == save.after) << now.size() << " bytes, not the " << save.after.size()
+                                   << " saved: " << save.arguments.back() << save.input;
+    EXPECT_EQ(NamesIn(disk.point), (Names{"grid.txt", "lost+found"}));
+    ASSERT_EQ(unlink(Path("disk/grid.txt").c_str()), 0);
+  }
 }
 
 TEST_F(SaveGuarantees, AnExportNeverReplacesItsOwnMap) {
