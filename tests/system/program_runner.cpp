@@ -192,9 +192,9 @@ bool SystemTest::Exists(const std::string& name) const {
   return stat(Path(name).c_str(), &info) == 0;
 }
 
-std::vector<std::string> SystemTest::Listing() const {
+std::vector<std::string> SystemTest::Listing(const std::string& under) const {
   std::vector<std::string> names;
-  DIR* folder = opendir(folder_.c_str());
+  DIR* folder = opendir((under.empty() ? folder_ : Path(under)).c_str());
   if (folder == nullptr) return names;
   while (const dirent* entry = readdir(folder)) {
     const std::string name = entry->d_name;

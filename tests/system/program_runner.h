@@ -71,8 +71,8 @@ class SystemTest : public ::testing::Test {
   void Write(const std::string& name, const std::string& text) { WriteWholeFile(Path(name), text); }
   std::string Read(const std::string& name) const { return ReadWholeFile(Path(name)); }
   bool Exists(const std::string& name) const;
-  // The names in the folder, hidden ones too, sorted.
-  std::vector<std::string> Listing() const;
+  // The names in the folder (or in its folder `under`), hidden ones too, sorted.
+  std::vector<std::string> Listing(const std::string& under = "") const;
   // Later runs may write files only up to `bytes` each, as on a nearly full
   // disk; a negative value lifts the limit. The limit's signal is ignored
   // unless `signalAtDefault`: then it ends a program that does not ignore it.
