@@ -333,12 +333,13 @@ bool CopyBack(OutputFile& file) {
   return copied;
 }
 
+// The last look at signals comes once the bytes are on the disk, just
+// before the new file takes the old one's place.
 bool CommitReplacement(OutputFile& file) {
-  if (EndIfInterrupted(file)) return false;
   bool saved = false;
   if (file.copyBack) {
     saved = CopyBack(file);
-  } else if (fsync(file.handle) == 0) {
+  } else if (fsync(file.handle) == 0 && !EndIfInterrupted(file)) {
     if (PutInPlace(file)) {
       saved = SyncFolderOf(file.target);
     } else if (NameRefusesRename(errno)) {
@@ -528,9 +529,9 @@ void UndoAppend(OutputFile& file) {
 }
 
 bool CommitAppend(OutputFile& file) {
-  if (EndIfInterrupted(file)) return false;
   const bool regular = IsRegular(file.handle);
   bool saved = !regular || fsync(file.handle) == 0;
+  if (saved && EndIfInterrupted(file)) return false;
   if (saved && regular && file.created) saved = SyncFolderOf(file.target);
   if (!saved) {
     UndoAppend(file);
