@@ -23,14 +23,21 @@ void ApplyBatchArguments(const Arguments& arguments, GridSettings& settings) {
   if (count == 6) settings.divisionsPerBeat = ArgumentNumber(values[5]);
 }
 
-int RunBatch(Console& console, const Arguments& arguments) {
+int RunBatch(Console& console, const Arguments& arguments, const ExportOptions& options) {
   PrintBanner(console.out);
   static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
   RunState state;
   InitRunState(state);
   if (!LoadMapNamed(console, state, arguments.values[0])) return 1;
   ApplyBatchArguments(arguments, state.settings);
-  if (!RenderReport(console, state)) return 1;
+  ExportSettings placed;
+  Failure failure;
+  if (!ResolveExportSettings(options, state.settings.sampleRate, arguments.values[0], placed,
+                             failure)) {
+    std::fputs(failure.message, console.out);
+    return failure.status;
+  }
+  if (!RenderReportWithOffset(console, state, placed.offsetSamples)) return 1;
   if (!StoreFileName(console, state.outputFileName, arguments.values[1])) return 1;
   InputStatus input = InputStatus::kRead;
   return SaveReport(console, state, true, OutputMode::kAppend, input) ? 0 : 1;

@@ -51,10 +51,16 @@ int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
     std::fputs("Error: --format needs a tempo map and an output file! (see beatstamps1a --help)\n",
                console.out);
     return Finish(console, 1);
+  } else if (AnyExportOption(line.exportOptions) && line.positional.count < 2) {
+    std::fputs(
+        "Error: --offset, --count-in and --audio need a tempo map and an output file! (see "
+        "beatstamps1a --help)\n",
+        console.out);
+    return Finish(console, 1);
   } else if (line.format != nullptr && line.format->write != nullptr) {
-    return Finish(console, RunExport(console, *line.format, line.positional));
+    return Finish(console, RunExport(console, *line.format, line.positional, line.exportOptions));
   } else if (line.positional.count >= 2) {
-    return Finish(console, RunBatch(console, line.positional));
+    return Finish(console, RunBatch(console, line.positional, line.exportOptions));
   } else {
     return Finish(console, RunInteractive(console, line.positional));
   }

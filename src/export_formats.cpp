@@ -7,33 +7,39 @@
 
 namespace {
 
-void WriteLabelTrack(const GridMap& map, const GridSettings& settings, const ExportPlan& /*plan*/,
-                     ExportSink& sink) {
-  WriteLabels(map, settings, sink);
+void WriteLabelTrack(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                     const ExportPlan& /*plan*/, ExportSink& sink) {
+  WriteLabels(map, settings, placed, sink);
 }
 
-void WriteCsvFile(const GridMap& map, const GridSettings& settings, const ExportPlan& /*plan*/,
-                  ExportSink& sink) {
-  WriteCsv(map, settings, sink);
+void WriteCsvFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  const ExportPlan& /*plan*/, ExportSink& sink) {
+  WriteCsv(map, settings, placed, sink);
 }
 
-bool PlanMidiFile(const GridMap& map, const GridSettings& settings, ExportPlan& plan,
-                  Failure& failure) {
+// The MIDI file does not yet place its grid in a recording: refused rather
+// than written without it.
+bool PlanMidiFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  ExportPlan& plan, Failure& failure) {
+  if (placed.offsetGiven || placed.countIn > 0) {
+    SetFailure(failure, "Error: The midi format takes no --offset or --count-in yet!\n");
+    return false;
+  }
   return PlanMidi(map, settings, plan.midi, failure);
 }
 
-void WriteMidiFile(const GridMap& map, const GridSettings& settings, const ExportPlan& plan,
-                   ExportSink& sink) {
+void WriteMidiFile(const GridMap& map, const GridSettings& settings,
+                   const ExportSettings& /*placed*/, const ExportPlan& plan, ExportSink& sink) {
   WriteMidi(map, settings, plan.midi, sink);
 }
 
-bool PlanClickFile(const GridMap& map, const GridSettings& settings, ExportPlan& plan,
-                   Failure& failure) {
-  return PlanClickTrack(map, settings, plan.click, failure);
+bool PlanClickFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                   ExportPlan& plan, Failure& failure) {
+  return PlanClickTrack(map, settings, placed, plan.click, failure);
 }
 
-void WriteClickFile(const GridMap& map, const GridSettings& settings, const ExportPlan& plan,
-                    ExportSink& sink) {
+void WriteClickFile(const GridMap& map, const GridSettings& settings,
+                    const ExportSettings& /*placed*/, const ExportPlan& plan, ExportSink& sink) {
   WriteClickTrack(map, settings, plan.click, sink);
 }
 

@@ -1,11 +1,13 @@
-// The options that may lead the command line: --help, --version and
-// --format, which turns a batch run into an export.
+// The options that may lead the command line: --help, --version, --format,
+// which turns a batch run into an export, and the options of the grid's
+// place in a recording (export_options.h).
 #ifndef BEATSTAMPS_OPTIONS_H_
 #define BEATSTAMPS_OPTIONS_H_
 
 #include <cstdio>
 
 #include "export_formats.h"
+#include "export_options.h"
 #include "failure.h"
 
 // The arguments after the options: MAP, OUT, RATE, START, STOP, DIVISIONS.
@@ -19,6 +21,7 @@ struct CommandLine {
   bool version;
   const ExportFormat* format;  // null without --format
   Arguments positional;
+  ExportOptions exportOptions;
 };
 
 // Reads the options at the front of the arguments: only arguments that begin
