@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "beats_export.h"
 #include "csv_export.h"
 #include "labels_export.h"
+#include "ssc_export.h"
 
 namespace {
 
@@ -43,6 +45,31 @@ void WriteClickFile(const GridMap& map, const GridSettings& settings,
   WriteClickTrack(map, settings, plan.click, sink);
 }
 
+void WriteBeatsFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                    const ExportPlan& /*plan*/, ExportSink& sink) {
+  WriteBeats(map, settings, placed, sink);
+}
+
+bool PlanOsuFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                 ExportPlan& plan, Failure& failure) {
+  return PlanOsu(map, settings, placed, plan.osu, failure);
+}
+
+void WriteOsuFile(const GridMap& map, const GridSettings& /*settings*/,
+                  const ExportSettings& placed, const ExportPlan& plan, ExportSink& sink) {
+  WriteOsu(map, placed, plan.osu, sink);
+}
+
+bool PlanSscFile(const GridMap& map, const GridSettings& settings, const ExportSettings& /*placed*/,
+                 ExportPlan& /*plan*/, Failure& failure) {
+  return PlanSsc(map, settings, failure);
+}
+
+void WriteSscFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  const ExportPlan& /*plan*/, ExportSink& sink) {
+  WriteSsc(map, settings, placed, sink);
+}
+
 constexpr ExportFormat kFormats[] = {
     {"grid", "the report, appended to OUT, as without --format",
      "beatstamps1a --format=grid song.map grid.txt", nullptr, nullptr},
@@ -54,6 +81,12 @@ constexpr ExportFormat kFormats[] = {
      "beatstamps1a --format=midi song.map song.mid 44100 1 32 2", PlanMidiFile, WriteMidiFile},
     {"click", "a WAV click track at RATE that lines up with the recording",
      "beatstamps1a --format=click song.map click.wav 48000", PlanClickFile, WriteClickFile},
+    {"beats", "beat annotations: seconds, tab, the beat's number in its measure",
+     "beatstamps1a --format=beats song.map song.beats", nullptr, WriteBeatsFile},
+    {"osu", "an osu! beatmap: a timing point where each section begins",
+     "beatstamps1a --audio=song.mp3 --format=osu song.map song.osu", PlanOsuFile, WriteOsuFile},
+    {"ssc", "a StepMania song: tempos and meters in beats from measure 1",
+     "beatstamps1a --audio=song.ogg --format=ssc song.map song.ssc", PlanSscFile, WriteSscFile},
 };
 
 }  // namespace

@@ -11,12 +11,14 @@
 #include "failure.h"
 #include "grid_walk.h"
 #include "midi_export.h"
+#include "osu_export.h"
 
 // What planning found out, for the writing: the layout of the formats that
 // state their sizes before their contents.
 struct ExportPlan {
   MidiPlan midi;
   ClickPlan click;
+  OsuPlan osu;
 };
 
 struct ExportFormat {
