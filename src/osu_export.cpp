@@ -6,6 +6,7 @@
 
 #include "shifted_walk.h"
 #include "song_title.h"
+#include "text_grid.h"
 #include "text_line.h"
 
 namespace {
@@ -16,33 +17,51 @@ constexpr double kLongestBeat = 60000.0;
 // ...and refuses a time beyond this many.
 constexpr double kLatestMilliseconds = 2147483647.0;
 
-bool ListSection(void* context, const GridPoint& point) {
-  OsuPlan& plan = *static_cast<OsuPlan*>(context);
-  if (plan.pointCount > 0 && plan.points[plan.pointCount - 1].section == point.section) {
-    return true;
-  }
-  plan.points[plan.pointCount++] = OsuTimingPoint{point.section, 0};
-  return true;
+// The measure a section begins with; -1 for one the walk does not cover. A
+// text map's section begins with the downbeat of its first measure.
+int64_t SectionFirstMeasure(const GridMap& map, int32_t section) {
+  const TempoMap& text = *map.text;
+  if (section >= SectionsToWalk(text) || text.measures[section] <= 0) return -1;
+  int64_t measure = 0;
+  for (int32_t k = 0; k < section; ++k) measure += std::max(text.measures[k], 0);
+  return measure;
 }
 
-bool TakeClock(void* context, const GridPoint& point) {
-  *static_cast<double*>(context) = point.clock;
+bool TakePoint(void* context, const GridPoint& point) {
+  *static_cast<GridPoint*>(context) = point;
   return false;
 }
 
-// The report's clock at the section's first step. A text map's section
-// begins with the downbeat of its first measure.
+// The first point of the export, or one of section -1 when it has none.
+GridPoint FirstPoint(const GridMap& map, const GridSettings& settings, int64_t offsetSamples) {
+  GridPoint first{};
+  first.section = -1;
+  WalkShiftedGrid(map, settings, offsetSamples, GridVisitor{&first, TakePoint, nullptr});
+  return first;
+}
+
+// The report's clock at the section's first step.
 double SectionStartClock(const GridMap& map, const GridSettings& settings, int32_t section) {
-  const TempoMap& text = *map.text;
-  int64_t firstMeasure = 0;
-  for (int32_t k = 0; k < section; ++k) firstMeasure += std::max(text.measures[k], 0);
   // A section that holds a measure of the range begins at a 32-bit measure.
   GridSettings firstStep = settings;
-  firstStep.startMeasure = static_cast<int32_t>(firstMeasure);
+  firstStep.startMeasure = static_cast<int32_t>(SectionFirstMeasure(map, section));
   firstStep.stopMeasure = firstStep.startMeasure;
-  double clock = 0.0;
-  WalkGrid(map, firstStep, GridVisitor{&clock, TakeClock, nullptr});
-  return clock;
+  return FirstPoint(map, firstStep, 0).clock;
+}
+
+// From the export's first point on every point is kept, so the sections
+// listed are its section and every later one that begins inside the range.
+void ListSections(const GridMap& map, const GridSettings& settings, int64_t offsetSamples,
+                  OsuPlan& plan) {
+  plan.pointCount = 0;
+  const int32_t first = FirstPoint(map, settings, offsetSamples).section;
+  if (first < 0) return;
+  plan.points[plan.pointCount++] = OsuTimingPoint{first, 0};
+  for (int32_t section = first + 1; section < kMaxSections; ++section) {
+    const int64_t measure = SectionFirstMeasure(map, section);
+    if (measure > settings.stopMeasure) return;
+    if (measure >= 0) plan.points[plan.pointCount++] = OsuTimingPoint{section, 0};
+  }
 }
 
 double BeatMilliseconds(const GridMap& map, int32_t section) {
@@ -92,8 +111,7 @@ void PutTimingPoint(ExportSink& sink, const GridMap& map, const OsuTimingPoint& 
 
 bool PlanOsu(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
              OsuPlan& plan, Failure& failure) {
-  plan.pointCount = 0;
-  WalkShiftedGrid(map, settings, placed.offsetSamples, GridVisitor{&plan, ListSection, nullptr});
+  ListSections(map, settings, placed.offsetSamples, plan);
   for (int32_t k = 0; k < plan.pointCount; ++k) {
     if (!TimePoint(map, settings, placed, plan.points[k], failure)) return false;
   }
