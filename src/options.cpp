@@ -22,6 +22,25 @@ bool ChooseFormat(const char* name, CommandLine& line, Failure& failure) {
   return line.format != nullptr || Refuse(failure, "format", name);
 }
 
+constexpr const char* kOffset = "--offset=";
+constexpr const char* kCountIn = "--count-in=";
+constexpr const char* kAudio = "--audio=";
+
+// The options that place the grid in a recording, each with its value after "=".
+bool IsPlacementOption(const char* option) {
+  return StartsWith(option, kOffset) || StartsWith(option, kCountIn) || StartsWith(option, kAudio);
+}
+
+bool ReadPlacementOption(const char* option, ExportOptions& options, Failure& failure) {
+  if (StartsWith(option, kOffset)) {
+    return ReadOffsetOption(option + std::strlen(kOffset), options.offset, failure);
+  }
+  if (StartsWith(option, kCountIn)) {
+    return ReadCountInOption(option + std::strlen(kCountIn), options.countIn, failure);
+  }
+  return ReadAudioOption(option + std::strlen(kAudio), options.audioName, failure);
+}
+
 }  // namespace
 
 bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure) {
@@ -41,21 +60,8 @@ bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Fai
       if (!ChooseFormat(option + std::strlen("--format="), line, failure)) return false;
     } else if (std::strcmp(option, "--format") == 0 && k + 1 < argumentCount) {
       if (!ChooseFormat(arguments[++k], line, failure)) return false;
-    } else if (StartsWith(option, "--offset=")) {
-      if (!ReadOffsetOption(option + std::strlen("--offset="), line.exportOptions.offset,
-                            failure)) {
-        return false;
-      }
-    } else if (StartsWith(option, "--count-in=")) {
-      if (!ReadCountInOption(option + std::strlen("--count-in="), line.exportOptions.countIn,
-                             failure)) {
-        return false;
-      }
-    } else if (StartsWith(option, "--audio=")) {
-      if (!ReadAudioOption(option + std::strlen("--audio="), line.exportOptions.audioName,
-                           failure)) {
-        return false;
-      }
+    } else if (IsPlacementOption(option)) {
+      if (!ReadPlacementOption(option, line.exportOptions, failure)) return false;
     } else {
       return Refuse(failure, "option", option);
     }
