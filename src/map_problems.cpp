@@ -173,8 +173,8 @@ void PrintWholeMapProblem(FILE* out, const MapProblem& problem) {
       break;
     case MapProblemKind::kNoSections:
       std::fprintf(out,
-                   "no tmap line: the map has no sections, and a grid is one made-up section "
-                   "at %g beats per minute",
+                   "no tmap line: the map has no sections, so a report is one made-up section "
+                   "at %g beats per minute and the other formats refuse it",
                    problem.value);
       break;
     case MapProblemKind::kZeroByte:

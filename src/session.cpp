@@ -94,9 +94,16 @@ void SizeDefaultSection(TempoMap& map, const GridSettings& settings) {
 }
 
 bool RenderReport(Console& console, RunState& state) {
+  return RenderReportWithOffset(console, state, 0);
+}
+
+bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples) {
   SizeDefaultSection(state.map, state.settings);
   Failure failure;
-  if (Display(TextGrid(state.map), state.settings, state.report, failure)) return true;
+  if (DisplayWithOffset(TextGrid(state.map), state.settings, offsetSamples, state.report,
+                        failure)) {
+    return true;
+  }
   std::fputs(failure.message, console.out);
   return false;
 }

@@ -39,6 +39,9 @@ void ApplyRangeGuard(RunState& state);
 // cannot take, prints why and returns false.
 bool RenderReport(Console& console, RunState& state);
 
+// The same, with every step moved by `offsetSamples` (see DisplayWithOffset).
+bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples);
+
 // While the map has no sections, slot 0 is the single section that the
 // walk covers, of as many measures as the stop measure asks for; it keeps
 // that count afterwards.

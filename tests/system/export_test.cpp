@@ -201,7 +201,8 @@ class Exports : public SystemTest {
     for (size_t k = 0; k < sections.size(); ++k) {
       const MidiEvent &meter = tempoMap[2 * k], &tempo = tempoMap[2 * k + 1];
       EXPECT_TRUE(meter.tick == tick && tempo.tick == tick) << "section " << k + 1;
-      EXPECT_EQ(meter.data.substr(0, 3), (std::string{0x58, char(sections[k].beats), 2}));
+      // Beats over a quarter note, a metronome click a quarter, eight 32nds a quarter.
+      EXPECT_EQ(meter.data, (std::string{0x58, char(sections[k].beats), 2, 24, 8}));
       EXPECT_EQ(Bytes{tempo.data.substr(1)}.Number(3),
                 static_cast<uint64_t>(std::llround(60e6 / sections[k].tempo)));
       tick += sections[k].measures * sections[k].beats * tpq;
@@ -295,6 +296,9 @@ TEST_F(Exports, OptionsStandardOutputAndRefusals) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(Run({"--", "--x", "out.txt"}).output, Banner() + "File not found!\n");
   EXPECT_FALSE(Exists("out.txt"));
+  // The format may follow --format as a word of its own.
+  EXPECT_EQ(Run(Join({"--format", "csv", kShoreline, "two.csv"}, kMiddle)).status, 0);
+  EXPECT_EQ(Read("two.csv"), Exported("csv", kMiddle));
   // After "--" and with --format=grid, the plain batch run: appended.
   Arguments arguments{kShoreline, "plain.txt", "44100", "9", "12", "3"};
   const ProgramRun plain = Run(arguments);
@@ -325,11 +329,15 @@ TEST_F(Exports, OptionsStandardOutputAndRefusals) {
   EXPECT_EQ(Run({"--format=csv", "long.map", "last.csv", "8000", "16777217", "16777217"}).status,
             0);
   EXPECT_EQ(Read("last.csv").substr(45), "1,16777217,1,1,8388608,67108864000\n");
+  // Exactly as many as an export holds.
+  EXPECT_EQ(RunInto({"--format=midi", "long.map", "-", "8000", "2", "16777217"}, "", "/dev/null"),
+            0);
   // An export replaces a longer file whole, and leaves no temporary file behind.
   Write("kept.csv", std::string(100000, 'x'));
   EXPECT_EQ(Run(Join({"--format=csv", kShoreline, "kept.csv"}, kMiddle)).status, 0);
   EXPECT_EQ(Read("kept.csv"), Exported("csv", kMiddle));
-  EXPECT_EQ(Listing(), (Arguments{"kept.csv", "last.csv", "long.map", "out.csv", "plain.txt"}));
+  EXPECT_EQ(Listing(),
+            (Arguments{"kept.csv", "last.csv", "long.map", "out.csv", "plain.txt", "two.csv"}));
 }
 
 }  // namespace

@@ -97,8 +97,8 @@ TEST_F(MapCheck, ValuesTheGridRefusesOrSkips) {
 
 TEST_F(MapCheck, ProblemsOfTheWholeText) {
   const std::string noSections =
-      "no tmap line: the map has no sections, and a grid is one made-up section at 120 beats "
-      "per minute\n";
+      "no tmap line: the map has no sections, so a report is one made-up section at 120 beats "
+      "per minute and the other formats refuse it\n";
   const std::string nothingRead = "Read 0 sections, 0 measures, 0 beats\n";
   ExpectProblems("", "song.map:1: " + noSections, nothingRead);
   // UTF-16 with its byte order mark: the text is "\xFF\xFEt", one unknown word.
