@@ -118,12 +118,20 @@ uint64_t MostDataBytes() {
 }
 
 // The samples on their way out, and where the track has got to.
+// A click's damped oscillator: its starting level and the factors of its
+// recurrence, worked out once for each sound.
+struct ClickVoice {
+  double level;
+  double decay;
+  double cosine;
+};
+
 struct ClickWriting {
   ExportSink* sink;
-  uint32_t sampleRate;
   int64_t clickLength;
-  uint64_t written;  // samples put out, buffered ones included
-  bool pending;      // a click waits for the next point, which may cut it short
+  ClickVoice voices[3];  // a downbeat, a beat, a later division
+  uint64_t written;      // samples put out, buffered ones included
+  bool pending;          // a click waits for the next point, which may cut it short
   GridPoint pendingPoint;
   uint8_t buffer[kBufferSamples * kBytesPerSample];
   size_t buffered;  // samples in the buffer
@@ -155,29 +163,35 @@ void PutSilenceUntil(ClickWriting& writing, uint64_t position) {
   }
 }
 
-ClickSound SoundOf(const GridPoint& point) {
-  switch (point.kind) {
+int VoiceOf(PointKind kind) {
+  switch (kind) {
     case PointKind::kDownbeat:
-      return kDownbeatSound;
+      return 0;
     case PointKind::kBeat:
-      return kBeatSound;
+      return 1;
     case PointKind::kDivision:
       break;
   }
-  return kDivisionSound;
+  return 2;
 }
 
 int16_t ToSample(double value) {
   return static_cast<int16_t>(std::lround(std::fmax(-32767.0, std::fmin(32767.0, value))));
 }
 
-// A cosine that decays to a hundredth over a whole click, from the
-// recurrence of a damped oscillator: its first sample is its full level.
+// A cosine that decays to a hundredth over a whole click.
+ClickVoice VoiceFor(const ClickSound& sound, uint32_t sampleRate, int64_t clickLength) {
+  return ClickVoice{sound.level * 32767.0, std::pow(0.01, 1.0 / static_cast<double>(clickLength)),
+                    std::cos(2.0 * std::numbers::pi * sound.frequency / sampleRate)};
+}
+
+// The click from the recurrence of a damped oscillator: its first sample is
+// its full level.
 void PutClick(ClickWriting& writing, const GridPoint& point, int64_t length) {
-  const ClickSound sound = SoundOf(point);
-  const double decay = std::pow(0.01, 1.0 / static_cast<double>(writing.clickLength));
-  const double cosine = std::cos(2.0 * std::numbers::pi * sound.frequency / writing.sampleRate);
-  double current = sound.level * 32767.0;
+  const ClickVoice& voice = writing.voices[VoiceOf(point.kind)];
+  const double decay = voice.decay;
+  const double cosine = voice.cosine;
+  double current = voice.level;
   double next = current * decay * cosine;
   for (int64_t k = 0; k < length && !writing.sink->failed; ++k) {
     PutSample(writing, ToSample(current));
@@ -260,8 +274,11 @@ void WriteClickTrack(const GridMap& map, const GridSettings& settings, const Cli
   static_assert(sizeof(ClickWriting) < size_t{64} * 1024, "the writing lives on the stack");
   ClickWriting writing{};
   writing.sink = &sink;
-  writing.sampleRate = settings.sampleRate;
   writing.clickLength = plan.clickLength;
+  const ClickSound sounds[] = {kDownbeatSound, kBeatSound, kDivisionSound};
+  for (int k = 0; k < 3; ++k) {
+    writing.voices[k] = VoiceFor(sounds[k], settings.sampleRate, plan.clickLength);
+  }
   WriteCountIn(writing, plan);
   WalkShiftedGrid(map, settings, plan.gridShift, GridVisitor{&writing, WriteClick, nullptr});
   SoundPendingClick(writing, plan.sampleCount);
