@@ -1,6 +1,7 @@
 // How long the real program takes, from start to exit, to export large
-// grids: a million grid points as labels and as CSV, and the click track of a
-// ten-minute song.
+// grids (a million grid points as labels, CSV and MIDI, and the click track
+// of a ten-minute song), next to how long the disk takes to take the same
+// bytes.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -8,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -33,11 +35,10 @@ std::string WriteMap(const std::string& name, const std::string& text) {
   return path;
 }
 
-// A song of changing tempo and meter: 250,000 beats over 62,500 measures,
-// so four divisions a beat make a million grid points.
+// One section of 250,000 measures of 4/4 at 120: a million grid points at one
+// division a beat.
 std::string MillionPointMap() {
-  return WriteMap("million.map",
-                  "tmap\t120\t4\t20000\ntmap\t144.6\t4\t22500\ntmap\t88.5\t4\t20000\n");
+  return WriteMap("million.map", "tmap\t120\t4\t250000\n");
 }
 
 // Ten minutes: 150 measures of 4/4 at 120, then 150 at 120 in 4/4 again
@@ -51,54 +52,101 @@ long long FileSize(const std::string& path) {
   return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
 }
 
-// Runs the program with its messages discarded; the status it ended with.
-int RunProgram(std::vector<std::string> arguments) {
+// Runs a program with its standard output discarded; the status it ended with.
+int Spawn(std::vector<std::string> arguments) {
   std::vector<char*> argv;
-  std::string program = BEATSTAMPS_PROGRAM;
-  argv.push_back(program.data());
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t child = 0;
   int status = -1;
-  if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+  if (posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
     waitpid(child, &status, 0);
   }
   posix_spawn_file_actions_destroy(&actions);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void TimeExport(benchmark::State& bench, const std::vector<std::string>& arguments,
+double SecondsToRun(const std::vector<std::string>& arguments, bool& failed) {
+  const auto start = std::chrono::steady_clock::now();
+  failed = failed || Spawn(arguments) != 0;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Times the export from the program's start to its exit, then `dd` writing
+// the same bytes to the same disk and syncing them, as the export does: the
+// ratio says how close the export comes to the speed of the disk.
+void TimeExport(benchmark::State& bench, std::vector<std::string> arguments,
                 const std::string& output) {
+  arguments.insert(arguments.begin(), BEATSTAMPS_PROGRAM);
+  const std::vector<std::string> copy = {"dd", "if=" + output, "of=" + output + ".dd", "bs=1M",
+                                         "conv=fsync"};
+  double program = 0.0;
+  double disk = 0.0;
+  bool failed = false;
   for (auto _ : bench) {
-    if (RunProgram(arguments) != 0) {
-      bench.SkipWithError("the program failed");
-      return;
-    }
+    const double seconds = SecondsToRun(arguments, failed);
+    disk += SecondsToRun(copy, failed);
+    program += seconds;
+    bench.SetIterationTime(seconds);
+  }
+  if (failed) {
+    bench.SkipWithError("the program or dd failed");
+    return;
   }
   bench.counters["bytes"] = static_cast<double>(FileSize(output));
+  bench.counters["dd_ms"] = 1000.0 * disk / static_cast<double>(bench.iterations());
+  bench.counters["x_dd"] = program / disk;
 }
 
 void BM_LabelsMillionPoints(benchmark::State& bench) {
   const std::string output = ScratchFolder() + "/labels.txt";
-  TimeExport(bench, {"--format=labels", MillionPointMap(), output, "48000", "1", "62500", "4"},
+  TimeExport(bench, {"--format=labels", MillionPointMap(), output, "48000", "1", "250000", "1"},
              output);
 }
-BENCHMARK(BM_LabelsMillionPoints)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_LabelsMillionPoints)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
 void BM_CsvMillionPoints(benchmark::State& bench) {
   const std::string output = ScratchFolder() + "/grid.csv";
-  TimeExport(bench, {"--format=csv", MillionPointMap(), output, "48000", "1", "62500", "4"},
+  TimeExport(bench, {"--format=csv", MillionPointMap(), output, "48000", "1", "250000", "1"},
              output);
 }
-BENCHMARK(BM_CsvMillionPoints)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_CsvMillionPoints)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+
+void BM_MidiMillionPoints(benchmark::State& bench) {
+  const std::string output = ScratchFolder() + "/grid.mid";
+  TimeExport(bench, {"--format=midi", MillionPointMap(), output, "48000", "1", "250000", "1"},
+             output);
+}
+BENCHMARK(BM_MidiMillionPoints)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
 void BM_ClickTrackTenMinuteSong(benchmark::State& bench) {
   const std::string output = ScratchFolder() + "/click.wav";
   TimeExport(bench, {"--format=click", TenMinuteSong(), output, "48000", "1", "301", "2"}, output);
 }
-BENCHMARK(BM_ClickTrackTenMinuteSong)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_ClickTrackTenMinuteSong)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(5);
+
+// The batch run over the longest map a file can hold, the range near the
+// largest start: the clock jumps over 2^33 steps exactly.
+void BM_BatchRunLongestMap(benchmark::State& bench) {
+  std::string map;
+  for (int k = 0; k < 510; ++k) map += "tmap\t120\t4\t2147483647\n";
+  const std::string output = ScratchFolder() + "/long.txt";
+  const std::vector<std::string> arguments = {
+      BEATSTAMPS_PROGRAM, WriteMap("long.map", map), output, "44100", "2147483000", "2147483002"};
+  bool failed = false;
+  for (auto _ : bench) {
+    std::remove(output.c_str());
+    bench.SetIterationTime(SecondsToRun(arguments, failed));
+  }
+  if (failed) bench.SkipWithError("the program failed");
+}
+BENCHMARK(BM_BatchRunLongestMap)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
 
 }  // namespace

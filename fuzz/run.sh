@@ -11,7 +11,8 @@
 #                                              inputs that keep its coverage
 #
 # Harnesses: map_text, typed_input, arguments, midi_file (all when none is named).
-# A crash, a sanitizer report, an input that runs over a second or a memory
+# A crash, a sanitizer report, an input that runs over its time (a second;
+# five for arguments, whose exports may be long) or a memory
 # use over 2 GB fails the run; the input is kept in fuzz/artifacts/. The
 # harnesses work in a scratch folder of their own, so every path given to
 # them here is absolute.
@@ -22,7 +23,7 @@ artifacts="$root/fuzz/artifacts"
 all_harnesses=(map_text typed_input arguments midi_file)
 # The arguments harness holds files to a size limit and lets a write past it
 # fail as on a full disk, instead of ending the process.
-common=(-timeout=1 -rss_limit_mb=2048 -handle_xfsz=0)
+common=(-rss_limit_mb=2048 -handle_xfsz=0)
 
 usage() {
   sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
@@ -49,6 +50,16 @@ inputs() {
   return 0
 }
 
+# The time an input may take. An export may walk up to 16,777,216 grid points,
+# about 3 s under the sanitizers when little of it is written (a click track
+# at a low rate), so the arguments harness gets longer than the others.
+time_limit() {
+  case "$1" in
+    arguments) echo 5 ;;
+    *) echo 1 ;;
+  esac
+}
+
 max_len() {
   case "$1" in
     map_text) echo 8192 ;;
@@ -68,7 +79,7 @@ replay() {
   local log="$build/logs/replay-$harness.log"
   mkdir -p "$(dirname "$log")"
   if ! printf '%s\0' "${files[@]}" |
-    xargs -0 "$(binary "$harness")" "${common[@]}" -artifact_prefix="$artifacts/$harness-" \
+    xargs -0 "$(binary "$harness")" "${common[@]}" -timeout="$(time_limit "$harness")" -artifact_prefix="$artifacts/$harness-" \
       >"$log" 2>&1; then
     tail -n 60 "$log"
     echo "replay $harness FAILED (log: $log)" >&2
@@ -83,7 +94,7 @@ fuzz() {
   mapfile -t dirs < <(inputs "$harness")
   mkdir -p "$work" "$artifacts" "$root/fuzz/corpus/$harness" "$(dirname "$log")"
   echo "== fuzz $harness for $seconds s"
-  if ! "$(binary "$harness")" "${common[@]}" -max_total_time="$seconds" \
+  if ! "$(binary "$harness")" "${common[@]}" -timeout="$(time_limit "$harness")" -max_total_time="$seconds" \
     -max_len="$(max_len "$harness")" -dict="$root/fuzz/$harness.dict" \
     -artifact_prefix="$artifacts/$harness-" -print_final_stats=1 \
     "$work" "${dirs[@]}" >"$log" 2>&1; then
@@ -93,7 +104,7 @@ fuzz() {
   fi
   grep -E '^Done [0-9]+ runs' "$log" | sed 's/^/   /'
   if [ "$merge" = yes ]; then
-    "$(binary "$harness")" "${common[@]}" -merge=1 "$root/fuzz/corpus/$harness" "$work" \
+    "$(binary "$harness")" "${common[@]}" -timeout="$(time_limit "$harness")" -merge=1 "$root/fuzz/corpus/$harness" "$work" \
       >>"$log" 2>&1
     rm -rf "$work"
     echo "   corpus: $(find "$root/fuzz/corpus/$harness" -type f | wc -l) inputs"
@@ -103,7 +114,7 @@ fuzz() {
 minimize() {
   local harness="$1" kept="$build/minimized/$1"
   rm -rf "$kept" && mkdir -p "$kept"
-  "$(binary "$harness")" "${common[@]}" -merge=1 "$kept" "$root/fuzz/corpus/$harness" \
+  "$(binary "$harness")" "${common[@]}" -timeout="$(time_limit "$harness")" -merge=1 "$kept" "$root/fuzz/corpus/$harness" \
     >"$build/logs/minimize-$harness.log" 2>&1
   rm -rf "$root/fuzz/corpus/$harness"
   mv "$kept" "$root/fuzz/corpus/$harness"

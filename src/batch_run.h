@@ -11,7 +11,13 @@
 // arguments are: base 10 by the strtol rules, held to 32 bits.
 void ApplyBatchArguments(const Arguments& arguments, GridSettings& settings);
 
-// Runs the batch on MAP and OUT (two or more arguments); returns the exit status.
-int RunBatch(Console& console, const Arguments& arguments);
+// Runs the batch on MAP and OUT (two or more arguments), the report placed
+// by --offset; returns the exit status.
+int RunBatch(Console& console, const Arguments& arguments, const ExportOptions& options);
+
+// --format=grid: the batch run, with the map's problems named before the
+// summary line, any name the system takes, and the system's reason when OUT
+// cannot be written.
+int RunGridExport(Console& console, const Arguments& arguments, const ExportOptions& options);
 
 #endif  // BEATSTAMPS_BATCH_RUN_H_

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "batch_run.h"
+#include "check_run.h"
 #include "command_loop.h"
 #include "export_run.h"
 #include "help_text.h"
@@ -35,7 +36,7 @@ int RunInteractive(Console& console, const Arguments& arguments) {
 
 }  // namespace
 
-// The program's three modes: interactive, the batch run, and the export.
+// The program's modes: interactive, the batch run, the export and the check.
 int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
   CommandLine line;
   Failure failure;
@@ -47,14 +48,27 @@ int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
     PrintUsage(console.out);
   } else if (line.version) {
     PrintBanner(console.out);
+  } else if (line.check && (line.format != nullptr || AnyExportOption(line.exportOptions))) {
+    std::fputs("Error: --check takes no other option! (see beatstamps1a --help)\n", console.out);
+    return Finish(console, 1);
+  } else if (line.check) {
+    return Finish(console, RunCheck(console, line.positional));
   } else if (line.format != nullptr && line.positional.count < 2) {
     std::fputs("Error: --format needs a tempo map and an output file! (see beatstamps1a --help)\n",
                console.out);
     return Finish(console, 1);
+  } else if (AnyExportOption(line.exportOptions) && line.positional.count < 2) {
+    std::fputs(
+        "Error: --offset, --count-in and --audio need a tempo map and an output file! (see "
+        "beatstamps1a --help)\n",
+        console.out);
+    return Finish(console, 1);
   } else if (line.format != nullptr && line.format->write != nullptr) {
-    return Finish(console, RunExport(console, *line.format, line.positional));
+    return Finish(console, RunExport(console, *line.format, line.positional, line.exportOptions));
+  } else if (line.format != nullptr) {
+    return Finish(console, RunGridExport(console, line.positional, line.exportOptions));
   } else if (line.positional.count >= 2) {
-    return Finish(console, RunBatch(console, line.positional));
+    return Finish(console, RunBatch(console, line.positional, line.exportOptions));
   } else {
     return Finish(console, RunInteractive(console, line.positional));
   }

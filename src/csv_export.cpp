@@ -1,5 +1,6 @@
 #include "csv_export.h"
 
+#include "shifted_walk.h"
 #include "text_line.h"
 
 namespace {
@@ -25,8 +26,9 @@ bool WriteCsvLine(void* context, const GridPoint& point) {
 
 }  // namespace
 
-void WriteCsv(const GridMap& map, const GridSettings& settings, ExportSink& sink) {
+void WriteCsv(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+              ExportSink& sink) {
   static const char kHeader[] = "section,measure,beat,division,seconds,sample\n";
   PutBytes(sink, kHeader, sizeof kHeader - 1);
-  WalkGrid(map, settings, GridVisitor{&sink, WriteCsvLine, nullptr});
+  WalkShiftedGrid(map, settings, placed.offsetSamples, GridVisitor{&sink, WriteCsvLine, nullptr});
 }

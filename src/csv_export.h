@@ -2,12 +2,14 @@
 #ifndef BEATSTAMPS_CSV_EXPORT_H_
 #define BEATSTAMPS_CSV_EXPORT_H_
 
+#include "export_options.h"
 #include "export_sink.h"
 #include "grid_walk.h"
 
 // A header, then one line per grid point: section, measure, beat, division
 // (all from 1), the seconds as the shortest decimal that reads back to the
 // same double, and the sample position.
-void WriteCsv(const GridMap& map, const GridSettings& settings, ExportSink& sink);
+void WriteCsv(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+              ExportSink& sink);
 
 #endif  // BEATSTAMPS_CSV_EXPORT_H_

@@ -2,39 +2,72 @@
 
 #include <cstring>
 
+#include "beats_export.h"
 #include "csv_export.h"
 #include "labels_export.h"
+#include "ssc_export.h"
 
 namespace {
 
-void WriteLabelTrack(const GridMap& map, const GridSettings& settings, const ExportPlan& /*plan*/,
-                     ExportSink& sink) {
-  WriteLabels(map, settings, sink);
+void WriteLabelTrack(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                     const ExportPlan& /*plan*/, ExportSink& sink) {
+  WriteLabels(map, settings, placed, sink);
 }
 
-void WriteCsvFile(const GridMap& map, const GridSettings& settings, const ExportPlan& /*plan*/,
-                  ExportSink& sink) {
-  WriteCsv(map, settings, sink);
+void WriteCsvFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  const ExportPlan& /*plan*/, ExportSink& sink) {
+  WriteCsv(map, settings, placed, sink);
 }
 
-bool PlanMidiFile(const GridMap& map, const GridSettings& settings, ExportPlan& plan,
-                  Failure& failure) {
+// The MIDI file does not yet place its grid in a recording: refused rather
+// than written without it.
+bool PlanMidiFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  ExportPlan& plan, Failure& failure) {
+  if (placed.offsetGiven || placed.countIn > 0) {
+    SetFailure(failure, "Error: The midi format takes no --offset or --count-in yet!\n");
+    return false;
+  }
   return PlanMidi(map, settings, plan.midi, failure);
 }
 
-void WriteMidiFile(const GridMap& map, const GridSettings& settings, const ExportPlan& plan,
-                   ExportSink& sink) {
+void WriteMidiFile(const GridMap& map, const GridSettings& settings,
+                   const ExportSettings& /*placed*/, const ExportPlan& plan, ExportSink& sink) {
   WriteMidi(map, settings, plan.midi, sink);
 }
 
-bool PlanClickFile(const GridMap& map, const GridSettings& settings, ExportPlan& plan,
-                   Failure& failure) {
-  return PlanClickTrack(map, settings, plan.click, failure);
+bool PlanClickFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                   ExportPlan& plan, Failure& failure) {
+  return PlanClickTrack(map, settings, placed, plan.click, failure);
 }
 
-void WriteClickFile(const GridMap& map, const GridSettings& settings, const ExportPlan& plan,
-                    ExportSink& sink) {
+void WriteClickFile(const GridMap& map, const GridSettings& settings,
+                    const ExportSettings& /*placed*/, const ExportPlan& plan, ExportSink& sink) {
   WriteClickTrack(map, settings, plan.click, sink);
+}
+
+void WriteBeatsFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                    const ExportPlan& /*plan*/, ExportSink& sink) {
+  WriteBeats(map, settings, placed, sink);
+}
+
+bool PlanOsuFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                 ExportPlan& plan, Failure& failure) {
+  return PlanOsu(map, settings, placed, plan.osu, failure);
+}
+
+void WriteOsuFile(const GridMap& map, const GridSettings& /*settings*/,
+                  const ExportSettings& placed, const ExportPlan& plan, ExportSink& sink) {
+  WriteOsu(map, placed, plan.osu, sink);
+}
+
+bool PlanSscFile(const GridMap& map, const GridSettings& settings, const ExportSettings& /*placed*/,
+                 ExportPlan& /*plan*/, Failure& failure) {
+  return PlanSsc(map, settings, failure);
+}
+
+void WriteSscFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  const ExportPlan& /*plan*/, ExportSink& sink) {
+  WriteSsc(map, settings, placed, sink);
 }
 
 constexpr ExportFormat kFormats[] = {
@@ -48,6 +81,12 @@ constexpr ExportFormat kFormats[] = {
      "beatstamps1a --format=midi song.map song.mid 44100 1 32 2", PlanMidiFile, WriteMidiFile},
     {"click", "a WAV click track at RATE that lines up with the recording",
      "beatstamps1a --format=click song.map click.wav 48000", PlanClickFile, WriteClickFile},
+    {"beats", "beat annotations: seconds, tab, the beat's number in its measure",
+     "beatstamps1a --format=beats song.map song.beats", nullptr, WriteBeatsFile},
+    {"osu", "an osu! beatmap: a timing point where each section begins",
+     "beatstamps1a --audio=song.mp3 --format=osu song.map song.osu", PlanOsuFile, WriteOsuFile},
+    {"ssc", "a StepMania song: tempos and meters in beats from measure 1",
+     "beatstamps1a --audio=song.ogg --format=ssc song.map song.ssc", PlanSscFile, WriteSscFile},
 };
 
 }  // namespace

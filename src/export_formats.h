@@ -6,16 +6,19 @@
 #include <cstdio>
 
 #include "click_track.h"
+#include "export_options.h"
 #include "export_sink.h"
 #include "failure.h"
 #include "grid_walk.h"
 #include "midi_export.h"
+#include "osu_export.h"
 
 // What planning found out, for the writing: the layout of the formats that
 // state their sizes before their contents.
 struct ExportPlan {
   MidiPlan midi;
   ClickPlan click;
+  OsuPlan osu;
 };
 
 struct ExportFormat {
@@ -24,12 +27,12 @@ struct ExportFormat {
   const char* example;  // a command line that writes it
   // Finds everything that could refuse the export before a byte is written;
   // null when the format has nothing beyond the grid's own checks.
-  bool (*plan)(const GridMap& map, const GridSettings& settings, ExportPlan& plan,
-               Failure& failure);
+  bool (*plan)(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+               ExportPlan& plan, Failure& failure);
   // Writes the whole file as the grid is walked; null for the report
   // itself, which is appended as the batch run appends it.
-  void (*write)(const GridMap& map, const GridSettings& settings, const ExportPlan& plan,
-                ExportSink& sink);
+  void (*write)(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                const ExportPlan& plan, ExportSink& sink);
 };
 
 // The format of that name, or null.

@@ -1,5 +1,8 @@
 #include "export_run.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -31,9 +34,9 @@ bool CheckPointCount(const GridMap& map, const GridSettings& settings, Failure& 
 
 // Everything that could refuse the export is found here, before a byte is written.
 bool PlanExport(const ExportFormat& format, const GridMap& map, const GridSettings& settings,
-                ExportPlan& plan, Failure& failure) {
+                const ExportSettings& placed, ExportPlan& plan, Failure& failure) {
   return CheckGrid(map, settings, failure) && CheckPointCount(map, settings, failure) &&
-         (format.plan == nullptr || format.plan(map, settings, plan, failure));
+         (format.plan == nullptr || format.plan(map, settings, placed, plan, failure));
 }
 
 bool DrainToStream(void* stream, const void* data, size_t length) {
@@ -46,72 +49,116 @@ bool DrainToFile(void* file, const void* data, size_t length) {
 
 // Writes the export through `sink`; false when a byte was lost.
 bool WriteThrough(ExportSink& sink, const ExportFormat& format, const RunState& state,
-                  const ExportPlan& plan) {
-  format.write(MapInForce(state), state.settings, plan, sink);
+                  const ExportSettings& placed, const ExportPlan& plan) {
+  format.write(MapInForce(state), state.settings, placed, plan, sink);
   return FlushSink(sink);
 }
 
 bool SendToStandardOutput(FILE* out, const ExportFormat& format, const RunState& state,
-                          const ExportPlan& plan, uint64_t& bytes) {
+                          const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes) {
   auto buffer = std::make_unique<uint8_t[]>(kExportBufferBytes);
   ExportSink sink = DrainingSink(DrainToStream, out, buffer.get(), kExportBufferBytes);
-  const bool written = WriteThrough(sink, format, state, plan);
+  const bool written = WriteThrough(sink, format, state, placed, plan);
   bytes = sink.bytes;
   return written && std::fflush(out) == 0 && !std::ferror(out);
 }
 
+struct ExportSource {
+  const ExportFormat* format;
+  const RunState* state;
+  const ExportSettings* placed;
+  const ExportPlan* plan;
+};
+
+// The export's length, walked without writing: asked only when a file must
+// be overwritten in place, with its room reserved first.
+uint64_t CountExportBytes(const void* source) {
+  const auto& job = *static_cast<const ExportSource*>(source);
+  ExportSink sink = CountingSink();
+  WriteThrough(sink, *job.format, *job.state, *job.placed, *job.plan);
+  return sink.bytes;
+}
+
 // Replaces the file whole, or leaves it as it was.
 bool SaveToFile(const char* name, const ExportFormat& format, const RunState& state,
-                const ExportPlan& plan, uint64_t& bytes) {
+                const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes) {
   OutputFile file;
-  if (!OpenOutput(name, OutputMode::kReplace, file)) return false;
+  const ExportSource source{&format, &state, &placed, &plan};
+  if (!OpenOutput(name, OutputMode::kReplace, OutputLength{CountExportBytes, &source}, file)) {
+    return false;
+  }
   auto buffer = std::make_unique<uint8_t[]>(kExportBufferBytes);
   ExportSink sink = DrainingSink(DrainToFile, &file, buffer.get(), kExportBufferBytes);
-  const bool written = WriteThrough(sink, format, state, plan);
+  const bool written = WriteThrough(sink, format, state, placed, plan);
   bytes = sink.bytes;
   if (!written) {
+    const int error = errno;  // for the error line, whatever giving up the file sets
     AbandonOutput(file);
+    errno = error;
     return false;
   }
   return CommitOutput(file);
 }
 
-int Export(Console& console, FILE* messages, const ExportFormat& format,
-           const Arguments& arguments) {
+// An export replaces OUT whole: it must not be the map it was made from
+// (the two names swapped), nor come from a file that held no tempo map.
+bool CheckMapIsKept(const RunState& state, const char* mapName, const char* out, Failure& failure) {
+  // A MIDI map always holds one: its tempo and meter start at tick 0.
+  if (!state.midiInForce && state.map.sectionCount <= 0) {
+    SetFailure(failure, "Error: %s holds no tempo map; nothing exported!\n", mapName);
+    return false;
+  }
+  struct stat map {};
+  struct stat output {};
+  if (IsStandardOutput(out) || stat(mapName, &map) != 0 || stat(out, &output) != 0 ||
+      map.st_dev != output.st_dev || map.st_ino != output.st_ino) {
+    return true;
+  }
+  SetFailure(failure, "Error: %s is the tempo map itself; an export never replaces it!\n", out);
+  return false;
+}
+
+int Export(Console& console, FILE* messages, const ExportFormat& format, const Arguments& arguments,
+           const ExportOptions& options) {
   PrintBanner(messages);
   static_assert(sizeof(RunState) + sizeof(ExportPlan) < size_t{512} * 1024,
                 "the state and the plan live on the stack");
   RunState state;
   InitRunState(state);
-  Console talk{console.in, messages, console.errors};
-  if (!LoadMapNamed(talk, state, arguments.values[0])) return 1;
+  int64_t problems = 0;
+  if (!LoadMapWithWarnings(messages, state, arguments.values[0], problems)) return 1;
   ApplyBatchArguments(arguments, state.settings);
   if (!state.midiInForce) SizeDefaultSection(state.map, state.settings);
+  ExportSettings placed;
   ExportPlan plan{};
   Failure failure;
-  if (!PlanExport(format, MapInForce(state), state.settings, plan, failure)) {
+  if (!CheckMapIsKept(state, arguments.values[0], arguments.values[1], failure) ||
+      !ResolveExportSettings(options, state.settings.sampleRate, arguments.values[0], placed,
+                             failure) ||
+      !PlanExport(format, MapInForce(state), state.settings, placed, plan, failure)) {
     std::fputs(failure.message, messages);
     return failure.status;
   }
   const char* name = arguments.values[1];
-  if (!StoreFileName(talk, state.outputFileName, name)) return 1;
   uint64_t bytes = 0;
+  errno = 0;
   const bool saved = IsStandardOutput(name)
-                         ? SendToStandardOutput(console.out, format, state, plan, bytes)
-                         : SaveToFile(name, format, state, plan, bytes);
-  PrintSaveResult(messages, name, saved, bytes);
+                         ? SendToStandardOutput(console.out, format, state, placed, plan, bytes)
+                         : SaveToFile(name, format, state, placed, plan, bytes);
+  PrintSaveOutcome(messages, name, saved, bytes, errno);
   return saved ? 0 : 1;
 }
 
 }  // namespace
 
-int RunExport(Console& console, const ExportFormat& format, const Arguments& arguments) {
+int RunExport(Console& console, const ExportFormat& format, const Arguments& arguments,
+              const ExportOptions& options) {
   if (arguments.values[1][0] == '\0') {
     std::fputs("Error: An export needs an output file name, or - for standard output!\n",
                console.out);
     return 1;
   }
   FILE* messages = IsStandardOutput(arguments.values[1]) ? console.errors : console.out;
-  const int status = Export(console, messages, format, arguments);
+  const int status = Export(console, messages, format, arguments, options);
   return std::fflush(messages) == 0 && !std::ferror(messages) ? status : 1;
 }

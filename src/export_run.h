@@ -9,6 +9,7 @@
 #include "options.h"
 
 // Two or more arguments; returns the exit status.
-int RunExport(Console& console, const ExportFormat& format, const Arguments& arguments);
+int RunExport(Console& console, const ExportFormat& format, const Arguments& arguments,
+              const ExportOptions& options);
 
 #endif  // BEATSTAMPS_EXPORT_RUN_H_

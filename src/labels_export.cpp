@@ -1,5 +1,6 @@
 #include "labels_export.h"
 
+#include "shifted_walk.h"
 #include "text_line.h"
 
 namespace {
@@ -26,6 +27,7 @@ bool WriteLabel(void* context, const GridPoint& point) {
 
 }  // namespace
 
-void WriteLabels(const GridMap& map, const GridSettings& settings, ExportSink& sink) {
-  WalkGrid(map, settings, GridVisitor{&sink, WriteLabel, nullptr});
+void WriteLabels(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                 ExportSink& sink) {
+  WalkShiftedGrid(map, settings, placed.offsetSamples, GridVisitor{&sink, WriteLabel, nullptr});
 }

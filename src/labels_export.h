@@ -2,11 +2,13 @@
 #ifndef BEATSTAMPS_LABELS_EXPORT_H_
 #define BEATSTAMPS_LABELS_EXPORT_H_
 
+#include "export_options.h"
 #include "export_sink.h"
 #include "grid_walk.h"
 
 // One line per grid point: start, end (the same time, six decimals) and the
 // label "M.B" on a beat's first step or "M.B.D" on a later division.
-void WriteLabels(const GridMap& map, const GridSettings& settings, ExportSink& sink);
+void WriteLabels(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                 ExportSink& sink);
 
 #endif  // BEATSTAMPS_LABELS_EXPORT_H_

@@ -22,10 +22,29 @@ bool ChooseFormat(const char* name, CommandLine& line, Failure& failure) {
   return line.format != nullptr || Refuse(failure, "format", name);
 }
 
+constexpr const char* kOffset = "--offset=";
+constexpr const char* kCountIn = "--count-in=";
+constexpr const char* kAudio = "--audio=";
+
+// The options that place the grid in a recording, each with its value after "=".
+bool IsPlacementOption(const char* option) {
+  return StartsWith(option, kOffset) || StartsWith(option, kCountIn) || StartsWith(option, kAudio);
+}
+
+bool ReadPlacementOption(const char* option, ExportOptions& options, Failure& failure) {
+  if (StartsWith(option, kOffset)) {
+    return ReadOffsetOption(option + std::strlen(kOffset), options.offset, failure);
+  }
+  if (StartsWith(option, kCountIn)) {
+    return ReadCountInOption(option + std::strlen(kCountIn), options.countIn, failure);
+  }
+  return ReadAudioOption(option + std::strlen(kAudio), options.audioName, failure);
+}
+
 }  // namespace
 
 bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure) {
-  line = CommandLine{false, false, nullptr, Arguments{0, nullptr}};
+  line = CommandLine{false, false, false, nullptr, Arguments{0, nullptr}, ExportOptions{}};
   int k = 1;
   for (; k < argumentCount && StartsWith(arguments[k], "--"); ++k) {
     const char* option = arguments[k];
@@ -37,10 +56,14 @@ bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Fai
       line.help = true;
     } else if (std::strcmp(option, "--version") == 0) {
       line.version = true;
+    } else if (std::strcmp(option, "--check") == 0) {
+      line.check = true;
     } else if (StartsWith(option, "--format=")) {
       if (!ChooseFormat(option + std::strlen("--format="), line, failure)) return false;
     } else if (std::strcmp(option, "--format") == 0 && k + 1 < argumentCount) {
       if (!ChooseFormat(arguments[++k], line, failure)) return false;
+    } else if (IsPlacementOption(option)) {
+      if (!ReadPlacementOption(option, line.exportOptions, failure)) return false;
     } else {
       return Refuse(failure, "option", option);
     }
@@ -59,11 +82,24 @@ void PrintUsage(FILE* out) {
       "                                append the beat grid of MAP to OUT and exit\n"
       "  beatstamps1a --format=FORMAT MAP OUT [RATE [START [STOP [DIVISIONS]]]]\n"
       "                                write the beat grid of MAP to OUT as FORMAT\n"
+      "  beatstamps1a [--offset=TIME] [--count-in=N] [--audio=NAME] [--format=FORMAT]\n"
+      "               MAP OUT [RATE [START [STOP [DIVISIONS]]]]\n"
+      "                                the same, placed in a recording\n"
+      "  beatstamps1a --check MAP      name each problem of MAP by its line, and what is read\n"
       "  beatstamps1a --help           show this text\n"
       "  beatstamps1a --version        show the version\n"
       "\n"
       "RATE is in samples per second, START and STOP are measures counted from 1,\n"
       "DIVISIONS are steps per beat (read only when all six are given).\n"
+      "\n"
+      "Options of the batch run and the exports:\n"
+      "  --offset=TIME   measure 1 begins TIME into the recording: seconds (1.25, -0.5)\n"
+      "                  or whole samples (60000smp); points before 0 are left out\n"
+      "            beatstamps1a --offset=-0.5 --format=labels song.map labels.txt 48000\n"
+      "  --count-in=N    the click track begins with N measures (0 to 16) of clicks\n"
+      "            beatstamps1a --count-in=2 --format=click song.map click.wav 48000\n"
+      "  --audio=NAME    the recording the osu and ssc files name (default audio.mp3)\n"
+      "            beatstamps1a --audio=song.ogg --format=ssc song.map song.ssc\n"
       "\n"
       "Formats (all but grid replace OUT, and OUT - sends their data to standard output):\n",
       out);

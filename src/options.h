@@ -1,11 +1,13 @@
-// The options that may lead the command line: --help, --version and
-// --format, which turns a batch run into an export.
+// The options that may lead the command line: --help, --version, --format,
+// which turns a batch run into an export, the options of the grid's place
+// in a recording (export_options.h), and --check.
 #ifndef BEATSTAMPS_OPTIONS_H_
 #define BEATSTAMPS_OPTIONS_H_
 
 #include <cstdio>
 
 #include "export_formats.h"
+#include "export_options.h"
 #include "failure.h"
 
 // The arguments after the options: MAP, OUT, RATE, START, STOP, DIVISIONS.
@@ -17,8 +19,10 @@ struct Arguments {
 struct CommandLine {
   bool help;
   bool version;
+  bool check;                  // --check: name what is wrong with MAP
   const ExportFormat* format;  // null without --format
   Arguments positional;
+  ExportOptions exportOptions;
 };
 
 // Reads the options at the front of the arguments: only arguments that begin

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "shifted_walk.h"
+
 namespace {
 
 // Long enough for the longest section header and step line (a tempo near the
@@ -87,9 +89,15 @@ bool WriteMeasureSeparator(void* context, int64_t /*measure*/) {
 
 bool Display(const GridMap& map, const GridSettings& settings, ReportText& report,
              Failure& failure) {
+  return DisplayWithOffset(map, settings, 0, report, failure);
+}
+
+bool DisplayWithOffset(const GridMap& map, const GridSettings& settings, int64_t offsetSamples,
+                       ReportText& report, Failure& failure) {
   StartReport(report, settings.sampleRate);
   if (!CheckGrid(map, settings, failure)) return false;
   ReportWriting writing{&map, &report, -1};
-  WalkGrid(map, settings, GridVisitor{&writing, WriteStep, WriteMeasureSeparator});
+  WalkShiftedGrid(map, settings, offsetSamples,
+                  GridVisitor{&writing, WriteStep, WriteMeasureSeparator});
   return true;
 }

@@ -12,4 +12,9 @@
 bool Display(const GridMap& map, const GridSettings& settings, ReportText& report,
              Failure& failure);
 
+// The same, with every step moved by `offsetSamples` and the steps that land
+// before sample 0 left out.
+bool DisplayWithOffset(const GridMap& map, const GridSettings& settings, int64_t offsetSamples,
+                       ReportText& report, Failure& failure);
+
 #endif  // BEATSTAMPS_RENDERER_H_

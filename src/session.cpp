@@ -1,9 +1,11 @@
 #include "session.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "int32_math.h"
+#include "map_problems.h"
 #include "map_reader.h"
 #include "midi_file.h"
 #include "renderer.h"
@@ -20,32 +22,29 @@ void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) 
 }
 
 // A text map; the state changes only when the whole file was read.
-bool ReadTextMap(Console& console, RunState& state, FILE* file) {
+bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* diagnostics) {
   static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
   MapReadout readout{state.map, state.settings, false};
-  if (!ParseMapText(file, readout)) {
-    std::fputs("File not found!\n", console.out);
-    return false;
-  }
+  if (!ParseMapText(file, readout, diagnostics)) return false;
   state.midiInForce = false;
   state.map = readout.map;
   state.settings = readout.settings;
-  PrintSummary(console.out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
+  PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
   if (readout.capped) {
-    std::fprintf(console.out, "Warning: only the first %i sections were read\n", kMaxReadSections);
+    std::fprintf(out, "Warning: only the first %i sections were read\n", kMaxReadSections);
   }
   return true;
 }
 
 // A MIDI file, read into the slot not in force: a refused file leaves the
 // map in force as it was, and a MIDI map never touches the text map.
-MapRead ReadMidiMapFile(Console& console, RunState& state, FILE* file) {
+MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name) {
   Failure failure;
   if (state.midi == nullptr) {
     state.midi.reset(new (std::nothrow) MidiState);
     if (state.midi == nullptr) {
-      SetMidiFailure(failure, state.mapFileName, "not enough memory for its tables");
-      std::fputs(failure.message, console.out);
+      SetMidiFailure(failure, name, "not enough memory for its tables");
+      std::fputs(failure.message, out);
       return MapRead::kRefused;
     }
     state.midi->slot = 0;
@@ -53,33 +52,51 @@ MapRead ReadMidiMapFile(Console& console, RunState& state, FILE* file) {
   MidiState& midi = *state.midi;
   const int32_t slot = 1 - midi.slot;
   MidiMap& map = midi.maps[slot];
-  if (!ReadMidiMap(file, state.mapFileName, midi.reading, map, failure)) {
-    std::fputs(failure.message, console.out);
+  if (!ReadMidiMap(file, name, midi.reading, map, failure)) {
+    std::fputs(failure.message, out);
     return MapRead::kRefused;
   }
   midi.slot = slot;
   state.midiInForce = true;
-  std::memcpy(midi.fileName, state.mapFileName, sizeof midi.fileName);
-  PrintSummary(console.out, map.sectionCount, map.totalMeasures, map.totalBeats);
+  std::snprintf(midi.fileName, sizeof midi.fileName, "%s", name);
+  PrintSummary(out, map.sectionCount, map.totalMeasures, map.totalBeats);
   return MapRead::kRead;
 }
 
-// Reads `state.mapFileName`: a MIDI file when it begins with "MThd", else
-// a text map. The file is opened once, so a pipe works as well.
-MapRead ReadNamedMap(Console& console, RunState& state) {
-  FILE* file = std::fopen(state.mapFileName, "r");
-  if (file == nullptr) {
-    std::fputs("File not found!\n", console.out);
-    return MapRead::kNotRead;
-  }
+// Reads the map file `name` into the state and prints the summary line: a
+// MIDI file when it begins with "MThd", else a text map, whose problems go to
+// `diagnostics` when it is given. The file is opened once, so a pipe works as
+// well. Not read: errno says why.
+MapRead ReadMapInto(FILE* out, RunState& state, const char* name,
+                    const MapDiagnostics* diagnostics) {
+  FILE* file = std::fopen(name, "r");
+  if (file == nullptr) return MapRead::kNotRead;
   MapRead read = MapRead::kNotRead;
   if (StartsAsMidiFile(file)) {
-    read = ReadMidiMapFile(console, state, file);
-  } else if (ReadTextMap(console, state, file)) {
+    read = ReadMidiMapFile(out, state, file, name);
+  } else if (ReadTextMap(out, state, file, diagnostics)) {
     read = MapRead::kRead;
   }
+  const int error = errno;
   (void)std::fclose(file);  // read only: closing cannot lose data
+  errno = error;
   return read;
+}
+
+// Reads `state.mapFileName`.
+MapRead ReadNamedMap(Console& console, RunState& state) {
+  const MapRead read = ReadMapInto(console.out, state, state.mapFileName, nullptr);
+  if (read == MapRead::kNotRead) std::fputs("File not found!\n", console.out);
+  return read;
+}
+
+// The system's reason for the failure that set `error`, when it gave one.
+void PrintFailedFile(FILE* out, const char* what, const char* name, int error) {
+  if (error == 0) {
+    std::fprintf(out, "Error: Cannot %s %s!\n", what, name);
+  } else {
+    std::fprintf(out, "Error: Cannot %s %s: %s!\n", what, name, std::strerror(error));
+  }
 }
 
 }  // namespace
@@ -105,6 +122,17 @@ bool LoadMapNamed(Console& console, RunState& state, const char* name) {
                            ? ReadNamedMap(console, state)
                            : MapRead::kNotRead;
   if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
+  return read == MapRead::kRead;
+}
+
+bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& problems) {
+  ProblemPrinter printer{out, name, 0};
+  const MapDiagnostics diagnostics = PrintingDiagnostics(printer);
+  errno = 0;
+  const MapRead read = ReadMapInto(out, state, name, &diagnostics);
+  if (read == MapRead::kNotRead) PrintFailedFile(out, "read", name, errno);
+  if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
+  problems = printer.count;
   return read == MapRead::kRead;
 }
 
@@ -137,9 +165,15 @@ void SizeDefaultSection(TempoMap& map, const GridSettings& settings) {
 }
 
 bool RenderReport(Console& console, RunState& state) {
+  return RenderReportWithOffset(console, state, 0);
+}
+
+bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples) {
   if (!state.midiInForce) SizeDefaultSection(state.map, state.settings);
   Failure failure;
-  if (Display(MapInForce(state), state.settings, state.report, failure)) return true;
+  if (DisplayWithOffset(MapInForce(state), state.settings, offsetSamples, state.report, failure)) {
+    return true;
+  }
   std::fputs(failure.message, console.out);
   return false;
 }
@@ -155,6 +189,14 @@ void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes) {
     std::fprintf(out, "Saved %llu bytes\n", static_cast<unsigned long long>(bytes));
   } else {
     std::fprintf(out, "Error: Cannot write to %s!\n", name);
+  }
+}
+
+void PrintSaveOutcome(FILE* out, const char* name, bool saved, uint64_t bytes, int error) {
+  if (saved) {
+    PrintSaveResult(out, name, saved, bytes);
+  } else {
+    PrintFailedFile(out, "write to", name, error);
   }
 }
 

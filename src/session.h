@@ -24,6 +24,13 @@ const MidiMap& MidiMapInForce(const RunState& state);
 // not read.
 bool LoadMapNamed(Console& console, RunState& state, const char* name);
 
+// For the export and check runs: reads the map file `name`, of any length
+// the system takes, printing on `out` a line for each problem the reader
+// meets, then the summary line; a file that cannot be read is named with the
+// system's reason. `problems` counts the problem lines. The after-load rule
+// follows either way. False when the map was not read.
+bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& problems);
+
 // A stored stop of measure 1 counts as none chosen: the report then runs to
 // the end of the map (a MIDI map's last measure).
 void ApplyAfterLoadRule(RunState& state);
@@ -39,6 +46,9 @@ void ApplyRangeGuard(RunState& state);
 // cannot take, prints why and returns false.
 bool RenderReport(Console& console, RunState& state);
 
+// The same, with every step moved by `offsetSamples` (see DisplayWithOffset).
+bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples);
+
 // While the map has no sections, slot 0 is the single section that the
 // walk covers, of as many measures as the stop measure asks for; it keeps
 // that count afterwards.
@@ -48,6 +58,10 @@ void PrintTruncationWarning(FILE* out, const ReportText& report);
 
 // The one line that tells how a save went.
 void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes);
+
+// The save line of an export: a failure names the system's reason, from
+// `error` (an errno value; 0 when there is none).
+void PrintSaveOutcome(FILE* out, const char* name, bool saved, uint64_t bytes, int error);
 
 // Saves the rendered report to `state.outputFileName`, asking for the name
 // unless `nameGiven` and one is set. False when it was not saved whole;

@@ -40,5 +40,6 @@ uint32_t WavHeaderBytes() {
 }
 
 void PutWavHeader(ExportSink& sink, const PcmFormat& format, uint32_t dataBytes) {
-  PutHeaderFields(sink, format, dataBytes, uint64_t{WavHeaderBytes()} - kRiffChunkHead + dataBytes);
+  const uint64_t riffBytes = uint64_t{WavHeaderBytes()} - kRiffChunkHead + dataBytes;
+  PutHeaderFields(sink, format, dataBytes, riffBytes);
 }

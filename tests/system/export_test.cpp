@@ -210,7 +210,8 @@ class Exports : public SystemTest {
       ASSERT_LT(event + 1, tempoMap.size());
       const MidiEvent &meter = tempoMap[event], &tempo = tempoMap[event + 1];
       EXPECT_TRUE(meter.tick == tick && tempo.tick == tick) << "section " << k + 1;
-      EXPECT_EQ(meter.data.substr(0, 3), (std::string{0x58, char(sections[k].beats), 2}));
+      // Beats over a quarter note, a metronome click a quarter, eight 32nds a quarter.
+      EXPECT_EQ(meter.data, (std::string{0x58, char(sections[k].beats), 2, 24, 8}));
       const uint64_t end = tick + sections[k].measures * sections[k].beats * tpq;
       const auto rounded = static_cast<int64_t>(std::llround(60e6 / sections[k].tempo));
       for (++event; event < tempoMap.size() && tempoMap[event].tick < end; ++event) {
@@ -312,6 +313,9 @@ TEST_F(Exports, OptionsStandardOutputAndRefusals) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(Run({"--", "--x", "out.txt"}).output, Banner() + "File not found!\n");
   EXPECT_FALSE(Exists("out.txt"));
+  // The format may follow --format as a word of its own.
+  EXPECT_EQ(Run(Join({"--format", "csv", kShoreline, "two.csv"}, kMiddle)).status, 0);
+  EXPECT_EQ(Read("two.csv"), Exported("csv", kMiddle));
   // After "--" and with --format=grid, the plain batch run: appended.
   Arguments arguments{kShoreline, "plain.txt", "44100", "9", "12", "3"};
   const ProgramRun plain = Run(arguments);
@@ -325,7 +329,7 @@ TEST_F(Exports, OptionsStandardOutputAndRefusals) {
   EXPECT_EQ(run.errors,
             Banner() + kSummary + "Saved " + std::to_string(run.output.size()) + " bytes\n");
   run = RunCapturingErrors({"--format=labels", "nowhere.map", "-"});
-  EXPECT_EQ(run.errors, Banner() + "File not found!\n");
+  EXPECT_EQ(run.errors, Banner() + "Error: Cannot read nowhere.map: No such file or directory!\n");
   EXPECT_EQ(run.output, "");
   // One grid point too many is refused before anything is written; the count is the range's.
   Write("long.map", "tmap\t120\t1\t16777217\n");
@@ -341,11 +345,15 @@ TEST_F(Exports, OptionsStandardOutputAndRefusals) {
   EXPECT_EQ(Run({"--format=csv", "long.map", "last.csv", "8000", "16777217", "16777217"}).status,
             0);
   EXPECT_EQ(Read("last.csv").substr(45), "1,16777217,1,1,8388608,67108864000\n");
+  // Exactly as many as an export holds.
+  EXPECT_EQ(RunInto({"--format=midi", "long.map", "-", "8000", "2", "16777217"}, "", "/dev/null"),
+            0);
   // An export replaces a longer file whole, and leaves no temporary file behind.
   Write("kept.csv", std::string(100000, 'x'));
   EXPECT_EQ(Run(Join({"--format=csv", kShoreline, "kept.csv"}, kMiddle)).status, 0);
   EXPECT_EQ(Read("kept.csv"), Exported("csv", kMiddle));
-  EXPECT_EQ(Listing(), (Arguments{"kept.csv", "last.csv", "long.map", "out.csv", "plain.txt"}));
+  EXPECT_EQ(Listing(),
+            (Arguments{"kept.csv", "last.csv", "long.map", "out.csv", "plain.txt", "two.csv"}));
 }
 
 }  // namespace

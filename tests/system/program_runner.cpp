@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -25,18 +26,32 @@ int StatusOf(int waitStatus) {
   return -1;
 }
 
+// What a child process is set up with before the program starts in it.
+struct ChildSetup {
+  long fileSizeLimit;
+  bool fileSizeSignalAtDefault;
+  const RunUser* user;
+};
+
 // Past the limit a write fails with EFBIG, as on a full disk, instead of
-// killing the program.
-void ApplyFileSizeLimit(long bytes) {
-  if (bytes < 0) return;
-  const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+// killing the program (unless the signal stays at its default).
+void ApplyFileSizeLimit(const ChildSetup& setup) {
+  if (setup.fileSizeLimit < 0) return;
+  const rlimit limit{static_cast<rlim_t>(setup.fileSizeLimit),
+                     static_cast<rlim_t>(setup.fileSizeLimit)};
   setrlimit(RLIMIT_FSIZE, &limit);
-  static_cast<void>(signal(SIGXFSZ, SIG_IGN));
+  static_cast<void>(signal(SIGXFSZ, setup.fileSizeSignalAtDefault ? SIG_DFL : SIG_IGN));
 }
 
-int Spawn(const std::vector<std::string>& arguments, const std::string& folder,
-          const std::string& inputPath, const std::string& outputPath, const std::string& errorPath,
-          long fileSizeLimit) {
+bool SwitchUser(const RunUser& user) {
+  if (user.user == 0) return true;
+  return setgroups(user.groups.size(), user.groups.data()) == 0 && setgid(user.group) == 0 &&
+         setuid(user.user) == 0;
+}
+
+pid_t StartChild(const std::vector<std::string>& arguments, const std::string& folder,
+                 const std::string& inputPath, const std::string& outputPath,
+                 const std::string& errorPath, const ChildSetup& setup) {
   std::vector<char*> argv;
   std::string program = BEATSTAMPS_PROGRAM;
   argv.push_back(program.data());
@@ -49,17 +64,28 @@ int Spawn(const std::vector<std::string>& arguments, const std::string& folder,
     const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || chdir(folder.c_str()) != 0) _exit(126);
+    if (!SwitchUser(*setup.user)) _exit(125);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
     alarm(kTimeLimitSeconds);
-    ApplyFileSizeLimit(fileSizeLimit);
+    ApplyFileSizeLimit(setup);
     execv(argv[0], argv.data());
     _exit(127);
   }
+  return child;
+}
+
+int WaitFor(pid_t child) {
   int waitStatus = 0;
   waitpid(child, &waitStatus, 0);
   return StatusOf(waitStatus);
+}
+
+int Spawn(const std::vector<std::string>& arguments, const std::string& folder,
+          const std::string& inputPath, const std::string& outputPath, const std::string& errorPath,
+          const ChildSetup& setup) {
+  return WaitFor(StartChild(arguments, folder, inputPath, outputPath, errorPath, setup));
 }
 
 }  // namespace
@@ -166,9 +192,9 @@ bool SystemTest::Exists(const std::string& name) const {
   return stat(Path(name).c_str(), &info) == 0;
 }
 
-std::vector<std::string> SystemTest::Listing() const {
+std::vector<std::string> SystemTest::Listing(const std::string& under) const {
   std::vector<std::string> names;
-  DIR* folder = opendir(folder_.c_str());
+  DIR* folder = opendir((under.empty() ? folder_ : Path(under)).c_str());
   if (folder == nullptr) return names;
   while (const dirent* entry = readdir(folder)) {
     const std::string name = entry->d_name;
@@ -192,7 +218,8 @@ ProgramRun SystemTest::RunCapturingErrors(const std::vector<std::string>& argume
   const std::string errorPath = folder_ + ".err";
   WriteWholeFile(inputPath, input);
   ProgramRun run;
-  run.status = Spawn(arguments, folder_, inputPath, outputPath, errorPath, fileSizeLimit_);
+  run.status = Spawn(arguments, folder_, inputPath, outputPath, errorPath,
+                     {fileSizeLimit_, fileSizeSignalAtDefault_, &runUser_});
   run.output = ReadWholeFile(outputPath);
   run.errors = ReadWholeFile(errorPath);
   std::remove(inputPath.c_str());
@@ -206,8 +233,30 @@ int SystemTest::RunInto(const std::vector<std::string>& arguments, const std::st
   const std::string inputPath = folder_ + ".in";
   const std::string errorPath = folder_ + ".err";
   WriteWholeFile(inputPath, input);
-  const int status = Spawn(arguments, folder_, inputPath, outputPath, errorPath, fileSizeLimit_);
+  const int status = Spawn(arguments, folder_, inputPath, outputPath, errorPath,
+                           {fileSizeLimit_, fileSizeSignalAtDefault_, &runUser_});
   std::remove(inputPath.c_str());
   std::remove(errorPath.c_str());
   return status;
+}
+
+StartedRun SystemTest::Start(const std::vector<std::string>& arguments, const std::string& input,
+                             const std::string& tag) {
+  StartedRun run{0, folder_ + "." + tag + ".in", folder_ + "." + tag + ".out",
+                 folder_ + "." + tag + ".err"};
+  WriteWholeFile(run.inputPath, input);
+  run.pid = StartChild(arguments, folder_, run.inputPath, run.outputPath, run.errorPath,
+                       {fileSizeLimit_, fileSizeSignalAtDefault_, &runUser_});
+  return run;
+}
+
+ProgramRun SystemTest::Finish(const StartedRun& started) {
+  ProgramRun run;
+  run.status = WaitFor(started.pid);
+  run.output = ReadWholeFile(started.outputPath);
+  run.errors = ReadWholeFile(started.errorPath);
+  std::remove(started.inputPath.c_str());
+  std::remove(started.outputPath.c_str());
+  std::remove(started.errorPath.c_str());
+  return run;
 }

@@ -3,6 +3,7 @@
 #define BEATSTAMPS_TESTS_PROGRAM_RUNNER_H_
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <string>
 #include <vector>
@@ -36,6 +37,21 @@ std::string HelpText();
 // The report of a fresh start: one measure of four beats at 120 beats per minute.
 std::string DefaultReport();
 
+// A run started in the background; Finish waits for it.
+struct StartedRun {
+  pid_t pid;
+  std::string inputPath;
+  std::string outputPath;
+  std::string errorPath;
+};
+
+// The user a run is switched to before the program starts.
+struct RunUser {
+  uid_t user;
+  gid_t group;
+  std::vector<gid_t> groups;  // supplementary
+};
+
 // Each test gets a folder of its own to run the program in.
 class SystemTest : public ::testing::Test {
  protected:
@@ -55,14 +71,29 @@ class SystemTest : public ::testing::Test {
   void Write(const std::string& name, const std::string& text) { WriteWholeFile(Path(name), text); }
   std::string Read(const std::string& name) const { return ReadWholeFile(Path(name)); }
   bool Exists(const std::string& name) const;
-  // The names in the folder, hidden ones too, sorted.
-  std::vector<std::string> Listing() const;
+  // The names in the folder (or in its folder `under`), hidden ones too, sorted.
+  std::vector<std::string> Listing(const std::string& under = "") const;
   // Later runs may write files only up to `bytes` each, as on a nearly full
-  // disk; a negative value lifts the limit.
-  void LimitFileSize(long bytes) { fileSizeLimit_ = bytes; }
+  // disk; a negative value lifts the limit. The limit's signal is ignored
+  // unless `signalAtDefault`: then it ends a program that does not ignore it.
+  void LimitFileSize(long bytes, bool signalAtDefault = false) {
+    fileSizeLimit_ = bytes;
+    fileSizeSignalAtDefault_ = signalAtDefault;
+  }
+  // Later runs start as `user`; they run as root again after ClearRunUser.
+  void SetRunUser(const RunUser& user) { runUser_ = user; }
+  void ClearRunUser() { runUser_.user = 0; }
+  // Starts the program without waiting for it; each run started gets `tag`
+  // in the names of its captures, which lie outside the folder.
+  StartedRun Start(const std::vector<std::string>& arguments, const std::string& input,
+                   const std::string& tag);
+  // Waits for a started run; standard error may hold anything.
+  ProgramRun Finish(const StartedRun& run);
 
   std::string folder_;
   long fileSizeLimit_ = -1;
+  bool fileSizeSignalAtDefault_ = false;
+  RunUser runUser_{0, 0, {}};
 };
 
 #endif  // BEATSTAMPS_TESTS_PROGRAM_RUNNER_H_

@@ -1,0 +1,256 @@
+#!/usr/bin/python3
+"""Reads the beats, osu and ssc exports of each shipped map back with the
+field's readers (mir_eval for beats, osu-parsers for osu, a short parser of the
+format here for ssc) and holds every beat against the CSV export of the same
+run; then checks that --offset moves every format's points by exactly its
+samples and leaves out exactly those that land before 0.
+
+Usage: check_beat_files.py PROGRAM EXAMPLES_FOLDER OSU_PARSERS_FOLDER
+"""
+import json
+import pathlib
+import subprocess
+import sys
+import tempfile
+import wave
+
+import mir_eval
+
+RATE = 48000
+SETTINGS = [str(RATE), "1", "2147483647", "2"]  # the whole map, two divisions a beat
+OSU_READER = pathlib.Path(__file__).with_name("read_osu.cjs")
+BLOCK = 1 << 20  # WAV frames compared at once
+
+
+class Run:
+    def __init__(self, program, map_path, folder, offset=None):
+        self.program, self.map_path, self.folder = program, map_path, folder
+        self.options = [f"--offset={offset}"] if offset is not None else []
+        self.tag = "base" if offset is None else "offset"
+
+    def export(self, fmt):
+        out = self.folder / f"{self.map_path.stem}.{self.tag}.{fmt}"
+        out.unlink(missing_ok=True)  # the grid format appends
+        subprocess.run([self.program, *self.options, f"--format={fmt}", str(self.map_path),
+                        str(out)] + SETTINGS, check=True, stdout=subprocess.DEVNULL)
+        return out
+
+
+def offset_samples(text):
+    if text.endswith("smp"):
+        return int(text[:-3])
+    value = float(text) * RATE  # the nearest sample, halves away from 0
+    return int(value + 0.5) if value >= 0 else -int(-value + 0.5)
+
+
+def csv_points(path):
+    """(section, measure, beat, division, seconds, sample) of each grid point."""
+    lines = path.read_text().splitlines()
+    assert lines[0] == "section,measure,beat,division,seconds,sample", lines[0]
+    return [tuple(int(f) for f in p[:4]) + (float(p[4]), int(p[5]))
+            for p in (line.split(",") for line in lines[1:])]
+
+
+def report_steps(text, first):
+    """(measure, beat, division, seconds, sample) of each step line of the report,
+    whose first step, (measure, beat, division) `first`, may lie inside a beat."""
+    steps, (measure, beat, division) = [], first
+    division -= 1
+    for line in text.split("\n"):
+        fields = line.split("\t")
+        if len(fields) == 4 and fields[3].endswith(" smp"):
+            if fields[0]:
+                measure = int(fields[0][2:])
+            if fields[1]:
+                beat, division = int(fields[1][2:]), 0
+            division += 1
+            steps.append((measure, beat, division, float(fields[2][:-4]), int(fields[3][:-4])))
+    return steps
+
+
+def beat_places(points):
+    """Each beat's label -> its place in quarter notes from measure 1 and from its
+    section's first beat, read off a whole-map CSV."""
+    places, sections, count = {}, {}, 0
+    for section, measure, beat, division, _, _ in points:
+        if division == 1:
+            first = sections.setdefault(section, count)
+            places[(section, measure, beat)] = (count, count - first)
+            count += 1
+    return places
+
+
+def check_beats(path, points, problems):
+    times, labels = mir_eval.io.load_labeled_events(str(path))
+    beats = [p for p in points if p[3] == 1]
+    if len(times) != len(beats):
+        problems.append(f"beats: {len(times)} read for {len(beats)} grid beats")
+    worst = max((abs(t - b[4]) for t, b in zip(times, beats)), default=0.0)
+    if worst > 1e-6:
+        problems.append(f"beats: a time {worst * 1e6:.3f} us off the CSV")
+    if any(label != str(b[2]) for label, b in zip(labels, beats)):
+        problems.append("beats: a label is not the CSV's beat")
+    return worst
+
+
+def check_osu(path, reader, points, places, problems):
+    decoded = json.loads(subprocess.run(["node", str(OSU_READER), reader, str(path)],
+                                        check=True, capture_output=True, text=True).stdout)
+    if (decoded["version"], decoded["audio"], decoded["hitObjects"]) != (14, "audio.mp3", 0):
+        problems.append(f"osu: header {decoded}")
+    timing = decoded["timingPoints"]
+    sections = sorted({p[0] for p in points})
+    if len(timing) != len(sections):
+        problems.append(f"osu: {len(timing)} timing points for {len(sections)} sections")
+        return 0.0
+    worst = 0.0
+    for (start, length, meter), section in zip(timing, sections):
+        beats = [p for p in points if p[0] == section and p[3] == 1]
+        if meter != max(p[2] for p in beats):
+            problems.append(f"osu: section {section} in {meter}")
+        for p in beats:  # where a reader places the beat, from its section's start
+            placed = start + places[p[:3]][1] * length
+            worst = max(worst, abs(placed - p[4] * 1000))
+    # Between two timing points a reader places the beats of one section, no more.
+    for (start, length, _), (following, _, _), section in zip(timing, timing[1:], sections):
+        count = sum(1 for p in points if p[0] == section and p[3] == 1)
+        first = min(places[p[:3]][1] for p in points if p[0] == section and p[3] == 1)
+        if round((following - start) / length) != first + count:
+            problems.append(f"osu: section {section} holds another count of beats")
+    if worst > 0.5 + 1e-6:
+        problems.append(f"osu: a beat {worst:.6f} ms off the CSV")
+    return worst
+
+
+def read_ssc(path):
+    tags = {}
+    for field in path.read_text().split(";"):
+        if ":" in field:
+            name, value = field.strip().split(":", 1)
+            tags[name.lstrip("#")] = value
+    bpms = [tuple(float(v) for v in pair.split("=")) for pair in tags["BPMS"].split(",")]
+    meters = [tuple(float(v) for v in sig.split("=")) for sig in tags["TIMESIGNATURES"].split(",")]
+    return tags, float(tags["OFFSET"]), bpms, meters
+
+
+def ssc_seconds(offset, bpms, beat):
+    """The time of `beat` as a StepMania reader counts it: from beat 0 at -offset,
+    through each tempo in turn."""
+    seconds = -offset
+    for (start, bpm), (end, _) in zip(bpms, bpms[1:] + [(float("inf"), 0)]):
+        if beat <= start:
+            break
+        seconds += (min(beat, end) - start) * 60 / bpm
+    return seconds
+
+
+def check_ssc(path, points, places, problems):
+    tags, offset, bpms, meters = read_ssc(path)
+    if (tags["VERSION"], tags["MUSIC"]) != ("0.83", "audio.mp3"):
+        problems.append(f"ssc: header {tags}")
+    worst = 0.0
+    for p in points:
+        if p[3] == 1:
+            worst = max(worst, abs(ssc_seconds(offset, bpms, places[p[:3]][0]) - p[4]))
+    if worst > 0.001:
+        problems.append(f"ssc: a beat {worst * 1000:.6f} ms off the CSV")
+    if [b for b, _ in bpms] != [b for b, _, _ in meters]:
+        problems.append("ssc: tempos and meters at other beats")
+    return worst
+
+
+def moved(points, shift):
+    """The points as an offset of `shift` samples places them."""
+    return [p[:4] + (p[4] + shift / RATE, p[5] + shift) for p in points if p[5] + shift >= 0]
+
+
+def check_moved_text(name, lines, expected, decimals, problems):
+    """Each line of a labels or beats file against the moved points."""
+    if len(lines) != len(expected):
+        problems.append(f"offset {name}: {len(lines)} lines for {len(expected)} points")
+    for line, p in zip(lines, expected):
+        if abs(float(line.split("\t")[0]) - p[4]) > 0.5 * 10 ** -decimals + 1e-9:
+            problems.append(f"offset {name}: {line} is not at {p[4]}")
+            return
+
+
+def check_moved_click(base_path, moved_path, shift, first_kept, problems):
+    """The WAV's samples are the base file's, moved; a click left out leaves silence."""
+    with wave.open(str(base_path)) as base, wave.open(str(moved_path)) as track:
+        if track.getnframes() != base.getnframes() + shift:
+            problems.append(f"offset click: {track.getnframes()} frames, "
+                            f"not {base.getnframes()} + {shift}")
+            return
+        silence = track.readframes(first_kept)
+        if silence.count(0) != len(silence):
+            problems.append("offset click: sound before the first click kept")
+        base.setpos(first_kept - shift)
+        for _ in range(first_kept, track.getnframes(), BLOCK):
+            if track.readframes(BLOCK) != base.readframes(BLOCK):
+                problems.append("offset click: samples other than the base file's, moved")
+                return
+
+
+def check_offset(run, base, reader, places, problems):
+    shift = offset_samples(run.options[0].split("=", 1)[1])
+    expected = moved(base["csv"], shift)
+    points = csv_points(run.export("csv"))
+    if [p[:4] + p[5:] for p in points] != [p[:4] + p[5:] for p in expected]:
+        problems.append(f"offset {shift}: CSV points other than the base's moved by {shift}")
+    if any(abs(p[4] - e[4]) > 1e-9 for p, e in zip(points, expected)):
+        problems.append(f"offset {shift}: CSV seconds other than the base's moved")
+    check_moved_text("labels", run.export("labels").read_text().splitlines(), expected, 6,
+                     problems)
+    check_moved_text("beats", run.export("beats").read_text().splitlines(),
+                     [p for p in expected if p[3] == 1], 6, problems)
+    report = run.export("grid").read_text()
+    steps = report_steps(report, expected[0][1:4]) if expected else []  # cut at 65,535 characters
+    if not steps or any(s[:3] + s[4:] != e[1:4] + e[5:] or abs(s[3] - e[4]) > 0.0005 + 1e-9
+                        for s, e in zip(steps, expected)):
+        problems.append(f"offset {shift}: report steps other than the base's moved")
+    if expected:
+        check_moved_click(base["click"], run.export("click"), shift, expected[0][5], problems)
+    check_osu(run.export("osu"), reader, expected, places, problems)
+    tags, offset, bpms, meters = read_ssc(run.export("ssc"))
+    base_tags = read_ssc(base["ssc"])[0]
+    if (tags["BPMS"], tags["TIMESIGNATURES"]) != (base_tags["BPMS"], base_tags["TIMESIGNATURES"]):
+        problems.append(f"offset {shift}: ssc tempos or meters other than the base's")
+    if tags["OFFSET"] != "%.6f" % (0.0 - shift / RATE):
+        problems.append(f"offset {shift}: ssc #OFFSET:{tags['OFFSET']}")
+    check_ssc(run.export("ssc"), expected, places, problems)
+    return len(base["csv"]) - len(expected)
+
+
+def check_map(program, map_path, reader, folder):
+    problems = []
+    run = Run(program, map_path, folder)
+    base = {"csv": csv_points(run.export("csv")), "click": run.export("click"),
+            "ssc": run.export("ssc")}
+    places = beat_places(base["csv"])
+    beats = check_beats(run.export("beats"), base["csv"], problems)
+    osu = check_osu(run.export("osu"), reader, base["csv"], places, problems)
+    ssc = check_ssc(base["ssc"], base["csv"], places, problems)
+    # Forward by seconds and samples; back by seconds, and past the sixth point.
+    offsets = ["1.25", "60000smp", "-0.5", f"-{base['csv'][5][5] + 1}smp"]
+    dropped = [check_offset(Run(program, map_path, folder, o), base, reader, places, problems)
+               for o in offsets]
+    for out in folder.iterdir():
+        out.unlink()
+    print(f"{map_path.name}: {len(base['csv'])} grid points; beats within {beats * 1e6:.3f} us, "
+          f"osu within {osu:.6f} ms, ssc within {ssc * 1000:.6f} ms; offsets {offsets} left "
+          f"out {dropped} points: " + ("; ".join(problems[:5]) if problems else "ok"))
+    return not problems
+
+
+def main():
+    if len(sys.argv) != 4:
+        sys.exit(__doc__)
+    program = str(pathlib.Path(sys.argv[1]).resolve())
+    maps = sorted(pathlib.Path(sys.argv[2]).glob("*.map"))
+    with tempfile.TemporaryDirectory() as folder:
+        results = [check_map(program, path, sys.argv[3], pathlib.Path(folder)) for path in maps]
+    sys.exit(0 if maps and all(results) else 1)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,36 @@
+// The grid as an osu! beatmap: the timing of a song for rhythm-game editors,
+// one uninherited timing point where each section begins, and no hit objects.
+#ifndef BEATSTAMPS_OSU_EXPORT_H_
+#define BEATSTAMPS_OSU_EXPORT_H_
+
+#include <cstdint>
+
+#include "export_options.h"
+#include "export_sink.h"
+#include "grid_walk.h"
+
+// A timing point: a section and the time it begins, in whole milliseconds.
+struct OsuTimingPoint {
+  int32_t section;
+  int64_t milliseconds;
+};
+
+// The sections listed are those that hold points of the export: the range's,
+// less those whose every point lands before 0. Each is timed from its first
+// step, even where that lies before the range or before 0, so that a reader
+// places the section's beats from it.
+struct OsuPlan {
+  int32_t pointCount;
+  OsuTimingPoint points[kMaxSections];
+};
+
+// Lists the timing points, or refuses with one line what an osu! reader
+// cannot take: a beat outside 6 to 60,000 ms (which it clamps) or a time
+// beyond its 32-bit milliseconds.
+bool PlanOsu(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+             OsuPlan& plan, Failure& failure);
+
+void WriteOsu(const GridMap& map, const ExportSettings& placed, const OsuPlan& plan,
+              ExportSink& sink);
+
+#endif  // BEATSTAMPS_OSU_EXPORT_H_
