@@ -95,6 +95,13 @@ TEST_F(MidiMaps, ARefusedFileChangesNothing) {
     EXPECT_EQ(run.status, 1);
     EXPECT_FALSE(Exists("new.out"));
   }
+  // --check names the refusal as the map's one problem; a sound file passes.
+  run = Run({"--check", "bad.mid"});
+  EXPECT_EQ(run.output, Banner() + refusal);
+  EXPECT_EQ(run.status, 1);
+  run = Run({"--check", "song.mid"});
+  EXPECT_EQ(run.output, Banner() + kSongSummary);
+  EXPECT_EQ(run.status, 0);
   // Interactive: the map in force stays, MIDI or text, and the loop goes on.
   run = Run({"song.mid"}, "l m bad.mid p q");
   EXPECT_EQ(run.output.substr(run.output.find("Enter name")),
