@@ -67,19 +67,22 @@ Next ChangeBeatsPerMeasure(Console& console, RunState& state, const char* prompt
 }
 
 // Measures are entered 1-based and stored 0-based.
-Next ChangeMeasure(Console& console, const char* prompt, int32_t& measure) {
+InputStatus ChangeMeasure(Console& console, const char* prompt, int32_t& measure) {
   int32_t entered = 0;
   const InputStatus status = AskInteger(console, prompt, entered);
   if (status == InputStatus::kRead) measure = WrappingSubtract(entered, 1);
-  return AfterPrompt(status);
+  return status;
 }
 
 Next ChangeStartMeasure(Console& console, RunState& state, const char* prompt) {
-  return ChangeMeasure(console, prompt, state.settings.startMeasure);
+  return AfterPrompt(ChangeMeasure(console, prompt, state.settings.startMeasure));
 }
 
+// A stop typed is the user's own, whatever the after-load rule gave before.
 Next ChangeStopMeasure(Console& console, RunState& state, const char* prompt) {
-  return ChangeMeasure(console, prompt, state.settings.stopMeasure);
+  const InputStatus status = ChangeMeasure(console, prompt, state.settings.stopMeasure);
+  if (status == InputStatus::kRead) state.stopAtMidiEnd = false;
+  return AfterPrompt(status);
 }
 
 Next ChangeDivisions(Console& console, RunState& state, const char* prompt) {

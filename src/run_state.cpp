@@ -17,4 +17,5 @@ void InitRunState(RunState& state) {
   state.map.totalMeasures = 0;
   state.map.totalBeats = 0;
   state.midiInForce = false;
+  state.stopAtMidiEnd = false;
 }

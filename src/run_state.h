@@ -62,6 +62,10 @@ struct RunState {
   // A map read from a MIDI file is in force instead of `map` until a text
   // map is read; reading it leaves `map` as it was.
   bool midiInForce;
+  // The stop is the one the after-load rule gave a MIDI map, its last
+  // measure; a map read after it starts again from no stop chosen, as if
+  // that MIDI map had never been read.
+  bool stopAtMidiEnd;
   std::unique_ptr<MidiState> midi;  // null until a MIDI file is read
 };
 

@@ -25,8 +25,10 @@ void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) 
 bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* diagnostics) {
   static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
   MapReadout readout{state.map, state.settings, false};
+  if (state.stopAtMidiEnd) readout.settings.stopMeasure = 0;
   if (!ParseMapText(file, readout, diagnostics)) return false;
   state.midiInForce = false;
+  state.stopAtMidiEnd = false;
   state.map = readout.map;
   state.settings = readout.settings;
   PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
@@ -58,6 +60,8 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
   }
   midi.slot = slot;
   state.midiInForce = true;
+  if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
+  state.stopAtMidiEnd = false;
   std::snprintf(midi.fileName, sizeof midi.fileName, "%s", name);
   PrintSummary(out, map.sectionCount, map.totalMeasures, map.totalBeats);
   return MapRead::kRead;
@@ -113,8 +117,12 @@ GridMap MapInForce(const RunState& state) {
 // the end, where a text map's holds nothing.
 void ApplyAfterLoadRule(RunState& state) {
   if (state.settings.stopMeasure != 0) return;
-  state.settings.stopMeasure =
-      state.midiInForce ? MidiMapInForce(state).totalMeasures - 1 : state.map.totalMeasures;
+  if (!state.midiInForce) {
+    state.settings.stopMeasure = state.map.totalMeasures;
+    return;
+  }
+  state.settings.stopMeasure = MidiMapInForce(state).totalMeasures - 1;
+  state.stopAtMidiEnd = true;
 }
 
 bool LoadMapNamed(Console& console, RunState& state, const char* name) {
@@ -157,6 +165,7 @@ void ApplyRangeGuard(RunState& state) {
   if (beats <= 0) {
     settings.startMeasure = 0;
     settings.stopMeasure = 0;
+    state.stopAtMidiEnd = false;
   }
 }
 

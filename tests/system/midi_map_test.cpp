@@ -134,14 +134,28 @@ TEST_F(MidiMaps, TakeTheirTempoAndMeterFromTheFileAndLeaveTheTextMapAlone) {
             "Tempo and meter come from the MIDI file song.mid\n" +
                 SongReport(44100, kSamplesAt44100));
   // A text map read later is read as if the MIDI map had never been: the same
-  // report as a session that set the same stop and read only the text map.
+  // report as a session that read only the text map (the stop the MIDI map's
+  // last measure gave is not kept), where a stop typed in between stays.
   Write("two.map", "tmap\t90\t2\t3\ntmap\t45\t4\t1\n");
   run = Run({"song.mid"}, "l m two.map p t 100 l q");
-  const std::string text = Run({}, "l o 2 m two.map p t 100 l q").output;
+  const std::string text = Run({}, "l m two.map p t 100 l q").output;
   const std::string tail = "Enter name of tempo map file\nRead 2 sections, 4 measures, 10 beats\n";
   EXPECT_EQ(run.output.substr(run.output.find(tail)), text.substr(text.find(tail)));
   EXPECT_NE(text.find("Enter tempo (beats per minute)\n"), std::string::npos);
   EXPECT_NE(text.find("'t' to change tempo (100.000)"), std::string::npos);
+  run = Run({"song.mid"}, "l o 2 m two.map p q");
+  const std::string typed = Run({}, "l o 2 m two.map p q").output;
+  EXPECT_EQ(run.output.substr(run.output.find(tail)), typed.substr(typed.find(tail)));
+  // So is a second MIDI map: its own last measure ends the range, both ways.
+  Write("four.mid", Header(0, 1, 4) + Track(Meter(0, 3, 2) + Tempo(0, 400000) + EndOfTrack(48)));
+  for (const auto& [first, second] :
+       {std::pair{"song.mid", "four.mid"}, {"four.mid", "song.mid"}}) {
+    run = Run({first}, std::string("l m ") + second + " p q");
+    const std::string alone = Run({second}, "l p q").output;
+    const std::string report = "\nSample Rate";
+    EXPECT_EQ(run.output.substr(run.output.find(report)), alone.substr(alone.find(report)))
+        << first << " then " << second;
+  }
 }
 
 TEST_F(MidiMaps, ExportInEveryFormatTheMidiExportReadingBackAsTheSameGrid) {
