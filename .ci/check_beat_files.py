@@ -3,18 +3,26 @@
 field's readers (mir_eval for beats, osu-parsers for osu, a short parser of the
 format here for ssc) and holds every beat against the CSV export of the same
 run; then checks that --offset moves every format's points by exactly its
-samples and leaves out exactly those that land before 0.
+samples and leaves out exactly those that land before 0; last, reads the MIDI
+format with --offset and --count-in back with mido: every click at the CSV's
+time moved by the offset, the count-in's clicks on their beats before measure
+1, and the file's bar lines on the map's measures.
 
 Usage: check_beat_files.py PROGRAM EXAMPLES_FOLDER OSU_PARSERS_FOLDER
 """
 import json
 import pathlib
+import struct
 import subprocess
 import sys
 import tempfile
 import wave
+from fractions import Fraction
 
+import mido
 import mir_eval
+
+from check_midi_maps import read_map
 
 RATE = 48000
 SETTINGS = [str(RATE), "1", "2147483647", "2"]  # the whole map, two divisions a beat
@@ -23,10 +31,10 @@ BLOCK = 1 << 20  # WAV frames compared at once
 
 
 class Run:
-    def __init__(self, program, map_path, folder, offset=None):
+    def __init__(self, program, map_path, folder, offset=None, options=None):
         self.program, self.map_path, self.folder = program, map_path, folder
-        self.options = [f"--offset={offset}"] if offset is not None else []
-        self.tag = "base" if offset is None else "offset"
+        self.options = [f"--offset={offset}"] if offset is not None else options or []
+        self.tag = "base" if not self.options else "placed"
 
     def export(self, fmt):
         out = self.folder / f"{self.map_path.stem}.{self.tag}.{fmt}"
@@ -221,6 +229,123 @@ def check_offset(run, base, reader, places, problems):
     return len(base["csv"]) - len(expected)
 
 
+# --- the MIDI format placed in a recording ------------------------------------
+
+# Seconds: a click's distance from its time, as the README states it. A text
+# map's tempo is carried in whole microseconds, half a microsecond more.
+MIDI_BOUND = {".mid": 1e-6, ".map": 1.5e-6}
+SOUNDS = {"downbeat": (76, 127), "beat": (77, 100), "division": (77, 55)}
+
+
+def sound_of(point):
+    if point[3] != 1:
+        return SOUNDS["division"]
+    return SOUNDS["downbeat"] if point[2] == 1 else SOUNDS["beat"]
+
+
+def midi_timeline(path):
+    """The clicks of a MIDI file (exact seconds, (note, velocity)) and its bar
+    lines' seconds, from its own ticks, tempos and time signatures as mido
+    reads them, summed in fractions."""
+    song = mido.MidiFile(str(path))
+    ppq = song.ticks_per_beat
+    events = []
+    for number, track in enumerate(song.tracks):
+        tick = 0
+        for order, message in enumerate(track):
+            tick += message.time
+            events.append((tick, number, order, message))
+    events.sort(key=lambda event: event[:3])
+    end = max(event[0] for event in events)
+    meters = [(e[0], e[3].numerator, e[3].denominator) for e in events
+              if e[3].type == "time_signature"]
+    # Bar lines as (tick, order, kind): each meter's measures up to the next one.
+    marks = []
+    for k, (tick, numerator, denominator) in enumerate(meters):
+        stop = meters[k + 1][0] if k + 1 < len(meters) else end + 1
+        position = Fraction(tick)
+        while position < stop:
+            marks.append((position, 1, "bar", None))
+            position += Fraction(4 * ppq * numerator, denominator)
+    for tick, number, order, message in events:
+        if message.type == "set_tempo":
+            marks.append((Fraction(tick), 0, "tempo", message.tempo))
+        elif message.type == "note_on" and message.velocity > 0:
+            marks.append((Fraction(tick), 1, "click", (message.note, message.velocity)))
+    marks.sort(key=lambda mark: mark[:2])
+    now, at, tempo, clicks, bars = Fraction(0), Fraction(0), 500000, [], []
+    for tick, _, kind, value in marks:
+        now += (tick - at) * tempo / (ppq * 10**6)
+        at = tick
+        if kind == "tempo":
+            tempo = value
+        elif kind == "click":
+            clicks.append((now, value))
+        else:
+            bars.append(now)
+    return clicks, bars
+
+
+def count_in_reference(map_path):
+    """Section 1's beats per measure and seconds per beat, which the count-in takes."""
+    if map_path.suffix == ".mid":
+        _, tempos, meters, _, _ = read_map(map_path)
+        numerator, denominator = meters[0][1]
+        return numerator, Fraction(tempos[0][1] * 4, denominator * 10**6)
+    for line in map_path.read_text().splitlines():
+        fields = line.split("\t")
+        if fields[0] == "tmap" and int(fields[3]) > 0:
+            tempo = struct.unpack("f", struct.pack("f", float(fields[1])))[0]  # read as a float
+            return int(fields[2]), 60 / tempo
+    return 0, 0
+
+
+def check_midi_placement(run, base, count_in, reference, problems):
+    """The placed MIDI file against the base CSV moved by the offset, and the
+    count-in's clicks counted back from measure 1; its bar lines where the
+    measures begin. Returns the worst click's distance in seconds."""
+    offset = run.options[0].split("=", 1)[1] if run.options[0].startswith("--offset") else None
+    shift = offset_samples(offset) if offset is not None else 0
+    beats, beat = reference
+    measure_one = shift / RATE if offset is not None else count_in * beats * beat
+    expected = []
+    for back in range(count_in * beats, 0, -1):
+        time = measure_one - back * float(beat)
+        first = (count_in * beats - back) % beats == 0
+        if time >= -1e-9:
+            expected.append((time, SOUNDS["downbeat" if first else "beat"]))
+    grid = moved(base["csv"], shift)
+    expected += [(p[4] + (measure_one - shift / RATE), sound_of(p)) for p in grid]
+    clicks, bars = midi_timeline(run.export("midi"))
+    name, bound = " ".join(run.options), MIDI_BOUND[run.map_path.suffix]
+    if len(clicks) != len(expected):
+        problems.append(f"midi {name}: {len(clicks)} clicks for {len(expected)}")
+        return 0.0
+    worst = max((abs(float(c[0]) - e[0]) for c, e in zip(clicks, expected)), default=0.0)
+    if worst > bound or any(c[1] != e[1] for c, e in zip(clicks, expected)):
+        problems.append(f"midi {name}: a click {worst * 1e6:.3f} us off or of another sound")
+    downbeats = [e[0] for e in expected if e[1] == SOUNDS["downbeat"]]
+    inside = [float(b) for b in bars if downbeats and
+              downbeats[0] - bound <= b <= downbeats[-1] + bound]
+    if len(inside) != len(downbeats) or any(abs(b - d) > bound
+                                            for b, d in zip(inside, downbeats)):
+        problems.append(f"midi {name}: bar lines other than the measures' starts")
+    return worst
+
+
+def check_midi_placements(program, map_path, folder, base, problems):
+    reference = count_in_reference(map_path)
+    sixth = base["csv"][5][5] + 1
+    runs = [([f"--count-in=2"], 2), (["--offset=1.25"], 0), (["--offset=60000smp", "--count-in=1"], 1),
+            (["--offset=1.7", "--count-in=2"], 2), (["--offset=-0.5"], 0),
+            ([f"--offset=-{sixth}smp"], 0), (["--offset=-1.7", "--count-in=1"], 1)]
+    worst = 0.0
+    for options, count_in in runs:
+        run = Run(program, map_path, folder, options=options)
+        worst = max(worst, check_midi_placement(run, base, count_in, reference, problems))
+    return worst
+
+
 def check_map(program, map_path, reader, folder):
     problems = []
     run = Run(program, map_path, folder)
@@ -234,11 +359,13 @@ def check_map(program, map_path, reader, folder):
     offsets = ["1.25", "60000smp", "-0.5", f"-{base['csv'][5][5] + 1}smp"]
     dropped = [check_offset(Run(program, map_path, folder, o), base, reader, places, problems)
                for o in offsets]
+    midi = check_midi_placements(program, map_path, folder, base, problems)
     for out in folder.iterdir():
         out.unlink()
     print(f"{map_path.name}: {len(base['csv'])} grid points; beats within {beats * 1e6:.3f} us, "
           f"osu within {osu:.6f} ms, ssc within {ssc * 1000:.6f} ms; offsets {offsets} left "
-          f"out {dropped} points: " + ("; ".join(problems[:5]) if problems else "ok"))
+          f"out {dropped} points; MIDI placed within {midi * 1e6:.3f} us: "
+          + ("; ".join(problems[:5]) if problems else "ok"))
     return not problems
 
 

@@ -114,7 +114,8 @@ bool Collect(void* target, const void* data, size_t length) {
 void CheckExport(const MidiMap& map, const GridSettings& settings, const Points& walked) {
   const GridMap grid{nullptr, &map};
   Failure failure{};
-  if (!PlanMidi(grid, settings, tables->plan, failure)) return;
+  const ExportSettings unplaced{0, false, 0, nullptr, nullptr};
+  if (!PlanMidi(grid, settings, unplaced, tables->plan, failure)) return;
   std::vector<uint8_t> file;
   std::vector<uint8_t> buffer(4096);
   ExportSink sink = DrainingSink(Collect, &file, buffer.data(), buffer.size());

@@ -19,15 +19,9 @@ void WriteCsvFile(const GridMap& map, const GridSettings& settings, const Export
   WriteCsv(map, settings, placed, sink);
 }
 
-// The MIDI file does not yet place its grid in a recording: refused rather
-// than written without it.
 bool PlanMidiFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
                   ExportPlan& plan, Failure& failure) {
-  if (placed.offsetGiven || placed.countIn > 0) {
-    SetFailure(failure, "Error: The midi format takes no --offset or --count-in yet!\n");
-    return false;
-  }
-  return PlanMidi(map, settings, plan.midi, failure);
+  return PlanMidi(map, settings, placed, plan.midi, failure);
 }
 
 void WriteMidiFile(const GridMap& map, const GridSettings& settings,

@@ -5,6 +5,7 @@
 
 #include "midi_grid.h"
 #include "midi_tempo_track.h"
+#include "shifted_walk.h"
 #include "smf_encoder.h"
 #include "text_grid.h"
 
@@ -16,6 +17,8 @@ constexpr int32_t kPreferredTicksPerQuarter = 480;
 // The header's 16-bit division field keeps its top bit for SMPTE timing.
 constexpr int32_t kMostTicksPerQuarter = 0x7FFF;
 constexpr int32_t kMostBeatsPerMeasure = 255;
+constexpr uint8_t kQuarterNotePower = 2;  // a text map's beat
+constexpr double kMicrosecondsPerSecond = 1e6;
 // Tempo repeats that may fill the gaps of a MIDI map's events: 2^44 ticks,
 // centuries at any tempo.
 constexpr uint64_t kMostGapFillers = 65536;
@@ -91,7 +94,8 @@ bool PlaceSections(const TempoMap& map, MidiPlan& plan, Failure& failure) {
 // one up to 32,767 also puts every grid point on a whole tick, the first at
 // or above 480 of those; else the finest that holds the map's ticks, each
 // click then on the tick nearest its grid point.
-void ChooseMidiMapTicks(const MidiMap& map, int32_t divisionsPerBeat, MidiPlan& plan) {
+bool ChooseMidiMapTicks(const MidiMap& map, int32_t divisionsPerBeat, bool leadIn, MidiPlan& plan,
+                        Failure& failure) {
   uint64_t common = std::gcd(uint64_t{map.ticksPerQuarter}, map.lastTick);
   int power = 0;
   for (int32_t k = 0; k < map.tempoCount; ++k) common = std::gcd(common, map.tempos[k].tick);
@@ -99,7 +103,17 @@ void ChooseMidiMapTicks(const MidiMap& map, int32_t divisionsPerBeat, MidiPlan& 
     common = std::gcd(common, map.meters[k].tick);
     power = std::max<int>(power, map.meters[k].denominatorPower);
   }
-  const uint64_t least = map.ticksPerQuarter / common;
+  uint64_t least = map.ticksPerQuarter / common;
+  if (leadIn) {
+    // The count-in's beats and the lead-in's bars, of the first meter, on whole ticks.
+    const uint64_t beat = uint64_t{1} << map.meters[0].denominatorPower;
+    const uint64_t needs = beat / std::gcd(beat, uint64_t{4});
+    least = least / std::gcd(least, needs) * needs;
+    if (least > kMostTicksPerQuarter) {
+      SetFailure(failure, "Error: A MIDI file cannot put the count-in's beats on whole ticks!\n");
+      return false;
+    }
+  }
   // A division is 4 x ticks per quarter / (2^power x divisions) ticks.
   const uint64_t splits = (uint64_t{1} << power) * static_cast<uint64_t>(divisionsPerBeat);
   const uint64_t forPoints = splits / std::gcd(splits, uint64_t{4});
@@ -110,6 +124,7 @@ void ChooseMidiMapTicks(const MidiMap& map, int32_t divisionsPerBeat, MidiPlan& 
                                                : kMostTicksPerQuarter / step;
   plan.ticksPerQuarter = static_cast<int32_t>(step * multiple);
   plan.ticksPerStep = 0;
+  return true;
 }
 
 Click ClickOf(const GridPoint& point) {
@@ -138,6 +153,7 @@ struct ClickWriting {
   uint8_t pendingNote;
   bool found;  // a click was written
   MidiTicks firstTick;
+  MidiTicks longestDelta;  // between two note ons, or from the start to the first
 };
 
 MidiTicks TextTickOf(const TempoMap& map, const MidiPlan& plan, const GridPoint& point) {
@@ -162,6 +178,13 @@ MidiTicks MidiMapTickOf(const MidiMap& map, const MidiPlan& plan, int32_t divisi
   return whole / map.ticksPerQuarter + (2 * rest + below) / (2 * below);
 }
 
+// Where a grid point clicks in the export without --offset and --count-in.
+MidiTicks UnplacedTickOf(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
+                         const GridPoint& point) {
+  if (map.midi == nullptr) return TextTickOf(*map.text, plan, point);
+  return MidiMapTickOf(*map.midi, plan, settings.divisionsPerBeat, point);
+}
+
 // Half a division of the export's ticks, at least one.
 uint64_t ClickLengthOf(const ClickWriting& writing, const GridPoint& point) {
   const MidiPlan& plan = *writing.plan;
@@ -176,9 +199,10 @@ uint64_t ClickLengthOf(const ClickWriting& writing, const GridPoint& point) {
 }
 
 MidiTicks TickOf(const ClickWriting& writing, const GridPoint& point) {
-  if (writing.map->midi == nullptr) return TextTickOf(*writing.map->text, *writing.plan, point);
-  return MidiMapTickOf(*writing.map->midi, *writing.plan, writing.settings->divisionsPerBeat,
-                       point);
+  const MidiTicks tick = UnplacedTickOf(*writing.map, *writing.settings, *writing.plan, point);
+  const MidiPlacement& placement = writing.plan->placement;
+  if (!placement.placed) return tick;
+  return tick - placement.cutTick + placement.cutOut;
 }
 
 void PutPendingNoteOff(ClickWriting& writing, MidiTicks nextOn) {
@@ -190,30 +214,54 @@ void PutPendingNoteOff(ClickWriting& writing, MidiTicks nextOn) {
   writing.pending = false;
 }
 
-bool WriteClick(void* context, const GridPoint& point) {
-  ClickWriting& writing = *static_cast<ClickWriting*>(context);
-  const MidiTicks tick = TickOf(writing, point);
+void PutClick(ClickWriting& writing, MidiTicks tick, const GridPoint& point) {
   PutPendingNoteOff(writing, tick);
+  const MidiTicks delta = tick - writing.lastEvent;
+  writing.longestDelta = std::max(writing.longestDelta, delta);
   const Click click = ClickOf(point);
-  PutChannelEvent(*writing.sink, static_cast<uint64_t>(tick - writing.lastEvent), kPercussionNoteOn,
-                  click.note, click.velocity);
+  PutChannelEvent(*writing.sink, static_cast<uint64_t>(delta), kPercussionNoteOn, click.note,
+                  click.velocity);
   if (!writing.found) writing.firstTick = tick;
   writing.found = true;
   writing.lastEvent = tick;
   writing.pending = true;
   writing.offTick = tick + ClickLengthOf(writing, point);
   writing.pendingNote = click.note;
+}
+
+bool WriteClick(void* context, const GridPoint& point) {
+  ClickWriting& writing = *static_cast<ClickWriting*>(context);
+  PutClick(writing, TickOf(writing, point), point);
   return !writing.sink->failed;
 }
 
 ClickWriting ClickWritingOf(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
                             ExportSink& sink) {
-  return ClickWriting{&map, &settings, &plan, &sink, 0, false, 0, 0, false, 0};
+  return ClickWriting{&map, &settings, &plan, &sink, 0, false, 0, 0, false, 0, 0};
+}
+
+// The count-in clicks on its beats that the file holds, each measure's first
+// with a downbeat's sound.
+void WriteCountIn(ClickWriting& writing) {
+  const MidiPlacement& placement = writing.plan->placement;
+  for (int64_t k = 0; k < placement.countInClicks && !writing.sink->failed; ++k) {
+    GridPoint beat{};
+    const int64_t ofCountIn = placement.countInSkipped + k;
+    beat.kind = ofCountIn % placement.countInMeter == 0 ? PointKind::kDownbeat : PointKind::kBeat;
+    PutClick(writing, placement.fillTicks + static_cast<MidiTicks>(k) * placement.beatTicks, beat);
+  }
 }
 
 void WriteClickTrack(ClickWriting& writing) {
   PutTrackName(*writing.sink, "Click");
-  WalkGrid(*writing.map, *writing.settings, GridVisitor{&writing, WriteClick, nullptr});
+  const GridVisitor clicks{&writing, WriteClick, nullptr};
+  const MidiPlacement& placement = writing.plan->placement;
+  if (placement.placed) {
+    WriteCountIn(writing);
+    WalkShiftedGrid(*writing.map, *writing.settings, placement.offsetSamples, clicks);
+  } else {
+    WalkGrid(*writing.map, *writing.settings, clicks);
+  }
   PutPendingNoteOff(writing, ~MidiTicks{0});
   PutEndOfTrack(*writing.sink, 0);
 }
@@ -221,7 +269,7 @@ void WriteClickTrack(ClickWriting& writing) {
 bool RememberFirstClick(void* context, const GridPoint& point) {
   ClickWriting& writing = *static_cast<ClickWriting*>(context);
   writing.found = true;
-  writing.firstTick = TickOf(writing, point);
+  writing.firstTick = UnplacedTickOf(*writing.map, *writing.settings, *writing.plan, point);
   return false;
 }
 
@@ -230,7 +278,6 @@ bool CheckFirstClick(const ClickWriting& writing, Failure& failure) {
   SetFailure(failure, "Error: The range begins too far into the map for a MIDI file!\n");
   return false;
 }
-
 // A text map's click track, measured without writing it: the clicks of a
 // range follow one another a division apart, across section boundaries too,
 // so every delta but the first is the same. Only the first can be too long.
@@ -273,8 +320,165 @@ int64_t LastClickBeat(const TempoMap& map, const GridSettings& settings, const M
          (measure - plan.sectionStartMeasure[slot] + 1) * beats - 1;
 }
 
-bool PlanTextMidi(const GridMap& map, const GridSettings& settings, MidiPlan& plan,
-                  Failure& failure) {
+// The meter and tempo of the section measure 1 lies in, which the count-in
+// takes, and the lead-in's bars are of: a text map's first section with
+// measures (its beat a quarter note), a MIDI map's first.
+struct CountInReference {
+  int32_t beatsPerMeasure;  // 0: no measures to count in
+  uint8_t numerator;
+  uint8_t denominatorPower;
+  uint32_t tempo;  // microseconds per quarter note, whole
+  double quarter;  // microseconds per quarter note, as the section has it
+};
+
+CountInReference CountInReferenceOf(const GridMap& map) {
+  if (map.midi != nullptr) {
+    const MidiMeter& meter = map.midi->meters[0];
+    const uint32_t tempo = map.midi->tempos[0].microsecondsPerQuarter;
+    return CountInReference{meter.numerator, meter.numerator, meter.denominatorPower, tempo,
+                            static_cast<double>(tempo)};
+  }
+  const TempoMap& text = *map.text;
+  const int32_t sectionCount = SectionsToWalk(text);
+  for (int32_t k = 0; k < sectionCount; ++k) {
+    // A section with measures has passed the checks of a MIDI file.
+    if (text.measures[k] <= 0) continue;
+    return CountInReference{text.beatsPerMeasure[k], static_cast<uint8_t>(text.beatsPerMeasure[k]),
+                            kQuarterNotePower, RoundedMicrosecondsPerQuarter(text.tempo[k]),
+                            60000000.0 / static_cast<double>(text.tempo[k])};
+  }
+  return CountInReference{0, 4, kQuarterNotePower, kDefaultMicrosecondsPerQuarter,
+                          kDefaultMicrosecondsPerQuarter};
+}
+
+// An offset, or without one a count-in, puts time before measure 1.
+bool LeadsIn(const ExportSettings& placed) {
+  return placed.offsetSamples > 0 || (!placed.offsetGiven && placed.countIn > 0);
+}
+
+bool RefuseLongOffset(Failure& failure) {
+  SetFailure(failure, "Error: The offset is too long for a MIDI file!\n");
+  return false;
+}
+
+// Measure 1 at the offset, or without one after the count-in: the count-in's
+// beats that fit, and before them a fill that makes up the rest.
+bool PlaceLeadIn(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                 MidiPlan& plan, Failure& failure) {
+  const CountInReference reference = CountInReferenceOf(map);
+  const auto ticksPerQuarter = static_cast<uint32_t>(plan.ticksPerQuarter);
+  MidiPlacement& placement = plan.placement;
+  placement.countInMeter = reference.numerator;
+  placement.beatTicks = (MidiTicks{4} * ticksPerQuarter) >> reference.denominatorPower;
+  placement.countInQuarter = reference.quarter;
+  const int64_t beats = int64_t{placed.countIn} * reference.beatsPerMeasure;
+  Wide time = 0;
+  if (placed.offsetGiven) {
+    time = UnitsOfSamples(static_cast<uint64_t>(placed.offsetSamples), settings.sampleRate,
+                          ticksPerQuarter);
+  } else {
+    CountInBeatsWithin(placement, beats, ~Wide{0}, time);
+  }
+  Wide used = 0;
+  const int64_t kept = CountInBeatsWithin(placement, beats, time, used);
+  placement.countInClicks = kept;
+  placement.countInSkipped = beats - kept;
+  const LeadInRequest request{
+      ticksPerQuarter,
+      time - used,
+      static_cast<MidiTicks>(kept % reference.numerator) * placement.beatTicks,
+      kept / reference.numerator,
+      reference.numerator,
+      reference.denominatorPower,
+      reference.tempo};
+  if (!LayLeadIn(request, placement)) return RefuseLongOffset(failure);
+  placement.cutOut = placement.fillTicks + static_cast<MidiTicks>(kept) * placement.beatTicks;
+  // Where the file holds measure 1 off its time (a count-in's whole
+  // microseconds, a fill too short for its ticks), a text map's beats aim back.
+  placement.countInFromStart = !placed.offsetGiven;
+  const Wide held = used + (placement.fillExact ? request.time : placement.fillTicks);
+  const double microseconds =
+      placed.offsetGiven ? static_cast<double>(placed.offsetSamples) * 1e6 / settings.sampleRate
+                         : static_cast<double>(kept) * reference.quarter *
+                               static_cast<double>(placement.beatTicks) / ticksPerQuarter;
+  placement.measureOneAim =
+      (microseconds - static_cast<double>(held) / ticksPerQuarter) / kMicrosecondsPerSecond;
+  placement.placed = true;
+  placement.offsetSamples = placed.offsetSamples;
+  return true;
+}
+
+bool TakeFirstPoint(void* context, const GridPoint& point) {
+  *static_cast<GridPoint*>(context) = point;
+  return false;
+}
+
+// The recording begins inside the map: the file begins where it does, with
+// a fill that makes up the time to the first tick of the map after it, and
+// from there the map's own events.
+bool PlaceCut(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+              MidiPlan& plan, Failure& failure) {
+  const auto ticksPerQuarter = static_cast<uint32_t>(plan.ticksPerQuarter);
+  const uint64_t back = static_cast<uint64_t>(-(placed.offsetSamples + 1)) + 1;
+  const Wide time = UnitsOfSamples(back, settings.sampleRate, ticksPerQuarter);
+  GridPoint first{};
+  first.section = -1;
+  WalkShiftedGrid(map, settings, placed.offsetSamples,
+                  GridVisitor{&first, TakeFirstPoint, nullptr});
+  const MidiTicks firstKept =
+      first.section < 0 ? ~MidiTicks{0} : UnplacedTickOf(map, settings, plan, first);
+  MidiCut cut = FindMidiCut(map, settings, plan, time, firstKept);
+  MidiPlacement& placement = plan.placement;
+  LeadInRequest request{ticksPerQuarter,
+                        cut.time > time ? cut.time - time : 0,
+                        cut.barTick - cut.tick,
+                        0,
+                        cut.numerator,
+                        cut.denominatorPower,
+                        cut.tempo};
+  if (!LayLeadIn(request, placement)) return RefuseLongOffset(failure);
+  // A fill too short for its ticks takes the map's next tick too, where no
+  // click stands: a tick's time is enough for any fill.
+  if (!placement.fillExact && cut.tick < cut.barTick && cut.tick < firstKept) {
+    cut.tick += 1;
+    request.time += cut.tempo;
+    request.content -= 1;
+    if (!LayLeadIn(request, placement)) return RefuseLongOffset(failure);
+  }
+  placement.cutTick = cut.tick;
+  placement.barTick = cut.barTick;
+  placement.cutOut = placement.fillTicks;
+  placement.placed = true;
+  placement.offsetSamples = placed.offsetSamples;
+  return true;
+}
+
+bool PlaceExport(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                 MidiPlan& plan, Failure& failure) {
+  plan.placement = MidiPlacement{};
+  plan.placement.countInMeter = 1;
+  if (placed.offsetSamples < 0) return PlaceCut(map, settings, placed, plan, failure);
+  if (LeadsIn(placed)) return PlaceLeadIn(map, settings, placed, plan, failure);
+  return true;
+}
+
+// A placed click track is measured by writing it; its count-in and the gap
+// before the range may leave any delta too long.
+bool MeasurePlacedClickTrack(const GridMap& map, const GridSettings& settings, MidiPlan& plan,
+                             Failure& failure) {
+  ExportSink clickTrack = CountingSink();
+  ClickWriting clicks = ClickWritingOf(map, settings, plan, clickTrack);
+  WriteClickTrack(clicks);
+  if (clicks.longestDelta > kLongestMidiDelta) {
+    SetFailure(failure, "Error: The range begins too far into the map for a MIDI file!\n");
+    return false;
+  }
+  plan.clickTrackLength = static_cast<uint32_t>(clickTrack.bytes);
+  return true;
+}
+
+bool PlanTextMidi(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  MidiPlan& plan, Failure& failure) {
   const TempoMap& text = *map.text;
   ChooseTextTicks(settings.divisionsPerBeat, plan);
   if (!PlaceSections(text, plan, failure)) return false;
@@ -282,41 +486,48 @@ bool PlanTextMidi(const GridMap& map, const GridSettings& settings, MidiPlan& pl
   // The tempo track is measured only now: the range's first click is near
   // enough to the start that the beats it carries are few enough to walk.
   plan.lastClickBeat = LastClickBeat(text, settings, plan);
+  if (!PlaceExport(map, settings, placed, plan, failure)) return false;
   ExportSink tempoTrack = CountingSink();
   WriteTextTempoTrack(text, settings, plan, tempoTrack);
   plan.tempoTrackLength = static_cast<uint32_t>(tempoTrack.bytes);
-  return true;
+  return !plan.placement.placed || MeasurePlacedClickTrack(map, settings, plan, failure);
 }
 
 // A MIDI map's click track is measured by writing it, as its deltas differ
 // from meter to meter.
-bool PlanMidiMapMidi(const GridMap& map, const GridSettings& settings, MidiPlan& plan,
-                     Failure& failure) {
+bool PlanMidiMapMidi(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                     MidiPlan& plan, Failure& failure) {
   const MidiMap& midi = *map.midi;
-  ChooseMidiMapTicks(midi, settings.divisionsPerBeat, plan);
+  if (!ChooseMidiMapTicks(midi, settings.divisionsPerBeat, LeadsIn(placed), plan, failure)) {
+    return false;
+  }
   if (GapFillersOf(midi, plan) > kMostGapFillers) {
     SetFailure(failure, "Error: The map's events lie too far apart for a MIDI file!\n");
     return false;
   }
+  if (!PlaceExport(map, settings, placed, plan, failure)) return false;
   ExportSink tempoTrack = CountingSink();
   WriteMidiMapTempoTrack(midi, plan, tempoTrack);
+  // Far below 4 GiB: at most 262,145 meters, 65,536 tempos and as many
+  // fillers, a lead-in of 4,080 count-in beats, and 16,777,216 clicks of at
+  // most 11 bytes.
+  plan.tempoTrackLength = static_cast<uint32_t>(tempoTrack.bytes);
+  if (plan.placement.placed) return MeasurePlacedClickTrack(map, settings, plan, failure);
   ExportSink clickTrack = CountingSink();
   ClickWriting clicks = ClickWritingOf(map, settings, plan, clickTrack);
   WriteClickTrack(clicks);
   if (!CheckFirstClick(clicks, failure)) return false;
-  // Far below 4 GiB: at most 262,145 meters, 65,536 tempos and as many
-  // fillers, and 16,777,216 clicks of at most 11 bytes.
-  plan.tempoTrackLength = static_cast<uint32_t>(tempoTrack.bytes);
   plan.clickTrackLength = static_cast<uint32_t>(clickTrack.bytes);
   return true;
 }
 
 }  // namespace
 
-bool PlanMidi(const GridMap& map, const GridSettings& settings, MidiPlan& plan, Failure& failure) {
+bool PlanMidi(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+              MidiPlan& plan, Failure& failure) {
   if (!CheckDivisions(settings.divisionsPerBeat, failure)) return false;
-  return map.midi != nullptr ? PlanMidiMapMidi(map, settings, plan, failure)
-                             : PlanTextMidi(map, settings, plan, failure);
+  return map.midi != nullptr ? PlanMidiMapMidi(map, settings, placed, plan, failure)
+                             : PlanTextMidi(map, settings, placed, plan, failure);
 }
 
 void WriteMidi(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,

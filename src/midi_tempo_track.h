@@ -8,13 +8,14 @@
 #include "export_sink.h"
 #include "midi_export.h"
 #include "midi_map.h"
-
-// Ticks are counted wide: a point deep in a long section lies past 2^64.
-using MidiTicks = unsigned __int128;
+#include "midi_placement.h"
 
 // 60,000,000 / tempo, to the nearest whole; 0 where the tempo has none that
 // a MIDI file can hold.
 uint32_t RoundedMicrosecondsPerQuarter(float tempo);
+
+// Both tracks are written as the plan's placement places them: after its
+// lead-in, the map's events from its cut on, moved.
 
 // A text map's tempo track: a time signature (its beats over 4: a beat is a
 // quarter note) and a tempo where each section begins. Up to the beat of the
@@ -37,5 +38,22 @@ MidiTicks GapFillersOf(const MidiMap& map, const MidiPlan& plan);
 // repeat included, as each starts a measure), a tempo wherever its value
 // changes, and the end of the track at the map's last tick.
 void WriteMidiMapTempoTrack(const MidiMap& map, const MidiPlan& plan, ExportSink& sink);
+
+// Where the export without --offset and --count-in reaches a time: its
+// first tick at or after it, or the first click kept where that comes
+// first; with the time there, the tempo and meter in force there (its
+// events at that tick included), and the first measure start at or after it.
+struct MidiCut {
+  MidiTicks tick;
+  Wide time;  // units of a microsecond over the export's ticks per quarter note
+  uint32_t tempo;
+  MidiTicks meterTick;  // where the meter in force began
+  uint8_t numerator;
+  uint8_t denominatorPower;
+  MidiTicks barTick;
+};
+
+MidiCut FindMidiCut(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
+                    Wide time, MidiTicks firstKept);
 
 #endif  // BEATSTAMPS_MIDI_TEMPO_TRACK_H_
