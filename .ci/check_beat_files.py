@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""Reads the beats, osu and ssc exports of each shipped map back with the
-field's readers (mir_eval for beats, osu-parsers for osu, a short parser of the
+"""Reads the beats, osu and ssc exports of each shipped map (text and MIDI)
+back with the field's readers (mir_eval for beats, osu-parsers for osu, a short parser of the
 format here for ssc) and holds every beat against the CSV export of the same
 run; then checks that --offset moves every format's points by exactly its
 samples and leaves out exactly those that land before 0; last, reads the MIDI
@@ -22,7 +22,7 @@ from fractions import Fraction
 import mido
 import mir_eval
 
-from check_midi_maps import read_map
+from check_midi_maps import measure_starts, read_map
 
 RATE = 48000
 SETTINGS = [str(RATE), "1", "2147483647", "2"]  # the whole map, two divisions a beat
@@ -30,17 +30,27 @@ OSU_READER = pathlib.Path(__file__).with_name("read_osu.cjs")
 BLOCK = 1 << 20  # WAV frames compared at once
 
 
+def settings_for(program, map_path):
+    """The whole map: a MIDI map's grid goes on past its end, so up to its last measure."""
+    if map_path.suffix != ".mid":
+        return SETTINGS
+    summary = subprocess.run([program, "--format=csv", str(map_path), "-"], check=True,
+                             capture_output=True, text=True).stderr.splitlines()[1]
+    return SETTINGS[:2] + [summary.split(", ")[1].split()[0]] + SETTINGS[3:]
+
+
 class Run:
     def __init__(self, program, map_path, folder, offset=None, options=None):
         self.program, self.map_path, self.folder = program, map_path, folder
         self.options = [f"--offset={offset}"] if offset is not None else options or []
         self.tag = "base" if not self.options else "placed"
+        self.settings = settings_for(program, map_path)
 
     def export(self, fmt):
         out = self.folder / f"{self.map_path.stem}.{self.tag}.{fmt}"
         out.unlink(missing_ok=True)  # the grid format appends
         subprocess.run([self.program, *self.options, f"--format={fmt}", str(self.map_path),
-                        str(out)] + SETTINGS, check=True, stdout=subprocess.DEVNULL)
+                        str(out)] + self.settings, check=True, stdout=subprocess.DEVNULL)
         return out
 
 
@@ -88,6 +98,20 @@ def beat_places(points):
     return places
 
 
+def midi_beat_places(map_path, points):
+    """Each beat's label -> its place in quarter notes from measure 1, from the
+    MIDI map's meters as mido reads them (a beat is its denominator's note)."""
+    ppq, _, meters, _, _ = read_map(map_path)
+    starts = measure_starts(ppq, meters, max(p[1] for p in points))
+    places = {}
+    for section, measure, beat, division, _, _ in points:
+        if division == 1:
+            start, (_, denominator), _ = starts[measure - 1]
+            places[(section, measure, beat)] = ((start + Fraction(4 * ppq * (beat - 1),
+                                                                  denominator)) / ppq, None)
+    return places
+
+
 def check_beats(path, points, problems):
     times, labels = mir_eval.io.load_labeled_events(str(path))
     beats = [p for p in points if p[3] == 1]
@@ -101,12 +125,45 @@ def check_beats(path, points, problems):
     return worst
 
 
+def reader_beats(timing, last):
+    """The beats a reader places: from each timing point its time plus whole
+    beat lengths, up to the next point (a beat within half a beat of it is
+    the next point's own), the last point's up to the beat at `last`."""
+    beats = []
+    for k, (start, length, _) in enumerate(timing):
+        end = timing[k + 1][0] - length / 2 if k + 1 < len(timing) else last + length / 2
+        count = 0
+        while start + count * length < end:
+            beats.append(start + count * length)
+            count += 1
+    return beats
+
+
+def check_reader_beats(timing, points, problems):
+    """The reader's beats are the grid's, each within half a millisecond; those
+    a point places before the export's first beat (its beat before 0) aside."""
+    grid = [p[4] * 1000 for p in points if p[3] == 1]
+    if not grid:
+        return 0.0
+    beats = [b for b in reader_beats(timing, grid[-1]) if b > grid[0] - 0.5 - 1e-6]
+    if len(beats) != len(grid):
+        problems.append(f"osu: a reader places {len(beats)} beats for {len(grid)}")
+        return 0.0
+    worst = max(abs(b - g) for b, g in zip(beats, grid))
+    if worst > 0.5 + 1e-6:
+        problems.append(f"osu: a reader's beat {worst:.6f} ms off the CSV")
+    return worst
+
+
 def check_osu(path, reader, points, places, problems):
     decoded = json.loads(subprocess.run(["node", str(OSU_READER), reader, str(path)],
                                         check=True, capture_output=True, text=True).stdout)
     if (decoded["version"], decoded["audio"], decoded["hitObjects"]) != (14, "audio.mp3", 0):
         problems.append(f"osu: header {decoded}")
     timing = decoded["timingPoints"]
+    read_back = check_reader_beats(timing, points, problems)
+    if next(iter(places.values()), (0, None))[1] is None:
+        return read_back  # a MIDI map: a point where each run of beats begins
     sections = sorted({p[0] for p in points})
     if len(timing) != len(sections):
         problems.append(f"osu: {len(timing)} timing points for {len(sections)} sections")
@@ -127,7 +184,7 @@ def check_osu(path, reader, points, places, problems):
             problems.append(f"osu: section {section} holds another count of beats")
     if worst > 0.5 + 1e-6:
         problems.append(f"osu: a beat {worst:.6f} ms off the CSV")
-    return worst
+    return max(worst, read_back)
 
 
 def read_ssc(path):
@@ -162,8 +219,13 @@ def check_ssc(path, points, places, problems):
             worst = max(worst, abs(ssc_seconds(offset, bpms, places[p[:3]][0]) - p[4]))
     if worst > 0.001:
         problems.append(f"ssc: a beat {worst * 1000:.6f} ms off the CSV")
-    if [b for b, _ in bpms] != [b for b, _, _ in meters]:
-        problems.append("ssc: tempos and meters at other beats")
+    downbeats = {round(float(places[p[:3]][0]), 6) for p in points if p[2:4] == (1, 1)}
+    if next(iter(places.values()), (0, 0))[1] is not None:
+        if [b for b, _ in bpms] != [b for b, _, _ in meters]:
+            problems.append("ssc: tempos and meters at other beats")
+    elif downbeats and any(round(b, 6) not in downbeats for b, _, _ in meters
+                           if min(downbeats) <= b <= max(downbeats)):
+        problems.append("ssc: a time signature where no measure begins")
     return worst
 
 
@@ -351,7 +413,8 @@ def check_map(program, map_path, reader, folder):
     run = Run(program, map_path, folder)
     base = {"csv": csv_points(run.export("csv")), "click": run.export("click"),
             "ssc": run.export("ssc")}
-    places = beat_places(base["csv"])
+    places = (midi_beat_places(map_path, base["csv"]) if map_path.suffix == ".mid"
+              else beat_places(base["csv"]))
     beats = check_beats(run.export("beats"), base["csv"], problems)
     osu = check_osu(run.export("osu"), reader, base["csv"], places, problems)
     ssc = check_ssc(base["ssc"], base["csv"], places, problems)
@@ -373,7 +436,8 @@ def main():
     if len(sys.argv) != 4:
         sys.exit(__doc__)
     program = str(pathlib.Path(sys.argv[1]).resolve())
-    maps = sorted(pathlib.Path(sys.argv[2]).glob("*.map"))
+    folder = pathlib.Path(sys.argv[2])
+    maps = sorted(folder.glob("*.map")) + sorted(folder.glob("*.mid"))
     with tempfile.TemporaryDirectory() as folder:
         results = [check_map(program, path, sys.argv[3], pathlib.Path(folder)) for path in maps]
     sys.exit(0 if maps and all(results) else 1)

@@ -49,9 +49,9 @@ bool PlanOsuFile(const GridMap& map, const GridSettings& settings, const ExportS
   return PlanOsu(map, settings, placed, plan.osu, failure);
 }
 
-void WriteOsuFile(const GridMap& map, const GridSettings& /*settings*/,
-                  const ExportSettings& placed, const ExportPlan& plan, ExportSink& sink) {
-  WriteOsu(map, placed, plan.osu, sink);
+void WriteOsuFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  const ExportPlan& plan, ExportSink& sink) {
+  WriteOsu(map, settings, placed, plan.osu, sink);
 }
 
 bool PlanSscFile(const GridMap& map, const GridSettings& settings, const ExportSettings& /*placed*/,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "midi_beat_runs.h"
 #include "shifted_walk.h"
 #include "song_title.h"
 #include "text_grid.h"
@@ -93,18 +94,77 @@ void PutText(ExportSink& sink, const char* text) {
   PutBytes(sink, text, std::strlen(text));
 }
 
-void PutTimingPoint(ExportSink& sink, const GridMap& map, const OsuTimingPoint& point) {
+void PutTimingPoint(ExportSink& sink, int64_t milliseconds, double beat, int32_t beatsPerMeasure) {
   TextLine line;
   line.length = 0;
-  AddInteger(line, point.milliseconds);
+  AddInteger(line, milliseconds);
   AddCharacter(line, ',');
-  AddShortest(line, BeatMilliseconds(map, point.section));
+  AddShortest(line, beat);
   AddCharacter(line, ',');
-  AddInteger(line, HeadingOf(map, point.section).beatsPerMeasure);
+  AddInteger(line, beatsPerMeasure);
   // Default samples at full volume; uninherited; no effects.
   static const char kRest[] = ",1,0,100,1,0\n";
   AddText(line, kRest, sizeof kRest - 1);
   PutLine(sink, line);
+}
+
+// --- a MIDI map: a timing point where each run of its beats begins -------------
+
+// Milliseconds of a run's beats: a steady beat's exactly, from its whole
+// microseconds per quarter note, to the nearest double.
+double RunBeatMilliseconds(const BeatRun& run) {
+  if (!run.steady) return run.milliseconds;
+  return static_cast<double>(uint64_t{run.microsecondsPerQuarter} * 4) /
+         std::ldexp(1000.0, run.denominatorPower);
+}
+
+struct RunTiming {
+  const GridSettings* settings;
+  const ExportSettings* placed;
+  ExportSink* sink;  // null while planning
+  Failure* failure;  // set while planning
+  bool refused;
+};
+
+double RunStartMilliseconds(const RunTiming& timing, const BeatRun& run) {
+  return ShiftClock(run.clock, timing.placed->offsetSamples, timing.settings->sampleRate) * 1000.0;
+}
+
+bool CheckRun(void* context, const BeatRun& run) {
+  RunTiming& timing = *static_cast<RunTiming*>(context);
+  const double beat = RunBeatMilliseconds(run);
+  if (!(beat >= kShortestBeat && beat <= kLongestBeat)) {
+    SetFailure(
+        *timing.failure,
+        run.steady
+            ? "Error: An osu! file holds tempos of 1 to 10000 beats per minute! (section %i)\n"
+            : "Error: An osu! file holds beats of 6 to 60000 ms! (section %i)\n",
+        run.section + 1);
+    timing.refused = true;
+    return false;
+  }
+  if (!(std::fabs(RunStartMilliseconds(timing, run)) < kLatestMilliseconds + 0.5)) {
+    SetFailure(*timing.failure, "Error: An osu! file holds times up to %.0f ms! (section %i)\n",
+               kLatestMilliseconds, run.section + 1);
+    timing.refused = true;
+    return false;
+  }
+  return true;
+}
+
+bool PutRun(void* context, const BeatRun& run) {
+  const RunTiming& timing = *static_cast<RunTiming*>(context);
+  PutTimingPoint(*timing.sink, std::llround(RunStartMilliseconds(timing, run)),
+                 RunBeatMilliseconds(run), run.beatsPerMeasure);
+  return !timing.sink->failed;
+}
+
+// The runs of the export's beats, from the one that holds its first point.
+void WalkExportRuns(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                    RunTiming& timing, bool (*visit)(void*, const BeatRun&)) {
+  const GridPoint first = FirstPoint(map, settings, placed.offsetSamples);
+  if (first.section < 0) return;
+  WalkBeatRuns(*map.midi, settings, first, BeatRunVisitor{&timing, visit});
 }
 
 }  // namespace
@@ -112,8 +172,10 @@ void PutTimingPoint(ExportSink& sink, const GridMap& map, const OsuTimingPoint& 
 bool PlanOsu(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
              OsuPlan& plan, Failure& failure) {
   if (map.midi != nullptr) {
-    SetFailure(failure, "Error: The %s format takes no MIDI map yet!\n", "osu");
-    return false;
+    plan.pointCount = 0;
+    RunTiming timing{&settings, &placed, nullptr, &failure, false};
+    WalkExportRuns(map, settings, placed, timing, CheckRun);
+    return !timing.refused;
   }
   ListSections(map, settings, placed.offsetSamples, plan);
   for (int32_t k = 0; k < plan.pointCount; ++k) {
@@ -122,8 +184,8 @@ bool PlanOsu(const GridMap& map, const GridSettings& settings, const ExportSetti
   return true;
 }
 
-void WriteOsu(const GridMap& map, const ExportSettings& placed, const OsuPlan& plan,
-              ExportSink& sink) {
+void WriteOsu(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+              const OsuPlan& plan, ExportSink& sink) {
   PutText(sink, "osu file format v14\n\n[General]\nAudioFilename: ");
   PutText(sink, placed.audioName);
   PutText(sink,
@@ -138,6 +200,14 @@ void WriteOsu(const GridMap& map, const ExportSettings& placed, const OsuPlan& p
           "\n[Difficulty]\nHPDrainRate:5\nCircleSize:5\nOverallDifficulty:5\nApproachRate:5\n"
           "SliderMultiplier:1.4\nSliderTickRate:1\n"
           "\n[TimingPoints]\n");
-  for (int32_t k = 0; k < plan.pointCount; ++k) PutTimingPoint(sink, map, plan.points[k]);
+  if (map.midi != nullptr) {
+    RunTiming timing{&settings, &placed, &sink, nullptr, false};
+    WalkExportRuns(map, settings, placed, timing, PutRun);
+  }
+  for (int32_t k = 0; k < plan.pointCount; ++k) {
+    const OsuTimingPoint& point = plan.points[k];
+    PutTimingPoint(sink, point.milliseconds, BeatMilliseconds(map, point.section),
+                   HeadingOf(map, point.section).beatsPerMeasure);
+  }
   PutText(sink, "\n[HitObjects]\n");
 }

@@ -1,5 +1,8 @@
 // The grid as an osu! beatmap: the timing of a song for rhythm-game editors,
-// one uninherited timing point where each section begins, and no hit objects.
+// and no hit objects. Of a text map, one uninherited timing point where each
+// section begins; of a MIDI map, whose sections may begin inside a measure or
+// a beat, one where each run of its beats begins (see midi_beat_runs), so
+// that a reader's beats are the grid's.
 #ifndef BEATSTAMPS_OSU_EXPORT_H_
 #define BEATSTAMPS_OSU_EXPORT_H_
 
@@ -24,13 +27,14 @@ struct OsuPlan {
   OsuTimingPoint points[kMaxSections];
 };
 
-// Lists the timing points, or refuses with one line what an osu! reader
-// cannot take: a beat outside 6 to 60,000 ms (which it clamps) or a time
-// beyond its 32-bit milliseconds.
+// Lists a text map's timing points (a MIDI map's are found as they are
+// written), or refuses with one line what an osu! reader cannot take: a beat
+// outside 6 to 60,000 ms (which it clamps) or a time beyond its 32-bit
+// milliseconds.
 bool PlanOsu(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
              OsuPlan& plan, Failure& failure);
 
-void WriteOsu(const GridMap& map, const ExportSettings& placed, const OsuPlan& plan,
-              ExportSink& sink);
+void WriteOsu(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+              const OsuPlan& plan, ExportSink& sink);
 
 #endif  // BEATSTAMPS_OSU_EXPORT_H_

@@ -1,8 +1,10 @@
 #include "ssc_export.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
+#include "midi_grid.h"
 #include "shifted_walk.h"
 #include "song_title.h"
 #include "text_grid.h"
@@ -90,13 +92,105 @@ void PutMeters(ExportSink& sink, const GridMap& map, const GridSettings& setting
   PutText(sink, ";\n");
 }
 
+// --- a MIDI map: a tempo where it changes, a meter where it changes -----------
+
+// StepMania's rows: 48 to a quarter note.
+constexpr uint64_t kRowsPerQuarter = 48;
+
+bool KeepPoint(void* context, const GridPoint& point) {
+  *static_cast<GridPoint*>(context) = point;
+  return true;
+}
+
+// The sections listed: from tick 0 through the last that begins at or
+// before the range's last point (the first at least).
+int32_t ListedMidiSections(const MidiMap& map, const GridSettings& settings) {
+  const int64_t measure = LastMidiMeasureInRange(settings);
+  if (measure < 0) return 1;
+  GridSettings last = settings;
+  last.startMeasure = static_cast<int32_t>(measure);
+  GridPoint point{};
+  WalkGrid(MidiGrid(map), last, GridVisitor{&point, KeepPoint, nullptr});
+  const MidiPosition at = PositionOfPoint(map, settings.divisionsPerBeat, point);
+  return SectionAt(map, at.tick) + 1;
+}
+
+// Quarter notes from measure 1 to `tick`, to six decimals.
+void AddQuarterNotes(TextLine& line, uint64_t tick, uint32_t ticksPerQuarter) {
+  uint64_t whole = tick / ticksPerQuarter;
+  uint64_t millionths =
+      ((tick % ticksPerQuarter) * uint64_t{1000000} + ticksPerQuarter / 2) / ticksPerQuarter;
+  if (millionths == 1000000) {
+    whole += 1;
+    millionths = 0;
+  }
+  char digits[24];
+  std::snprintf(digits, sizeof digits, ".%06llu", static_cast<unsigned long long>(millionths));
+  AddInteger(line, static_cast<int64_t>(whole));
+  AddText(line, digits, 7);
+}
+
+bool TempoChanges(const MidiMap& map, int32_t slot) {
+  return slot == 0 ||
+         map.sections[slot].microsecondsPerQuarter != map.sections[slot - 1].microsecondsPerQuarter;
+}
+
+bool MeterChanges(const MidiMap& map, int32_t slot) {
+  const MidiSection& section = map.sections[slot];
+  return slot == 0 || section.numerator != map.sections[slot - 1].numerator ||
+         section.denominatorPower != map.sections[slot - 1].denominatorPower;
+}
+
+void PutMidiTempos(ExportSink& sink, const MidiMap& map, int32_t listed) {
+  PutText(sink, "#BPMS:");
+  TextLine line;
+  line.length = 0;
+  for (int32_t k = 0; k < listed; ++k) {
+    if (!TempoChanges(map, k)) continue;
+    if (k > 0) AddCharacter(line, ',');
+    AddQuarterNotes(line, map.sections[k].tick, map.ticksPerQuarter);
+    AddCharacter(line, '=');
+    AddFixed(line, 60000000.0 / map.sections[k].microsecondsPerQuarter, 6);
+    PutLine(sink, line);
+  }
+  PutText(sink, ";\n");
+}
+
+void PutMidiMeters(ExportSink& sink, const MidiMap& map, int32_t listed) {
+  PutText(sink, "#TIMESIGNATURES:");
+  TextLine line;
+  line.length = 0;
+  for (int32_t k = 0; k < listed; ++k) {
+    if (!MeterChanges(map, k)) continue;
+    const MidiSection& section = map.sections[k];
+    if (k > 0) AddCharacter(line, ',');
+    AddQuarterNotes(line, section.tick, map.ticksPerQuarter);
+    AddCharacter(line, '=');
+    AddInteger(line, section.numerator);
+    AddCharacter(line, '=');
+    AddInteger(line, int64_t{1} << section.denominatorPower);
+    PutLine(sink, line);
+  }
+  PutText(sink, ";\n");
+}
+
+bool PlanMidiSsc(const MidiMap& map, const GridSettings& settings, Failure& failure) {
+  const int32_t listed = ListedMidiSections(map, settings);
+  for (int32_t k = 0; k < listed; ++k) {
+    if (map.sections[k].tick * kRowsPerQuarter % map.ticksPerQuarter == 0) continue;
+    SetFailure(failure,
+               "Error: An ssc file cannot place section %i: it begins between two 48ths of a "
+               "quarter note!\n",
+               k + 1);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool PlanSsc(const GridMap& map, const GridSettings& settings, Failure& failure) {
-  if (map.midi != nullptr) {
-    SetFailure(failure, "Error: The %s format takes no MIDI map yet!\n", "ssc");
-    return false;
-  }
+  if (map.midi != nullptr) return PlanMidiSsc(*map.midi, settings, failure);
   SscSection section{-1, 0, 0, 0};
   while (NextSection(map, settings, section)) {
     const double tempo = HeadingOf(map, section.slot).tempo;
@@ -123,6 +217,12 @@ void WriteSsc(const GridMap& map, const GridSettings& settings, const ExportSett
   AddFixed(line, 0.0 - ShiftClock(0.0, placed.offsetSamples, settings.sampleRate), 6);
   PutLine(sink, line);
   PutText(sink, ";\n");
+  if (map.midi != nullptr) {
+    const int32_t listed = ListedMidiSections(*map.midi, settings);
+    PutMidiTempos(sink, *map.midi, listed);
+    PutMidiMeters(sink, *map.midi, listed);
+    return;
+  }
   PutTempos(sink, map, settings);
   PutMeters(sink, map, settings);
 }
