@@ -77,7 +77,7 @@ constexpr ExportFormat kFormats[] = {
      "beatstamps1a --format=click song.map click.wav 48000", PlanClickFile, WriteClickFile},
     {"beats", "beat annotations: seconds, tab, the beat's number in its measure",
      "beatstamps1a --format=beats song.map song.beats", nullptr, WriteBeatsFile},
-    {"osu", "an osu! beatmap: a timing point where each section begins",
+    {"osu", "an osu! beatmap: timing points where the sections' beats begin",
      "beatstamps1a --audio=song.mp3 --format=osu song.map song.osu", PlanOsuFile, WriteOsuFile},
     {"ssc", "a StepMania song: tempos and meters in beats from measure 1",
      "beatstamps1a --audio=song.ogg --format=ssc song.map song.ssc", PlanSscFile, WriteSscFile},
