@@ -1,7 +1,8 @@
 // MIDI files: the input is a file's bytes. A refused file must say why in
 // one line; an accepted one must make a map whose tables agree with each
 // other, whose walk gives as many points as it counts, in time order, and
-// whose MIDI export, planned to the byte, reads back as the same grid.
+// whose MIDI export, planned to the byte, reads back as the same grid, and
+// placed in a recording is planned to the byte and reads back.
 //
 // The last input byte picks the divisions per beat and the range, so the
 // walk stays short whatever the map.
@@ -134,6 +135,33 @@ void CheckExport(const MidiMap& map, const GridSettings& settings, const Points&
   }
 }
 
+// Placed in a recording by an offset and a count-in that the input's last
+// bytes pick, the export is refused in one line or planned to the byte, and
+// reads back as a MIDI file whose tables agree.
+void CheckPlacedExport(const MidiMap& map, const GridSettings& settings, const uint8_t* data,
+                       size_t size) {
+  if (size < 3) return;
+  const uint8_t pick = data[size - 3];
+  ExportSettings placed{0, (pick & 4) != 0, pick & 3, nullptr, nullptr};
+  if (placed.offsetGiven)
+    placed.offsetSamples = int64_t{static_cast<int8_t>(data[size - 2])} * 1103;
+  const GridMap grid{nullptr, &map};
+  Failure failure{};
+  if (!PlanMidi(grid, settings, placed, tables->plan, failure)) {
+    const size_t length = std::strlen(failure.message);
+    Check(length > 2 && std::strcmp(failure.message + length - 2, "!\n") == 0);
+    return;
+  }
+  std::vector<uint8_t> file;
+  std::vector<uint8_t> buffer(4096);
+  ExportSink sink = DrainingSink(Collect, &file, buffer.data(), buffer.size());
+  WriteMidi(grid, settings, tables->plan, sink);
+  Check(FlushSink(sink));
+  Check(file.size() == 14u + 8 + tables->plan.tempoTrackLength + 8 + tables->plan.clickTrackLength);
+  Check(Read(file.data(), file.size(), tables->readBack, failure));
+  CheckTables(tables->readBack);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -158,5 +186,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(Display(GridMap{nullptr, &map}, settings, tables->report, failure));
   Check(tables->report.length <= kReportLimit);
   CheckExport(map, settings, walked);
+  CheckPlacedExport(map, settings, data, size);
   return 0;
 }

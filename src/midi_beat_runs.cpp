@@ -35,10 +35,12 @@ double MillisecondsBetween(const MidiMap& map, const MidiPosition& start, const 
     microsecondTicks += (upto - at) * map.tempos[slot].microsecondsPerQuarter;
     at = upto;
   }
+  // The whole milliseconds and the rest, each converted once.
   const Wide perMillisecond = static_cast<Wide>(map.ticksPerQuarter) * denominator * 1000;
-  return static_cast<double>(microsecondTicks / perMillisecond) +
-         static_cast<double>(microsecondTicks % perMillisecond) /
-             static_cast<double>(perMillisecond);
+  const Wide whole = microsecondTicks / perMillisecond;
+  const Wide rest = microsecondTicks - whole * perMillisecond;
+  return static_cast<double>(whole) +
+         static_cast<double>(rest) / static_cast<double>(perMillisecond);
 }
 
 // One beat: its start and end, and whether a tempo change or a time

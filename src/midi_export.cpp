@@ -361,6 +361,19 @@ bool RefuseLongOffset(Failure& failure) {
   return false;
 }
 
+// Seconds by which measure 1's time lies past the `held` units where the file
+// holds it: the count-in's beats carried in whole microseconds, or a fill
+// too short for its ticks. A text map's carried beats aim at them.
+double MeasureOneAim(const ExportSettings& placed, const GridSettings& settings,
+                     const MidiPlacement& placement, Wide held, uint32_t ticksPerQuarter) {
+  const double countIn = static_cast<double>(placement.countInClicks) * placement.countInQuarter *
+                         static_cast<double>(placement.beatTicks) / ticksPerQuarter;
+  const double microseconds =
+      placed.offsetGiven ? static_cast<double>(placed.offsetSamples) * 1e6 / settings.sampleRate
+                         : countIn;
+  return (microseconds - static_cast<double>(held) / ticksPerQuarter) / kMicrosecondsPerSecond;
+}
+
 // Measure 1 at the offset, or without one after the count-in: the count-in's
 // beats that fit, and before them a fill that makes up the rest.
 bool PlaceLeadIn(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
@@ -393,16 +406,9 @@ bool PlaceLeadIn(const GridMap& map, const GridSettings& settings, const ExportS
       reference.tempo};
   if (!LayLeadIn(request, placement)) return RefuseLongOffset(failure);
   placement.cutOut = placement.fillTicks + static_cast<MidiTicks>(kept) * placement.beatTicks;
-  // Where the file holds measure 1 off its time (a count-in's whole
-  // microseconds, a fill too short for its ticks), a text map's beats aim back.
   placement.countInFromStart = !placed.offsetGiven;
   const Wide held = used + (placement.fillExact ? request.time : placement.fillTicks);
-  const double microseconds =
-      placed.offsetGiven ? static_cast<double>(placed.offsetSamples) * 1e6 / settings.sampleRate
-                         : static_cast<double>(kept) * reference.quarter *
-                               static_cast<double>(placement.beatTicks) / ticksPerQuarter;
-  placement.measureOneAim =
-      (microseconds - static_cast<double>(held) / ticksPerQuarter) / kMicrosecondsPerSecond;
+  placement.measureOneAim = MeasureOneAim(placed, settings, placement, held, ticksPerQuarter);
   placement.placed = true;
   placement.offsetSamples = placed.offsetSamples;
   return true;

@@ -15,9 +15,9 @@ constexpr MidiTicks kLongestDelta = 0x0FFFFFFF;
 constexpr uint32_t kMicrosecondsPerSecond = 1000000;
 constexpr int kQuarterNotePower = 2;
 
-// The ticks of a note of 1 / 2^power.
+// The ticks of a note of 1 / 2^power, a power no finer than a whole tick.
 MidiTicks NoteTicks(uint32_t ticksPerQuarter, int power) {
-  return (MidiTicks{4} * ticksPerQuarter) >> power;
+  return std::max<MidiTicks>(1, (MidiTicks{4} * ticksPerQuarter) >> power);
 }
 
 // The finest note of a whole number of ticks: 4 x ticks per quarter over the

@@ -32,8 +32,6 @@ struct LeadInMeter {
 // is put where it is needed: the tempo at `cutTick`, a time signature at
 // `barTick`, the first measure start at or after it.
 struct MidiPlacement {
-  bool placed;            // false: the file is written as without the options
-  int64_t offsetSamples;  // the clicks kept are the grid's points moved by it to 0 or later
   MidiTicks cutTick;
   MidiTicks barTick;
   MidiTicks cutOut;
@@ -41,24 +39,26 @@ struct MidiPlacement {
   // quarter note up to `fasterFrom`, one more after it.
   MidiTicks fillTicks;
   MidiTicks fasterFrom;
-  uint32_t fillTempo;
-  bool fillExact;  // the fill lasts its time to the unit, not a little longer or left out
-  int32_t meterCount;
-  LeadInMeter meters[3];
   // The count-in's clicks in the file, a beat of `beatTicks` apart, the
   // last a beat before `cutOut`; `countInSkipped` of its beats fell before 0.
+  MidiTicks beatTicks;
+  LeadInMeter meters[3];
+  int64_t offsetSamples;  // the clicks kept are the grid's points moved by it to 0 or later
   int64_t countInClicks;
   int64_t countInSkipped;
-  int32_t countInMeter;  // beats of a count-in measure
-  MidiTicks beatTicks;
   // Microseconds of the count-in's quarter note, which each of its beats
   // carries in whole microseconds: from the start of the file where the
   // count-in opens it, else from measure 1 back.
   double countInQuarter;
-  bool countInFromStart;
   // Seconds that measure 1 should lie later than the file holds it, which a
   // text map's carried beats make up.
   double measureOneAim;
+  uint32_t fillTempo;
+  int32_t meterCount;
+  int32_t countInMeter;   // beats of a count-in measure
+  bool placed;            // false: the file is written as without the options
+  bool fillExact;         // the fill lasts its time to the unit, not a little longer or left out
+  bool countInFromStart;  // see countInQuarter
 };
 
 // What the lead-in is made of, as the export worked it out.

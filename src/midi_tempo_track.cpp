@@ -14,12 +14,7 @@ constexpr uint64_t kMostMicrosecondsPerQuarter = 0xFFFFFF;
 constexpr uint8_t kQuarterNotePower = 2;
 constexpr int kMantissaBits = 53;
 
-// The map's events as they come (in the ticks of the export without
-// --offset and --count-in), and where they go: into the file as they are;
-// into a placed file, moved, after its lead-in, those before the cut left
-// out; or nowhere, while the cut is looked for. A gap longer than a delta
-// time holds gets the tempo in force repeated, which changes nothing, as
-// often as it takes.
+// Where the map's time reaches the time looked for, as its events come.
 struct CutSearch {
   Wide target;          // the time looked for
   MidiTicks firstKept;  // the first click kept, which no cut may pass
@@ -31,6 +26,12 @@ struct CutSearch {
   MidiCut cut;
 };
 
+// The map's events as they come (in the ticks of the export without
+// --offset and --count-in), and where they go: into the file as they are;
+// into a placed file, moved, after its lead-in, those before the cut left
+// out; or nowhere, while the cut is looked for. A gap longer than a delta
+// time holds gets the tempo in force repeated, which changes nothing, as
+// often as it takes.
 struct TempoTrack {
   ExportSink* sink;
   MidiTicks lastEvent;  // of the file
@@ -47,9 +48,11 @@ struct TempoTrack {
 };
 
 TempoTrack TrackFor(ExportSink& sink, const MidiPlacement* placement, CutSearch* search) {
-  return TempoTrack{&sink, 0,     0,     0,
-                    0,     0,     0,     placement && placement->placed ? placement : nullptr,
-                    false, false, search};
+  TempoTrack track{};
+  track.sink = &sink;
+  track.placement = placement != nullptr && placement->placed ? placement : nullptr;
+  track.search = search;
+  return track;
 }
 
 uint64_t DeltaTo(TempoTrack& track, MidiTicks tick) {

@@ -118,8 +118,8 @@ int32_t ListedMidiSections(const MidiMap& map, const GridSettings& settings) {
 // Quarter notes from measure 1 to `tick`, to six decimals.
 void AddQuarterNotes(TextLine& line, uint64_t tick, uint32_t ticksPerQuarter) {
   uint64_t whole = tick / ticksPerQuarter;
-  uint64_t millionths =
-      ((tick % ticksPerQuarter) * uint64_t{1000000} + ticksPerQuarter / 2) / ticksPerQuarter;
+  const uint64_t rest = tick - whole * ticksPerQuarter;
+  uint64_t millionths = (rest * 1000000 + ticksPerQuarter / 2) / ticksPerQuarter;
   if (millionths == 1000000) {
     whole += 1;
     millionths = 0;
