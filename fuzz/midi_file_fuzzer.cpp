@@ -2,7 +2,8 @@
 // one line; an accepted one must make a map whose tables agree with each
 // other, whose walk gives as many points as it counts, in time order, and
 // whose MIDI export, planned to the byte, reads back as the same grid, and
-// placed in a recording is planned to the byte and reads back.
+// placed in a recording is planned to the byte and reads back; its osu and
+// ssc files are written or refused in one line.
 //
 // The last input byte picks the divisions per beat and the range, so the
 // walk stays short whatever the map.
@@ -18,7 +19,9 @@
 #include "midi_export.h"
 #include "midi_grid.h"
 #include "midi_map.h"
+#include "osu_export.h"
 #include "renderer.h"
+#include "ssc_export.h"
 
 namespace {
 
@@ -30,6 +33,7 @@ struct Tables {
   MidiMap readBack;
   ReportText report;
   MidiPlan plan;
+  OsuPlan osu;
 };
 Tables* tables;  // too large for the stack; made once
 
@@ -44,6 +48,15 @@ bool Read(const uint8_t* data, size_t size, MidiMap& map, Failure& failure) {
   const bool read = ReadMidiMap(file, "fuzz.mid", tables->reading, map, failure);
   (void)std::fclose(file);
   return read;
+}
+
+// A refusal of an export: one line in the program's voice, "Error: ...!",
+// with what it names, "(section 3)", after it.
+void CheckOneLine(const Failure& failure) {
+  const size_t length = std::strlen(failure.message);
+  Check(std::strncmp(failure.message, "Error: ", 7) == 0);
+  Check(std::strchr(failure.message, '!') != nullptr);
+  Check(std::strchr(failure.message, '\n') == failure.message + length - 1);
 }
 
 void CheckRefusal(const Failure& failure) {
@@ -135,6 +148,25 @@ void CheckExport(const MidiMap& map, const GridSettings& settings, const Points&
   }
 }
 
+// The osu and ssc files of the map, placed: each refused in one line, or
+// written in full.
+void CheckBeatFiles(const GridMap& grid, const GridSettings& settings,
+                    const ExportSettings& placed) {
+  Failure failure{};
+  ExportSink sink = CountingSink();
+  if (PlanOsu(grid, settings, placed, tables->osu, failure)) {
+    WriteOsu(grid, settings, placed, tables->osu, sink);
+  } else {
+    CheckOneLine(failure);
+  }
+  if (PlanSsc(grid, settings, failure)) {
+    WriteSsc(grid, settings, placed, sink);
+  } else {
+    CheckOneLine(failure);
+  }
+  Check(!sink.failed);
+}
+
 // Placed in a recording by an offset and a count-in that the input's last
 // bytes pick, the export is refused in one line or planned to the byte, and
 // reads back as a MIDI file whose tables agree.
@@ -142,14 +174,14 @@ void CheckPlacedExport(const MidiMap& map, const GridSettings& settings, const u
                        size_t size) {
   if (size < 3) return;
   const uint8_t pick = data[size - 3];
-  ExportSettings placed{0, (pick & 4) != 0, pick & 3, nullptr, nullptr};
+  ExportSettings placed{0, (pick & 4) != 0, pick & 3, "audio.mp3", "fuzz.mid"};
   if (placed.offsetGiven)
     placed.offsetSamples = int64_t{static_cast<int8_t>(data[size - 2])} * 1103;
   const GridMap grid{nullptr, &map};
   Failure failure{};
+  CheckBeatFiles(grid, settings, placed);
   if (!PlanMidi(grid, settings, placed, tables->plan, failure)) {
-    const size_t length = std::strlen(failure.message);
-    Check(length > 2 && std::strcmp(failure.message + length - 2, "!\n") == 0);
+    CheckOneLine(failure);
     return;
   }
   std::vector<uint8_t> file;
