@@ -60,23 +60,20 @@ void AddBeat(TextLine& line, int64_t quarterNotes) {
   AddText(line, ".000000", 7);
 }
 
-void PutTempos(ExportSink& sink, const GridMap& map, const GridSettings& settings) {
-  PutText(sink, "#BPMS:");
-  TextLine line;
-  line.length = 0;
-  SscSection section{-1, 0, 0, 0};
-  for (bool first = true; NextSection(map, settings, section); first = false) {
-    if (!first) AddCharacter(line, ',');
-    AddBeat(line, section.quarterNotes);
-    AddCharacter(line, '=');
-    AddFixed(line, HeadingOf(map, section.slot).tempo, 6);
-    PutLine(sink, line);
-  }
-  PutText(sink, ";\n");
+void AddTempo(TextLine& line, const GridMap& map, const SscSection& section) {
+  AddFixed(line, HeadingOf(map, section.slot).tempo, 6);
 }
 
-void PutMeters(ExportSink& sink, const GridMap& map, const GridSettings& settings) {
-  PutText(sink, "#TIMESIGNATURES:");
+void AddMeter(TextLine& line, const GridMap& /*map*/, const SscSection& section) {
+  AddInteger(line, section.numerator);
+  AddCharacter(line, '=');
+  AddInteger(line, section.denominator);
+}
+
+// One of the file's lists: `beat=value` for each section listed.
+void PutList(ExportSink& sink, const GridMap& map, const GridSettings& settings, const char* tag,
+             void (*addValue)(TextLine&, const GridMap&, const SscSection&)) {
+  PutText(sink, tag);
   TextLine line;
   line.length = 0;
   SscSection section{-1, 0, 0, 0};
@@ -84,9 +81,7 @@ void PutMeters(ExportSink& sink, const GridMap& map, const GridSettings& setting
     if (!first) AddCharacter(line, ',');
     AddBeat(line, section.quarterNotes);
     AddCharacter(line, '=');
-    AddInteger(line, section.numerator);
-    AddCharacter(line, '=');
-    AddInteger(line, section.denominator);
+    addValue(line, map, section);
     PutLine(sink, line);
   }
   PutText(sink, ";\n");
@@ -141,34 +136,29 @@ bool MeterChanges(const MidiMap& map, int32_t slot) {
          section.denominatorPower != map.sections[slot - 1].denominatorPower;
 }
 
-void PutMidiTempos(ExportSink& sink, const MidiMap& map, int32_t listed) {
-  PutText(sink, "#BPMS:");
+void AddMidiTempo(TextLine& line, const MidiSection& section) {
+  AddFixed(line, 60000000.0 / section.microsecondsPerQuarter, 6);
+}
+
+void AddMidiMeter(TextLine& line, const MidiSection& section) {
+  AddInteger(line, section.numerator);
+  AddCharacter(line, '=');
+  AddInteger(line, int64_t{1} << section.denominatorPower);
+}
+
+// One of the file's lists: `beat=value` where `changes` says the value changes.
+void PutMidiList(ExportSink& sink, const MidiMap& map, int32_t listed, const char* tag,
+                 bool (*changes)(const MidiMap&, int32_t),
+                 void (*addValue)(TextLine&, const MidiSection&)) {
+  PutText(sink, tag);
   TextLine line;
   line.length = 0;
   for (int32_t k = 0; k < listed; ++k) {
-    if (!TempoChanges(map, k)) continue;
+    if (!changes(map, k)) continue;
     if (k > 0) AddCharacter(line, ',');
     AddQuarterNotes(line, map.sections[k].tick, map.ticksPerQuarter);
     AddCharacter(line, '=');
-    AddFixed(line, 60000000.0 / map.sections[k].microsecondsPerQuarter, 6);
-    PutLine(sink, line);
-  }
-  PutText(sink, ";\n");
-}
-
-void PutMidiMeters(ExportSink& sink, const MidiMap& map, int32_t listed) {
-  PutText(sink, "#TIMESIGNATURES:");
-  TextLine line;
-  line.length = 0;
-  for (int32_t k = 0; k < listed; ++k) {
-    if (!MeterChanges(map, k)) continue;
-    const MidiSection& section = map.sections[k];
-    if (k > 0) AddCharacter(line, ',');
-    AddQuarterNotes(line, section.tick, map.ticksPerQuarter);
-    AddCharacter(line, '=');
-    AddInteger(line, section.numerator);
-    AddCharacter(line, '=');
-    AddInteger(line, int64_t{1} << section.denominatorPower);
+    addValue(line, map.sections[k]);
     PutLine(sink, line);
   }
   PutText(sink, ";\n");
@@ -219,10 +209,10 @@ void WriteSsc(const GridMap& map, const GridSettings& settings, const ExportSett
   PutText(sink, ";\n");
   if (map.midi != nullptr) {
     const int32_t listed = ListedMidiSections(*map.midi, settings);
-    PutMidiTempos(sink, *map.midi, listed);
-    PutMidiMeters(sink, *map.midi, listed);
+    PutMidiList(sink, *map.midi, listed, "#BPMS:", TempoChanges, AddMidiTempo);
+    PutMidiList(sink, *map.midi, listed, "#TIMESIGNATURES:", MeterChanges, AddMidiMeter);
     return;
   }
-  PutTempos(sink, map, settings);
-  PutMeters(sink, map, settings);
+  PutList(sink, map, settings, "#BPMS:", AddTempo);
+  PutList(sink, map, settings, "#TIMESIGNATURES:", AddMeter);
 }
