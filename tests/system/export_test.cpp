@@ -25,19 +25,6 @@ Arguments Join(Arguments head, const Arguments& tail) {
   return head;
 }
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> fields;
-  std::istringstream stream(text);
-  for (std::string field; std::getline(stream, field, separator);) fields.push_back(field);
-  return fields;
-}
-
-std::string Fixed(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
 struct Section {
   double tempo;
   int beats;

@@ -52,14 +52,6 @@ std::vector<double> ReaderBeats(const std::vector<std::string>& points, double l
 
 class MidiBeatFiles : public SystemTest {
  protected:
-  std::string Exported(const Arguments& options, const std::string& format, const std::string& map,
-                       const Arguments& settings) {
-    Arguments arguments = options;
-    arguments.insert(arguments.end(), {"--format=" + format, map, "out." + format});
-    arguments.insert(arguments.end(), settings.begin(), settings.end());
-    EXPECT_EQ(Run(arguments).status, 0) << format;
-    return Read("out." + format);
-  }
 };
 
 TEST_F(MidiBeatFiles, OsuReaderFindsTheGridsBeatsAndSscPlacesTheChanges) {
@@ -68,32 +60,33 @@ TEST_F(MidiBeatFiles, OsuReaderFindsTheGridsBeatsAndSscPlacesTheChanges) {
   // Steady beats from a point; beat 2, which the tempo change falls inside, and
   // beat 3, which the time signature cuts short, each with its own length; 2/4
   // steady from its first downbeat.
-  const std::string osu = Exported({}, "osu", "turns.mid", settings);
+  const std::string osu = ExportedWith({}, "osu", "turns.mid", settings);
   EXPECT_EQ(TimingPoints(osu),
             (std::vector<std::string>{"0,400,3,1,0,100,1,0", "400,600,3,1,0,100,1,0",
                                       "1000,400,3,1,0,100,1,0", "1400,800,2,1,0,100,1,0"}));
   EXPECT_EQ(ReaderBeats(TimingPoints(osu), 3800),
             (std::vector<double>{0, 400, 1000, 1400, 2200, 3000, 3800}));
   // The beats file says the same.
-  EXPECT_EQ(Exported({}, "beats", "turns.mid", settings),
+  EXPECT_EQ(ExportedWith({}, "beats", "turns.mid", settings),
             "0.000000\t1\n0.400000\t2\n1.000000\t3\n1.400000\t1\n2.200000\t2\n3.000000\t1\n"
             "3.800000\t2\n");
   // Moved by an offset; one that leaves out the first two beats begins with
   // the beat that holds the first point kept.
-  EXPECT_EQ(TimingPoints(Exported({"--offset=1"}, "osu", "turns.mid", settings)),
+  EXPECT_EQ(TimingPoints(ExportedWith({"--offset=1"}, "osu", "turns.mid", settings)),
             (std::vector<std::string>{"1000,400,3,1,0,100,1,0", "1400,600,3,1,0,100,1,0",
                                       "2000,400,3,1,0,100,1,0", "2400,800,2,1,0,100,1,0"}));
-  EXPECT_EQ(TimingPoints(Exported({"--offset=-0.5"}, "osu", "turns.mid", {"48000", "1", "3", "1"})),
-            (std::vector<std::string>{"500,400,3,1,0,100,1,0", "900,800,2,1,0,100,1,0"}));
+  EXPECT_EQ(
+      TimingPoints(ExportedWith({"--offset=-0.5"}, "osu", "turns.mid", {"48000", "1", "3", "1"})),
+      (std::vector<std::string>{"500,400,3,1,0,100,1,0", "900,800,2,1,0,100,1,0"}));
 
   // ssc: quarter notes per minute where the tempo changes (tick 6, 1.5
   // quarter notes in), the meter where it changes (tick 10).
-  EXPECT_EQ(Exported({"--offset=0.25"}, "ssc", "turns.mid", settings),
+  EXPECT_EQ(ExportedWith({"--offset=0.25"}, "ssc", "turns.mid", settings),
             "#VERSION:0.83;\n#TITLE:turns;\n#MUSIC:audio.mp3;\n#OFFSET:-0.250000;\n"
             "#BPMS:0.000000=150.000000,1.500000=75.000000;\n"
             "#TIMESIGNATURES:0.000000=3=4,2.500000=2=4;\n");
   // Through the section of the range's last point.
-  const std::string first = Exported({}, "ssc", "turns.mid", {"48000", "1", "1", "1"});
+  const std::string first = ExportedWith({}, "ssc", "turns.mid", {"48000", "1", "1", "1"});
   EXPECT_EQ(first.substr(first.find("#BPMS")),
             "#BPMS:0.000000=150.000000,1.500000=75.000000;\n#TIMESIGNATURES:0.000000=3=4;\n");
 }

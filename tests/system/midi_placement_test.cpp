@@ -95,15 +95,6 @@ std::vector<std::pair<size_t, int>> ClickStarts(const std::string& wav) {
 
 class MidiPlacement : public SystemTest {
  protected:
-  std::string Exported(const Arguments& options, const std::string& format, const std::string& map,
-                       const Arguments& settings) {
-    Arguments arguments = options;
-    arguments.insert(arguments.end(), {"--format=" + format, map, "out." + format});
-    arguments.insert(arguments.end(), settings.begin(), settings.end());
-    EXPECT_EQ(Run(arguments).status, 0) << format;
-    return Read("out." + format);
-  }
-
   // Count-in clicks at `countIn` (microseconds, downbeat or not), then the
   // grid's at the CSV's times moved by `shift` microseconds; all within `bound`.
   void ExpectClicks(const Timeline& file, const std::vector<std::pair<double, bool>>& countIn,
@@ -133,29 +124,29 @@ TEST_F(MidiPlacement, OffsetAndCountInMoveEveryClickAndKeepTheBarsOnTheMeasures)
   Write("waltz.map", "tmap\t90\t3\t2\ntmap\t120\t4\t1\n");
   const Arguments settings = {"8000", "1", "3", "1"};
   const double beat = 60e6 / 90;
-  const std::vector<double> grid = CsvMicroseconds(Exported({}, "csv", "waltz.map", settings));
+  const std::vector<double> grid = CsvMicroseconds(ExportedWith({}, "csv", "waltz.map", settings));
   ASSERT_EQ(grid.size(), 10u);
-  const std::string plain = Exported({}, "midi", "waltz.map", settings);
+  const std::string plain = ExportedWith({}, "midi", "waltz.map", settings);
   // Without an offset two measures of count-in open the file, measure 1 after them.
-  Timeline file = TimelineOf(Exported({"--count-in=2"}, "midi", "waltz.map", settings));
+  Timeline file = TimelineOf(ExportedWith({"--count-in=2"}, "midi", "waltz.map", settings));
   std::vector<std::pair<double, bool>> countIn;
   for (int k = 0; k < 6; ++k) countIn.emplace_back(k * beat, k % 3 == 0);
   ExpectClicks(file, countIn, grid, 4e6, 1.0);
   EXPECT_EQ(BarsUpTo(file, 8e6), (std::vector<double>{0, 2e6, 4e6, 6e6, 8e6}));
   // With one, measure 1 stands there: the count-in's clicks before 0 are left
   // out, and one bar holds the time before the rest (whose downbeat is cut).
-  file = TimelineOf(Exported({"--offset=1.5", "--count-in=1"}, "midi", "waltz.map", settings));
+  file = TimelineOf(ExportedWith({"--offset=1.5", "--count-in=1"}, "midi", "waltz.map", settings));
   ExpectClicks(file, {{1.5e6 - 2 * beat, false}, {1.5e6 - beat, false}}, grid, 1.5e6, 1.0);
   EXPECT_EQ(BarsUpTo(file, 5.5e6), (std::vector<double>{0, 1.5e6, 3.5e6, 5.5e6}));
   // A negative offset begins the file inside measure 1, with a bar up to measure 2.
   const std::vector<double> kept =
-      CsvMicroseconds(Exported({"--offset=-1"}, "csv", "waltz.map", settings));
+      CsvMicroseconds(ExportedWith({"--offset=-1"}, "csv", "waltz.map", settings));
   ASSERT_EQ(kept.size(), 8u);
-  file = TimelineOf(Exported({"--offset=-1", "--count-in=2"}, "midi", "waltz.map", settings));
+  file = TimelineOf(ExportedWith({"--offset=-1", "--count-in=2"}, "midi", "waltz.map", settings));
   ExpectClicks(file, {}, kept, 0, 1.0);
   EXPECT_EQ(BarsUpTo(file, 3e6), (std::vector<double>{0, 1e6, 3e6}));
   // An offset of 0 puts measure 1 at the start and every count-in click before it.
-  EXPECT_EQ(Exported({"--offset=0", "--count-in=3"}, "midi", "waltz.map", settings), plain);
+  EXPECT_EQ(ExportedWith({"--offset=0", "--count-in=3"}, "midi", "waltz.map", settings), plain);
   ExpectRefused(Run({"--offset=2147483647", "--format=midi", "waltz.map", "far.mid"}),
                 "Read 2 sections, 3 measures, 10 beats\n");
   EXPECT_FALSE(Exists("far.mid"));
@@ -163,23 +154,23 @@ TEST_F(MidiPlacement, OffsetAndCountInMoveEveryClickAndKeepTheBarsOnTheMeasures)
   // A MIDI map in 6/8, an eighth 0.3 s: its times are whole microseconds, held exactly.
   Write("jig.mid", Header(1, 1, 4) + Track(Meter(0, 6, 3) + Tempo(0, 600000) + EndOfTrack(24)));
   const Arguments jigSettings = {"1000", "1", "2", "2"};
-  const std::vector<double> jig = CsvMicroseconds(Exported({}, "csv", "jig.mid", jigSettings));
+  const std::vector<double> jig = CsvMicroseconds(ExportedWith({}, "csv", "jig.mid", jigSettings));
   ASSERT_EQ(jig.size(), 24u);
-  file = TimelineOf(Exported({"--count-in=1"}, "midi", "jig.mid", jigSettings));
+  file = TimelineOf(ExportedWith({"--count-in=1"}, "midi", "jig.mid", jigSettings));
   countIn.clear();
   for (int k = 0; k < 6; ++k) countIn.emplace_back(k * 3e5, k == 0);
   ExpectClicks(file, countIn, jig, 1.8e6, 1e-3);
   EXPECT_EQ(BarsUpTo(file, 5.4e6), (std::vector<double>{0, 1.8e6, 3.6e6, 5.4e6}));
-  file = TimelineOf(Exported({"--count-in=1", "--offset=1"}, "midi", "jig.mid", jigSettings));
+  file = TimelineOf(ExportedWith({"--count-in=1", "--offset=1"}, "midi", "jig.mid", jigSettings));
   ExpectClicks(file, {{1e5, false}, {4e5, false}, {7e5, false}}, jig, 1e6, 1e-3);
   // The click track counts in on the same eighths, and on a half note in 2/2.
   std::vector<std::pair<size_t, int>> starts =
-      ClickStarts(Exported({"--count-in=1"}, "click", "jig.mid", jigSettings));
+      ClickStarts(ExportedWith({"--count-in=1"}, "click", "jig.mid", jigSettings));
   ASSERT_GE(starts.size(), 7u);
   for (size_t k = 0; k < 7; ++k) EXPECT_EQ(starts[k].first, 300 * k) << k;
   EXPECT_GT(starts[0].second, starts[1].second) << "a downbeat sounds louder";
   Write("cut.mid", Header(0, 1, 4) + Track(Meter(0, 2, 1) + Tempo(0, 500000) + EndOfTrack(16)));
-  starts = ClickStarts(Exported({"--count-in=2"}, "click", "cut.mid", {"1000", "1", "1"}));
+  starts = ClickStarts(ExportedWith({"--count-in=2"}, "click", "cut.mid", {"1000", "1", "1"}));
   ASSERT_EQ(starts.size(), 6u);
   for (size_t k = 0; k < 6; ++k) EXPECT_EQ(starts[k].first, 1000 * k) << k;
   EXPECT_EQ(starts[2].second, starts[0].second) << "each count-in measure's downbeat";

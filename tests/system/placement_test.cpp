@@ -18,19 +18,6 @@ const std::string kShoreline = std::string(BEATSTAMPS_EXAMPLES) + "/shoreline.ma
 const std::string kSummary = "Read 9 sections, 81 measures, 330 beats\n";
 const Arguments kWholeMap = {"48000", "1", "2147483647", "2"};
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> fields;
-  std::istringstream stream(text);
-  for (std::string field; std::getline(stream, field, separator);) fields.push_back(field);
-  return fields;
-}
-
-std::string Fixed(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
 // A CSV line: "section,measure,beat,division", the seconds and the sample.
 struct Point {
   std::string label;

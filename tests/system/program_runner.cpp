@@ -98,6 +98,29 @@ void ExpectRefused(const ProgramRun& run, const std::string& before) {
   EXPECT_EQ(run.status, 1);
 }
 
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> fields;
+  std::istringstream stream(text);
+  for (std::string field; std::getline(stream, field, separator);) fields.push_back(field);
+  return fields;
+}
+
+std::string Fixed(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string SystemTest::ExportedWith(const std::vector<std::string>& options,
+                                     const std::string& format, const std::string& map,
+                                     const std::vector<std::string>& settings) {
+  std::vector<std::string> arguments = options;
+  arguments.insert(arguments.end(), {"--format=" + format, map, "out." + format});
+  arguments.insert(arguments.end(), settings.begin(), settings.end());
+  EXPECT_EQ(Run(arguments).status, 0) << format;
+  return Read("out." + format);
+}
+
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream text;

@@ -19,6 +19,9 @@ struct ProgramRun {
 void ExpectRefused(const ProgramRun& run, const std::string& before);
 
 std::string ReadWholeFile(const std::string& path);
+std::vector<std::string> Split(const std::string& text, char separator);
+// As printf's "%.*f" writes it.
+std::string Fixed(double value, int decimals);
 void WriteWholeFile(const std::string& path, const std::string& text);
 
 // The banner and the command list with the given settings.
@@ -58,6 +61,10 @@ class SystemTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // Runs `options` --format=FORMAT MAP out.FORMAT `settings`, expects it to
+  // succeed, and gives the file it wrote.
+  std::string ExportedWith(const std::vector<std::string>& options, const std::string& format,
+                           const std::string& map, const std::vector<std::string>& settings);
   // Expects nothing on standard error.
   ProgramRun Run(const std::vector<std::string>& arguments, const std::string& input = "");
   // Standard error may hold anything: its messages when the data goes to
