@@ -5,27 +5,13 @@ small MIDI files of our own, each reaching a different part of the reader
 of its refusals."""
 import pathlib
 import struct
+import sys
 
 
-def vlq(value):
-    data = [value & 0x7F]
-    value >>= 7
-    while value:
-        data.insert(0, 0x80 | (value & 0x7F))
-        value >>= 7
-    return bytes(data)
-
-
-def meta(delta, kind, data):
-    return vlq(delta) + bytes([0xFF, kind]) + vlq(len(data)) + data
-
-
-def tempo(delta, microseconds):
-    return meta(delta, 0x51, microseconds.to_bytes(3, "big"))
-
-
-def meter(delta, numerator, power):
-    return meta(delta, 0x58, bytes([numerator, power, 24, 8]))
+# The examples' own writer of MIDI bytes.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "examples"))
+from make_midi_examples import meta, meter, tempo  # noqa: E402
+from make_midi_examples import variable_length as vlq  # noqa: E402
 
 
 END = meta(0, 0x2F, b"")
