@@ -48,21 +48,8 @@ int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
     PrintUsage(console.out);
   } else if (line.version) {
     PrintBanner(console.out);
-  } else if (line.check && (line.format != nullptr || AnyExportOption(line.exportOptions))) {
-    std::fputs("Error: --check takes no other option! (see beatstamps1a --help)\n", console.out);
-    return Finish(console, 1);
   } else if (line.check) {
     return Finish(console, RunCheck(console, line.positional));
-  } else if (line.format != nullptr && line.positional.count < 2) {
-    std::fputs("Error: --format needs a tempo map and an output file! (see beatstamps1a --help)\n",
-               console.out);
-    return Finish(console, 1);
-  } else if (AnyExportOption(line.exportOptions) && line.positional.count < 2) {
-    std::fputs(
-        "Error: --offset, --count-in and --audio need a tempo map and an output file! (see "
-        "beatstamps1a --help)\n",
-        console.out);
-    return Finish(console, 1);
   } else if (line.format != nullptr && line.format->write != nullptr) {
     return Finish(console, RunExport(console, *line.format, line.positional, line.exportOptions));
   } else if (line.format != nullptr) {

@@ -41,6 +41,29 @@ bool ReadPlacementOption(const char* option, ExportOptions& options, Failure& fa
   return ReadAudioOption(option + std::strlen(kAudio), options.audioName, failure);
 }
 
+// Options that a run of the given kind cannot take, or that need a map and
+// an output file the command line does not give.
+bool CheckCombination(const CommandLine& line, Failure& failure) {
+  const bool placed = AnyExportOption(line.exportOptions);
+  if (line.check && (line.format != nullptr || placed)) {
+    SetFailure(failure, "Error: --check takes no other option! (see beatstamps1a --help)\n");
+    return false;
+  }
+  if (line.check || line.positional.count >= 2) return true;
+  if (line.format != nullptr) {
+    SetFailure(failure,
+               "Error: --format needs a tempo map and an output file! (see beatstamps1a --help)\n");
+    return false;
+  }
+  if (placed) {
+    SetFailure(failure,
+               "Error: --offset, --count-in and --audio need a tempo map and an output file! "
+               "(see beatstamps1a --help)\n");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure) {
@@ -70,7 +93,7 @@ bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Fai
     if (line.help || line.version) break;
   }
   line.positional = Arguments{argumentCount - k, arguments + k};
-  return true;
+  return line.help || line.version || CheckCombination(line, failure);
 }
 
 void PrintUsage(FILE* out) {

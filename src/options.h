@@ -27,7 +27,8 @@ struct CommandLine {
 
 // Reads the options at the front of the arguments: only arguments that begin
 // with "--", up to the first that does not or up to "--". False, with the
-// line to print, for an option or format it does not know.
+// line to print, for an option or format it does not know, or options that
+// do not go together or lack the map and output file they need.
 bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure);
 
 void PrintUsage(FILE* out);
