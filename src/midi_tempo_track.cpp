@@ -1,6 +1,7 @@
 #include "midi_tempo_track.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "clock.h"
@@ -12,7 +13,6 @@ namespace {
 
 constexpr uint64_t kMostMicrosecondsPerQuarter = 0xFFFFFF;
 constexpr uint8_t kQuarterNotePower = 2;
-constexpr int kMantissaBits = 53;
 
 // Where the map's time reaches the time looked for, as its events come.
 struct CutSearch {
@@ -261,13 +261,14 @@ void PutLeadIn(TempoTrack& track) {
 // The whole microseconds nearest a time in seconds (a half rounds up),
 // exactly: the double is a whole number times a power of two.
 int64_t NearestMicrosecond(double seconds) {
-  int exponent = 0;
-  const double fraction = std::frexp(seconds, &exponent);
-  const auto mantissa = static_cast<uint64_t>(std::ldexp(fraction, kMantissaBits));
-  const Wide microseconds = static_cast<Wide>(mantissa) * 1000000;
-  const int shift = kMantissaBits - exponent;  // seconds = mantissa / 2^shift
-  if (shift <= 0) return INT64_MAX;            // beyond any time a walk reaches
+  // seconds = mantissa / 2^shift, read from the double's own bits.
+  const auto bits = std::bit_cast<uint64_t>(seconds);
+  const auto biased = static_cast<int>(bits >> 52 & 0x7FF);
+  const uint64_t mantissa = (bits & ((uint64_t{1} << 52) - 1)) | uint64_t{biased != 0} << 52;
+  const int shift = 1075 - std::max(biased, 1);
+  if (shift <= 0) return INT64_MAX;  // beyond any time a walk reaches
   if (shift > 100) return 0;
+  const Wide microseconds = static_cast<Wide>(mantissa) * 1000000;
   return static_cast<int64_t>((microseconds + (Wide{1} << (shift - 1))) >> shift);
 }
 

@@ -15,6 +15,22 @@ void PutBigEndian(ExportSink& sink, uint64_t value, int bytes) {
 constexpr uint8_t kMidiClocksPerClick = 24;
 constexpr uint8_t kThirtySecondsPerQuarter = 8;
 
+// Seven bits a byte, most significant first, every byte but the last with
+// its top bit set; gives the number of bytes.
+int EncodeVariableLength(uint64_t value, uint8_t* data) {
+  if (value < 0x80) {
+    data[0] = static_cast<uint8_t>(value);
+    return 1;
+  }
+  int count = 0;
+  int shift = 21;
+  while ((value >> shift) == 0) shift -= 7;
+  for (; shift > 0; shift -= 7)
+    data[count++] = static_cast<uint8_t>(0x80 | ((value >> shift) & 0x7F));
+  data[count++] = static_cast<uint8_t>(value & 0x7F);
+  return count;
+}
+
 }  // namespace
 
 void PutMidiHeader(ExportSink& sink, uint16_t format, uint16_t tracks, uint16_t ticksPerQuarter) {
@@ -32,13 +48,7 @@ void PutTrackHead(ExportSink& sink, uint32_t length) {
 
 void PutVariableLength(ExportSink& sink, uint64_t value) {
   uint8_t data[4];
-  int count = 0;
-  int shift = 21;
-  while (shift > 0 && (value >> shift) == 0) shift -= 7;
-  for (; shift > 0; shift -= 7)
-    data[count++] = static_cast<uint8_t>(0x80 | ((value >> shift) & 0x7F));
-  data[count++] = static_cast<uint8_t>(value & 0x7F);
-  PutBytes(sink, data, static_cast<size_t>(count));
+  PutBytes(sink, data, static_cast<size_t>(EncodeVariableLength(value, data)));
 }
 
 void PutMetaEvent(ExportSink& sink, uint64_t delta, uint8_t type, const uint8_t* data,
@@ -51,9 +61,12 @@ void PutMetaEvent(ExportSink& sink, uint64_t delta, uint8_t type, const uint8_t*
 
 void PutChannelEvent(ExportSink& sink, uint64_t delta, uint8_t status, uint8_t first,
                      uint8_t second) {
-  PutVariableLength(sink, delta);
-  const uint8_t event[] = {status, first, second};
-  PutBytes(sink, event, sizeof event);
+  uint8_t event[7];
+  const int length = EncodeVariableLength(delta, event);
+  event[length] = status;
+  event[length + 1] = first;
+  event[length + 2] = second;
+  PutBytes(sink, event, static_cast<size_t>(length + 3));
 }
 
 void PutTrackName(ExportSink& sink, const char* name) {
