@@ -64,32 +64,43 @@ bool CheckCombination(const CommandLine& line, Failure& failure) {
   return true;
 }
 
+// Reads the option at arguments[k]; `--format NAME` also takes the word after
+// it, so k may move on by one.
+bool ReadOption(int argumentCount, char** arguments, int& k, CommandLine& line, Failure& failure) {
+  const char* option = arguments[k];
+  if (std::strcmp(option, "--help") == 0) {
+    line.help = true;
+    return true;
+  }
+  if (std::strcmp(option, "--version") == 0) {
+    line.version = true;
+    return true;
+  }
+  if (std::strcmp(option, "--check") == 0) {
+    line.check = true;
+    return true;
+  }
+  if (StartsWith(option, "--format=")) {
+    return ChooseFormat(option + std::strlen("--format="), line, failure);
+  }
+  if (std::strcmp(option, "--format") == 0 && k + 1 < argumentCount) {
+    return ChooseFormat(arguments[++k], line, failure);
+  }
+  if (IsPlacementOption(option)) return ReadPlacementOption(option, line.exportOptions, failure);
+  return Refuse(failure, "option", option);
+}
+
 }  // namespace
 
 bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure) {
   line = CommandLine{false, false, false, nullptr, Arguments{0, nullptr}, ExportOptions{}};
   int k = 1;
   for (; k < argumentCount && StartsWith(arguments[k], "--"); ++k) {
-    const char* option = arguments[k];
-    if (std::strcmp(option, "--") == 0) {
+    if (std::strcmp(arguments[k], "--") == 0) {
       ++k;
       break;
     }
-    if (std::strcmp(option, "--help") == 0) {
-      line.help = true;
-    } else if (std::strcmp(option, "--version") == 0) {
-      line.version = true;
-    } else if (std::strcmp(option, "--check") == 0) {
-      line.check = true;
-    } else if (StartsWith(option, "--format=")) {
-      if (!ChooseFormat(option + std::strlen("--format="), line, failure)) return false;
-    } else if (std::strcmp(option, "--format") == 0 && k + 1 < argumentCount) {
-      if (!ChooseFormat(arguments[++k], line, failure)) return false;
-    } else if (IsPlacementOption(option)) {
-      if (!ReadPlacementOption(option, line.exportOptions, failure)) return false;
-    } else {
-      return Refuse(failure, "option", option);
-    }
+    if (!ReadOption(argumentCount, arguments, k, line, failure)) return false;
     if (line.help || line.version) break;
   }
   line.positional = Arguments{argumentCount - k, arguments + k};

@@ -66,7 +66,7 @@ void PutChannelEvent(ExportSink& sink, uint64_t delta, uint8_t status, uint8_t f
   event[length] = status;
   event[length + 1] = first;
   event[length + 2] = second;
-  PutBytes(sink, event, static_cast<size_t>(length + 3));
+  PutBytes(sink, event, static_cast<size_t>(length) + 3);
 }
 
 void PutTrackName(ExportSink& sink, const char* name) {
