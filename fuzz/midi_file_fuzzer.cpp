@@ -124,18 +124,25 @@ bool Collect(void* target, const void* data, size_t length) {
   return true;
 }
 
-// The export holds as many bytes as planned, and read back walks the same.
-void CheckExport(const MidiMap& map, const GridSettings& settings, const Points& walked) {
-  const GridMap grid{nullptr, &map};
-  Failure failure{};
-  const ExportSettings unplaced{0, false, 0, nullptr, nullptr};
-  if (!PlanMidi(grid, settings, unplaced, tables->plan, failure)) return;
+// Writes the MIDI export just planned into memory: exactly as many bytes as
+// the plan said.
+std::vector<uint8_t> WritePlannedMidi(const GridMap& grid, const GridSettings& settings) {
   std::vector<uint8_t> file;
   std::vector<uint8_t> buffer(4096);
   ExportSink sink = DrainingSink(Collect, &file, buffer.data(), buffer.size());
   WriteMidi(grid, settings, tables->plan, sink);
   Check(FlushSink(sink));
   Check(file.size() == 14u + 8 + tables->plan.tempoTrackLength + 8 + tables->plan.clickTrackLength);
+  return file;
+}
+
+// The export holds as many bytes as planned, and read back walks the same.
+void CheckExport(const MidiMap& map, const GridSettings& settings, const Points& walked) {
+  const GridMap grid{nullptr, &map};
+  Failure failure{};
+  const ExportSettings unplaced{0, false, 0, nullptr, nullptr};
+  if (!PlanMidi(grid, settings, unplaced, tables->plan, failure)) return;
+  const std::vector<uint8_t> file = WritePlannedMidi(grid, settings);
   Check(Read(file.data(), file.size(), tables->readBack, failure));
   const Points again = Walk(tables->readBack, settings);
   Check(again.points.size() == walked.points.size());
@@ -184,12 +191,7 @@ void CheckPlacedExport(const MidiMap& map, const GridSettings& settings, const u
     CheckOneLine(failure);
     return;
   }
-  std::vector<uint8_t> file;
-  std::vector<uint8_t> buffer(4096);
-  ExportSink sink = DrainingSink(Collect, &file, buffer.data(), buffer.size());
-  WriteMidi(grid, settings, tables->plan, sink);
-  Check(FlushSink(sink));
-  Check(file.size() == 14u + 8 + tables->plan.tempoTrackLength + 8 + tables->plan.clickTrackLength);
+  const std::vector<uint8_t> file = WritePlannedMidi(grid, settings);
   Check(Read(file.data(), file.size(), tables->readBack, failure));
   CheckTables(tables->readBack);
 }
