@@ -15,28 +15,17 @@ import pathlib
 import struct
 import subprocess
 import sys
-import tempfile
 import wave
 from fractions import Fraction
 
 import mido
 import mir_eval
 
+from check_exports import RATE, check_every_example, settings_for
 from check_midi_maps import measure_starts, read_map
 
-RATE = 48000
-SETTINGS = [str(RATE), "1", "2147483647", "2"]  # the whole map, two divisions a beat
 OSU_READER = pathlib.Path(__file__).with_name("read_osu.cjs")
 BLOCK = 1 << 20  # WAV frames compared at once
-
-
-def settings_for(program, map_path):
-    """The whole map: a MIDI map's grid goes on past its end, so up to its last measure."""
-    if map_path.suffix != ".mid":
-        return SETTINGS
-    summary = subprocess.run([program, "--format=csv", str(map_path), "-"], check=True,
-                             capture_output=True, text=True).stderr.splitlines()[1]
-    return SETTINGS[:2] + [summary.split(", ")[1].split()[0]] + SETTINGS[3:]
 
 
 class Run:
@@ -436,11 +425,8 @@ def main():
     if len(sys.argv) != 4:
         sys.exit(__doc__)
     program = str(pathlib.Path(sys.argv[1]).resolve())
-    folder = pathlib.Path(sys.argv[2])
-    maps = sorted(folder.glob("*.map")) + sorted(folder.glob("*.mid"))
-    with tempfile.TemporaryDirectory() as folder:
-        results = [check_map(program, path, sys.argv[3], pathlib.Path(folder)) for path in maps]
-    sys.exit(0 if maps and all(results) else 1)
+    check_every_example(sys.argv[2],
+                        lambda path, scratch: check_map(program, path, sys.argv[3], scratch))
 
 
 if __name__ == "__main__":

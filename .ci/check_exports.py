@@ -106,15 +106,19 @@ def check_map(program, map_path, folder):
     return not problems
 
 
+def check_every_example(folder, check):
+    """Runs check(map_path, scratch_folder) on every shipped map; exits 0 when all hold."""
+    maps = sorted(pathlib.Path(folder).glob("*.map")) + sorted(pathlib.Path(folder).glob("*.mid"))
+    with tempfile.TemporaryDirectory() as scratch:
+        results = [check(path, pathlib.Path(scratch)) for path in maps]
+    sys.exit(0 if maps and all(results) else 1)
+
+
 def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
     program = str(pathlib.Path(sys.argv[1]).resolve())
-    folder = pathlib.Path(sys.argv[2])
-    maps = sorted(folder.glob("*.map")) + sorted(folder.glob("*.mid"))
-    with tempfile.TemporaryDirectory() as folder:
-        results = [check_map(program, path, pathlib.Path(folder)) for path in maps]
-    sys.exit(0 if maps and all(results) else 1)
+    check_every_example(sys.argv[2], lambda path, scratch: check_map(program, path, scratch))
 
 
 if __name__ == "__main__":
