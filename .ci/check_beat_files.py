@@ -21,7 +21,7 @@ from fractions import Fraction
 import mido
 import mir_eval
 
-from check_exports import RATE, check_every_example, settings_for
+from check_exports import RATE, check_every_example, report_steps, settings_for
 from check_midi_maps import measure_starts, read_map
 
 OSU_READER = pathlib.Path(__file__).with_name("read_osu.cjs")
@@ -56,23 +56,6 @@ def csv_points(path):
     assert lines[0] == "section,measure,beat,division,seconds,sample", lines[0]
     return [tuple(int(f) for f in p[:4]) + (float(p[4]), int(p[5]))
             for p in (line.split(",") for line in lines[1:])]
-
-
-def report_steps(text, first):
-    """(measure, beat, division, seconds, sample) of each step line of the report,
-    whose first step, (measure, beat, division) `first`, may lie inside a beat."""
-    steps, (measure, beat, division) = [], first
-    division -= 1
-    for line in text.split("\n"):
-        fields = line.split("\t")
-        if len(fields) == 4 and fields[3].endswith(" smp"):
-            if fields[0]:
-                measure = int(fields[0][2:])
-            if fields[1]:
-                beat, division = int(fields[1][2:]), 0
-            division += 1
-            steps.append((measure, beat, division, float(fields[2][:-4]), int(fields[3][:-4])))
-    return steps
 
 
 def beat_places(points):
@@ -263,7 +246,8 @@ def check_offset(run, base, reader, places, problems):
     check_moved_text("beats", run.export("beats").read_text().splitlines(),
                      [p for p in expected if p[3] == 1], 6, problems)
     report = run.export("grid").read_text()
-    steps = report_steps(report, expected[0][1:4]) if expected else []  # cut at 65,535 characters
+    steps = [(m, b, d, float(t), n) for _, m, b, d, t, n in
+             report_steps(report, expected[0][1:4])] if expected else []  # cut at 65,535 characters
     if not steps or any(s[:3] + s[4:] != e[1:4] + e[5:] or abs(s[3] - e[4]) > 0.0005 + 1e-9
                         for s, e in zip(steps, expected)):
         problems.append(f"offset {shift}: report steps other than the base's moved")

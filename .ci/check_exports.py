@@ -31,9 +31,11 @@ def export(program, fmt, map_path, out):
                    settings_for(program, map_path), check=True, stdout=subprocess.DEVNULL)
 
 
-def report_steps(text):
-    """(section, measure, beat, division, time text, sample) of each step line."""
-    steps, section, measure, beat, division = [], 0, 0, 0, 0
+def report_steps(text, first=(0, 0, 1)):
+    """(section, measure, beat, division, time text, sample) of each step line; the
+    first step, (measure, beat, division) `first`, may lie inside a beat."""
+    steps, section, (measure, beat, division) = [], 0, first
+    division -= 1
     for line in text.split("\n"):
         fields = line.split("\t")
         if line.startswith("Section "):
