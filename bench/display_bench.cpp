@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string>
 
-#include "map_reader.h"
-#include "renderer.h"
-#include "session.h"
+#include "cli/session.h"
+#include "grid/renderer.h"
+#include "maps/map_reader.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
+#include "grid/midi_grid.h"
+#include "grid/renderer.h"
+#include "maps/midi_map.h"
 #include "midi_bytes.h"
-#include "midi_grid.h"
-#include "midi_map.h"
-#include "renderer.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "beatstamps1a.h"
+#include "cli/beatstamps1a.h"
 #include "scratch_folder.h"
 
 namespace {

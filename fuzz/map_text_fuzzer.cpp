@@ -13,12 +13,12 @@
 #include <cstring>
 #include <vector>
 
-#include "map_problems.h"
-#include "map_reader.h"
+#include "cli/session.h"
+#include "grid/renderer.h"
+#include "maps/map_problems.h"
+#include "maps/map_reader.h"
 #include "reference_walk.h"
-#include "renderer.h"
 #include "scratch_folder.h"
-#include "session.h"
 
 namespace {
 

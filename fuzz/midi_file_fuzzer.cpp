@@ -16,12 +16,12 @@
 #include <memory>
 #include <vector>
 
-#include "midi_export.h"
-#include "midi_grid.h"
-#include "midi_map.h"
-#include "osu_export.h"
-#include "renderer.h"
-#include "ssc_export.h"
+#include "exports/midi_export.h"
+#include "exports/osu_export.h"
+#include "exports/ssc_export.h"
+#include "grid/midi_grid.h"
+#include "grid/renderer.h"
+#include "maps/midi_map.h"
 
 namespace {
 

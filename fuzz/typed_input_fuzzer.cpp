@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "beatstamps1a.h"
+#include "cli/beatstamps1a.h"
 #include "scratch_folder.h"
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "run_state.h"
+#include "cli/run_state.h"
 
 struct ReferenceReport {
   std::string text;

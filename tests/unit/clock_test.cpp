@@ -1,5 +1,5 @@
 // AdvanceClock must give exactly what adding the step one at a time gives.
-#include "clock.h"
+#include "grid/clock.h"
 
 #include <gtest/gtest.h>
 

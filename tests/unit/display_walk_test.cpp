@@ -10,9 +10,9 @@
 #include <random>
 #include <string>
 
+#include "cli/session.h"
+#include "grid/renderer.h"
 #include "reference_walk.h"
-#include "renderer.h"
-#include "session.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Exact times: seconds the nearest double, samples the floor, checked against
 // values whose right answer comes from somewhere else (IEEE division, which
 // rounds correctly, and fractions worked out by hand).
-#include "exact_time.h"
+#include "maps/exact_time.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "map_reader.h"
+#include "maps/map_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+
+#include "cli/run_state.h"
 
 namespace {
 

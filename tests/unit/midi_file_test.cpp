@@ -1,6 +1,6 @@
 // The MIDI file reader: every refusal with its reason, and what it keeps of
 // a file it accepts (which events, in which order, where the file ends).
-#include "midi_file.h"
+#include "maps/midi_file.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "maps/midi_map.h"
 #include "midi_bytes.h"
-#include "midi_map.h"
 
 namespace {
 

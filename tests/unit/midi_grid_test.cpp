@@ -1,7 +1,7 @@
 // The grid of a MIDI map: measures and beats cut by time signatures,
 // sections, the map's length, the range and the continuation past the end,
 // and every point's time against fractions worked out here on their own.
-#include "midi_grid.h"
+#include "grid/midi_grid.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "grid/renderer.h"
 #include "midi_bytes.h"
-#include "renderer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "renderer.h"
+#include "grid/renderer.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "session.h"
+#include "cli/session.h"
 
 namespace {
 

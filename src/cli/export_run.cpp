@@ -1,0 +1,164 @@
+#include "cli/export_run.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "cli/batch_run.h"
+#include "cli/help_text.h"
+#include "cli/session.h"
+#include "files/output_file.h"
+
+namespace {
+
+// Exports are written as they are walked, in fixed memory; this bounds how
+// long one may take and how large it may grow.
+constexpr uint64_t kMostExportedPoints = 16777216;
+// Bytes handed to the file or stream at once.
+constexpr size_t kExportBufferBytes = size_t{1} << 20;
+
+bool IsStandardOutput(const char* name) {
+  return std::strcmp(name, "-") == 0;
+}
+
+bool CheckPointCount(const GridMap& map, const GridSettings& settings, Failure& failure) {
+  const uint64_t points = CountGridPoints(map, settings);
+  if (points <= kMostExportedPoints) return true;
+  SetFailure(failure, "Error: The range holds %llu grid points; an export holds at most %llu!\n",
+             static_cast<unsigned long long>(points),
+             static_cast<unsigned long long>(kMostExportedPoints));
+  return false;
+}
+
+// Everything that could refuse the export is found here, before a byte is written.
+bool PlanExport(const ExportFormat& format, const GridMap& map, const GridSettings& settings,
+                const ExportSettings& placed, ExportPlan& plan, Failure& failure) {
+  return CheckGrid(map, settings, failure) && CheckPointCount(map, settings, failure) &&
+         (format.plan == nullptr || format.plan(map, settings, placed, plan, failure));
+}
+
+bool DrainToStream(void* stream, const void* data, size_t length) {
+  return std::fwrite(data, 1, length, static_cast<FILE*>(stream)) == length;
+}
+
+bool DrainToFile(void* file, const void* data, size_t length) {
+  return WriteOutput(*static_cast<OutputFile*>(file), data, length);
+}
+
+// Writes the export through `sink`; false when a byte was lost.
+bool WriteThrough(ExportSink& sink, const ExportFormat& format, const RunState& state,
+                  const ExportSettings& placed, const ExportPlan& plan) {
+  format.write(MapInForce(state), state.settings, placed, plan, sink);
+  return FlushSink(sink);
+}
+
+bool SendToStandardOutput(FILE* out, const ExportFormat& format, const RunState& state,
+                          const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes) {
+  auto buffer = std::make_unique<uint8_t[]>(kExportBufferBytes);
+  ExportSink sink = DrainingSink(DrainToStream, out, buffer.get(), kExportBufferBytes);
+  const bool written = WriteThrough(sink, format, state, placed, plan);
+  bytes = sink.bytes;
+  return written && std::fflush(out) == 0 && !std::ferror(out);
+}
+
+struct ExportSource {
+  const ExportFormat* format;
+  const RunState* state;
+  const ExportSettings* placed;
+  const ExportPlan* plan;
+};
+
+// The export's length, walked without writing: asked only when a file must
+// be overwritten in place, with its room reserved first.
+uint64_t CountExportBytes(const void* source) {
+  const auto& job = *static_cast<const ExportSource*>(source);
+  ExportSink sink = CountingSink();
+  WriteThrough(sink, *job.format, *job.state, *job.placed, *job.plan);
+  return sink.bytes;
+}
+
+// Replaces the file whole, or leaves it as it was.
+bool SaveToFile(const char* name, const ExportFormat& format, const RunState& state,
+                const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes) {
+  OutputFile file;
+  const ExportSource source{&format, &state, &placed, &plan};
+  if (!OpenOutput(name, OutputMode::kReplace, OutputLength{CountExportBytes, &source}, file)) {
+    return false;
+  }
+  auto buffer = std::make_unique<uint8_t[]>(kExportBufferBytes);
+  ExportSink sink = DrainingSink(DrainToFile, &file, buffer.get(), kExportBufferBytes);
+  const bool written = WriteThrough(sink, format, state, placed, plan);
+  bytes = sink.bytes;
+  if (!written) {
+    const int error = errno;  // for the error line, whatever giving up the file sets
+    AbandonOutput(file);
+    errno = error;
+    return false;
+  }
+  return CommitOutput(file);
+}
+
+// An export replaces OUT whole: it must not be the map it was made from
+// (the two names swapped), nor come from a file that held no tempo map.
+bool CheckMapIsKept(const RunState& state, const char* mapName, const char* out, Failure& failure) {
+  // A MIDI map always holds one: its tempo and meter start at tick 0.
+  if (!state.midiInForce && state.map.sectionCount <= 0) {
+    SetFailure(failure, "Error: %s holds no tempo map; nothing exported!\n", mapName);
+    return false;
+  }
+  struct stat map {};
+  struct stat output {};
+  if (IsStandardOutput(out) || stat(mapName, &map) != 0 || stat(out, &output) != 0 ||
+      map.st_dev != output.st_dev || map.st_ino != output.st_ino) {
+    return true;
+  }
+  SetFailure(failure, "Error: %s is the tempo map itself; an export never replaces it!\n", out);
+  return false;
+}
+
+int Export(Console& console, FILE* messages, const ExportFormat& format, const Arguments& arguments,
+           const ExportOptions& options) {
+  PrintBanner(messages);
+  static_assert(sizeof(RunState) + sizeof(ExportPlan) < size_t{512} * 1024,
+                "the state and the plan live on the stack");
+  RunState state;
+  InitRunState(state);
+  int64_t problems = 0;
+  if (!LoadMapWithWarnings(messages, state, arguments.values[0], problems)) return 1;
+  ApplyBatchArguments(arguments, state.settings);
+  if (!state.midiInForce) SizeDefaultSection(state.map, state.settings);
+  ExportSettings placed;
+  ExportPlan plan{};
+  Failure failure;
+  if (!CheckMapIsKept(state, arguments.values[0], arguments.values[1], failure) ||
+      !ResolveExportSettings(options, state.settings.sampleRate, arguments.values[0], placed,
+                             failure) ||
+      !PlanExport(format, MapInForce(state), state.settings, placed, plan, failure)) {
+    std::fputs(failure.message, messages);
+    return failure.status;
+  }
+  const char* name = arguments.values[1];
+  uint64_t bytes = 0;
+  errno = 0;
+  const bool saved = IsStandardOutput(name)
+                         ? SendToStandardOutput(console.out, format, state, placed, plan, bytes)
+                         : SaveToFile(name, format, state, placed, plan, bytes);
+  PrintSaveOutcome(messages, name, saved, bytes, errno);
+  return saved ? 0 : 1;
+}
+
+}  // namespace
+
+int RunExport(Console& console, const ExportFormat& format, const Arguments& arguments,
+              const ExportOptions& options) {
+  if (arguments.values[1][0] == '\0') {
+    std::fputs("Error: An export needs an output file name, or - for standard output!\n",
+               console.out);
+    return 1;
+  }
+  FILE* messages = IsStandardOutput(arguments.values[1]) ? console.errors : console.out;
+  const int status = Export(console, messages, format, arguments, options);
+  return std::fflush(messages) == 0 && !std::ferror(messages) ? status : 1;
+}

@@ -1,0 +1,20 @@
+#include "cli/report_writer.h"
+
+namespace {
+
+uint64_t ReportLength(const void* report) {
+  return static_cast<uint64_t>(static_cast<const ReportText*>(report)->length);
+}
+
+}  // namespace
+
+bool WriteData(const ReportText& report, const char* fileName, OutputMode mode) {
+  OutputFile file{};
+  if (!OpenOutput(fileName, mode, OutputLength{ReportLength, &report}, file)) return false;
+  // One write: an appended report never mixes with another writer's bytes.
+  if (!WriteOutput(file, report.text, static_cast<size_t>(report.length))) {
+    AbandonOutput(file);
+    return false;
+  }
+  return CommitOutput(file);
+}

@@ -1,0 +1,43 @@
+// The program's whole state: the tempo map, the run settings and the report.
+#ifndef BEATSTAMPS_RUN_STATE_H_
+#define BEATSTAMPS_RUN_STATE_H_
+
+#include <cstdint>
+#include <memory>
+
+#include "base/name_limits.h"
+#include "grid/renderer.h"
+#include "maps/midi_map.h"
+#include "maps/tempo_map.h"
+
+// A map read from a MIDI file, too large for the stack (65,536 sections):
+// allocated once, at a run's first MIDI read. A read goes into the slot not
+// in force, so a refused file changes nothing.
+struct MidiState {
+  int32_t slot;  // the slot in force
+  char fileName[kFileNameLimit + 1];
+  MidiMap maps[2];
+  MidiReading reading;
+};
+
+struct RunState {
+  GridSettings settings;
+  char mapFileName[kFileNameLimit + 1];
+  char outputFileName[kFileNameLimit + 1];
+  bool mapLoaded;  // a map read has been attempted; never cleared
+  ReportText report;
+  TempoMap map;
+  // A map read from a MIDI file is in force instead of `map` until a text
+  // map is read; reading it leaves `map` as it was.
+  bool midiInForce;
+  // The stop is the one the after-load rule gave a MIDI map, its last
+  // measure; a map read after it starts again from no stop chosen, as if
+  // that MIDI map had never been read.
+  bool stopAtMidiEnd;
+  std::unique_ptr<MidiState> midi;  // null until a MIDI file is read
+};
+
+// Fills `state` with the values every run starts from.
+void InitRunState(RunState& state);
+
+#endif  // BEATSTAMPS_RUN_STATE_H_

@@ -1,0 +1,224 @@
+#include "cli/session.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "base/int32_math.h"
+#include "cli/report_writer.h"
+#include "grid/renderer.h"
+#include "maps/map_problems.h"
+#include "maps/map_reader.h"
+#include "maps/midi_file.h"
+
+namespace {
+
+// How a map read ended. A refused MIDI file changes nothing at all: not
+// even the after-load rule follows it.
+enum class MapRead { kRead, kNotRead, kRefused };
+
+void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) {
+  std::fprintf(out, "Read %i sections, %i measures, %i beats\n", sections, measures, beats);
+}
+
+// A text map; the state changes only when the whole file was read.
+bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* diagnostics) {
+  static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
+  MapReadout readout{state.map, state.settings, false};
+  if (state.stopAtMidiEnd) readout.settings.stopMeasure = 0;
+  if (!ParseMapText(file, readout, diagnostics)) return false;
+  state.midiInForce = false;
+  state.stopAtMidiEnd = false;
+  state.map = readout.map;
+  state.settings = readout.settings;
+  PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
+  if (readout.capped) {
+    std::fprintf(out, "Warning: only the first %i sections were read\n", kMaxReadSections);
+  }
+  return true;
+}
+
+// A MIDI file, read into the slot not in force: a refused file leaves the
+// map in force as it was, and a MIDI map never touches the text map.
+MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name) {
+  Failure failure;
+  if (state.midi == nullptr) {
+    state.midi.reset(new (std::nothrow) MidiState);
+    if (state.midi == nullptr) {
+      SetMidiFailure(failure, name, "not enough memory for its tables");
+      std::fputs(failure.message, out);
+      return MapRead::kRefused;
+    }
+    state.midi->slot = 0;
+  }
+  MidiState& midi = *state.midi;
+  const int32_t slot = 1 - midi.slot;
+  MidiMap& map = midi.maps[slot];
+  if (!ReadMidiMap(file, name, midi.reading, map, failure)) {
+    std::fputs(failure.message, out);
+    return MapRead::kRefused;
+  }
+  midi.slot = slot;
+  state.midiInForce = true;
+  if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
+  state.stopAtMidiEnd = false;
+  std::snprintf(midi.fileName, sizeof midi.fileName, "%s", name);
+  PrintSummary(out, map.sectionCount, map.totalMeasures, map.totalBeats);
+  return MapRead::kRead;
+}
+
+// Reads the map file `name` into the state and prints the summary line: a
+// MIDI file when it begins with "MThd", else a text map, whose problems go to
+// `diagnostics` when it is given. The file is opened once, so a pipe works as
+// well. Not read: errno says why.
+MapRead ReadMapInto(FILE* out, RunState& state, const char* name,
+                    const MapDiagnostics* diagnostics) {
+  FILE* file = std::fopen(name, "r");
+  if (file == nullptr) return MapRead::kNotRead;
+  MapRead read = MapRead::kNotRead;
+  if (StartsAsMidiFile(file)) {
+    read = ReadMidiMapFile(out, state, file, name);
+  } else if (ReadTextMap(out, state, file, diagnostics)) {
+    read = MapRead::kRead;
+  }
+  const int error = errno;
+  (void)std::fclose(file);  // read only: closing cannot lose data
+  errno = error;
+  return read;
+}
+
+// Reads `state.mapFileName`.
+MapRead ReadNamedMap(Console& console, RunState& state) {
+  const MapRead read = ReadMapInto(console.out, state, state.mapFileName, nullptr);
+  if (read == MapRead::kNotRead) std::fputs("File not found!\n", console.out);
+  return read;
+}
+
+// The system's reason for the failure that set `error`, when it gave one.
+void PrintFailedFile(FILE* out, const char* what, const char* name, int error) {
+  if (error == 0) {
+    std::fprintf(out, "Error: Cannot %s %s!\n", what, name);
+  } else {
+    std::fprintf(out, "Error: Cannot %s %s: %s!\n", what, name, std::strerror(error));
+  }
+}
+
+}  // namespace
+
+const MidiMap& MidiMapInForce(const RunState& state) {
+  return state.midi->maps[state.midi->slot];
+}
+
+GridMap MapInForce(const RunState& state) {
+  return state.midiInForce ? MidiGrid(MidiMapInForce(state)) : TextGrid(state.map);
+}
+
+// On a MIDI map the stop becomes its last measure: its grid goes on past
+// the end, where a text map's holds nothing.
+void ApplyAfterLoadRule(RunState& state) {
+  if (state.settings.stopMeasure != 0) return;
+  if (!state.midiInForce) {
+    state.settings.stopMeasure = state.map.totalMeasures;
+    return;
+  }
+  state.settings.stopMeasure = MidiMapInForce(state).totalMeasures - 1;
+  state.stopAtMidiEnd = true;
+}
+
+bool LoadMapNamed(Console& console, RunState& state, const char* name) {
+  const MapRead read = StoreFileName(console, state.mapFileName, name)
+                           ? ReadNamedMap(console, state)
+                           : MapRead::kNotRead;
+  if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
+  return read == MapRead::kRead;
+}
+
+bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& problems) {
+  ProblemPrinter printer{out, name, 0};
+  const MapDiagnostics diagnostics = PrintingDiagnostics(printer);
+  errno = 0;
+  const MapRead read = ReadMapInto(out, state, name, &diagnostics);
+  if (read == MapRead::kNotRead) PrintFailedFile(out, "read", name, errno);
+  if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
+  problems = printer.count;
+  return read == MapRead::kRead;
+}
+
+InputStatus LoadAskedMap(Console& console, RunState& state) {
+  const InputStatus asked =
+      AskFileName(console, "Enter name of tempo map file\n", state.mapFileName);
+  const MapRead read =
+      asked == InputStatus::kRead ? ReadNamedMap(console, state) : MapRead::kNotRead;
+  if (asked != InputStatus::kEnded && read != MapRead::kRefused) ApplyAfterLoadRule(state);
+  return asked;
+}
+
+void ApplyRangeGuard(RunState& state) {
+  TempoMap& map = state.map;
+  GridSettings& settings = state.settings;
+  if (!state.mapLoaded) {
+    const int32_t measures =
+        WrappingAdd(WrappingSubtract(settings.stopMeasure, settings.startMeasure), 1);
+    map.totalBeats = WrappingMultiply(map.beatsPerMeasure[0], measures);
+  }
+  const int32_t beats = state.midiInForce ? MidiMapInForce(state).totalBeats : map.totalBeats;
+  if (beats <= 0) {
+    settings.startMeasure = 0;
+    settings.stopMeasure = 0;
+    state.stopAtMidiEnd = false;
+  }
+}
+
+void SizeDefaultSection(TempoMap& map, const GridSettings& settings) {
+  if (map.sectionCount <= 0) map.measures[0] = WrappingAdd(settings.stopMeasure, 1);
+}
+
+bool RenderReport(Console& console, RunState& state) {
+  return RenderReportWithOffset(console, state, 0);
+}
+
+bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples) {
+  if (!state.midiInForce) SizeDefaultSection(state.map, state.settings);
+  Failure failure;
+  if (DisplayWithOffset(MapInForce(state), state.settings, offsetSamples, state.report, failure)) {
+    return true;
+  }
+  std::fputs(failure.message, console.out);
+  return false;
+}
+
+void PrintTruncationWarning(FILE* out, const ReportText& report) {
+  if (report.truncated) {
+    std::fprintf(out, "Warning: report truncated to %i characters\n", report.length);
+  }
+}
+
+void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes) {
+  if (saved) {
+    std::fprintf(out, "Saved %llu bytes\n", static_cast<unsigned long long>(bytes));
+  } else {
+    std::fprintf(out, "Error: Cannot write to %s!\n", name);
+  }
+}
+
+void PrintSaveOutcome(FILE* out, const char* name, bool saved, uint64_t bytes, int error) {
+  if (saved) {
+    PrintSaveResult(out, name, saved, bytes);
+  } else {
+    PrintFailedFile(out, "write to", name, error);
+  }
+}
+
+bool SaveReport(Console& console, RunState& state, bool nameGiven, OutputMode mode,
+                InputStatus& input) {
+  input = InputStatus::kRead;
+  if (!nameGiven || state.outputFileName[0] == '\0') {
+    input = AskFileName(console, "Enter file to write data to\n", state.outputFileName);
+    if (input != InputStatus::kRead) return false;
+  }
+  const bool saved = WriteData(state.report, state.outputFileName, mode);
+  PrintSaveResult(console.out, state.outputFileName, saved,
+                  static_cast<uint64_t>(state.report.length));
+  PrintTruncationWarning(console.out, state.report);
+  return saved;
+}

@@ -1,0 +1,71 @@
+// Saving a file so that nothing is lost: a replacement is written into an
+// unnamed file beside the file and linked into its place only once it is
+// whole on the disk; an append holds a lock on the file and is cut back to
+// the old end when it cannot be finished. A signal that would end the
+// program during a save undoes the save first.
+#ifndef BEATSTAMPS_OUTPUT_FILE_H_
+#define BEATSTAMPS_OUTPUT_FILE_H_
+
+#include <sys/types.h>
+
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+
+#include "files/save_signals.h"
+
+enum class OutputMode { kReplace, kAppend };
+
+// How the bytes of a save reach the file.
+enum class OutputRoute {
+  // Replace: into a new file in the same folder that takes the old one's
+  // place at the commit (unnamed where the file system allows it).
+  kReplacement,
+  // Replace: into the old regular file itself, its room reserved first: the
+  // folder takes no new files.
+  kInPlace,
+  // Replace: a device, a pipe, or a name that leads to no file yet through
+  // a link: written as the bytes come.
+  kStraight,
+  kAppend,
+};
+
+// Counts the bytes a save will write. Asked only by a save that must reserve
+// their room before it writes the first one.
+struct OutputLength {
+  uint64_t (*count)(const void* source);
+  const void* source;
+};
+
+struct OutputFile {
+  int handle;  // where the bytes go, between OpenOutput and Commit/Abandon
+  OutputMode mode;
+  OutputRoute route;
+  // Replacement: copied into the old file at the commit instead of taking
+  // its place (the old file has other hard links, or an owner, group or
+  // attribute the new file could not be given, or its name refuses a rename).
+  bool copyBack;
+  bool touched;      // in place: bytes reached the file; it can no longer be undone
+  bool created;      // append: this save made the file; replace: no file had the name
+  bool locked;       // append: the save holds the file's lock
+  off_t sizeBefore;  // append: the old end, taken under the lock; in place: the old size
+  uint64_t written;  // bytes saved so far
+  SaveSignals signals;
+  char target[PATH_MAX];     // the file saved to (for a link, the file it leads to)
+  char temporary[PATH_MAX];  // replacement: its name while it has one, else empty
+};
+
+// Opens `name` for a save; false (nothing changed, errno kept) when it
+// cannot. `length` is asked for only when the room must be reserved first.
+bool OpenOutput(const char* name, OutputMode mode, const OutputLength& length, OutputFile& file);
+// Adds bytes to the save; false (errno kept) when they did not all go out.
+bool WriteOutput(OutputFile& file, const void* data, size_t length);
+// Puts the bytes in place and on the disk, the name of a new file with them.
+// False (errno kept) when anything failed: the file is then as it was
+// before OpenOutput. Only a failure of the disk itself part way through an
+// in-place write, or a write to a device or pipe, leaves what reached it.
+bool CommitOutput(OutputFile& file);
+// Gives the save up: the file is as it was, no other file left.
+void AbandonOutput(OutputFile& file);
+
+#endif  // BEATSTAMPS_OUTPUT_FILE_H_

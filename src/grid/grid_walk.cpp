@@ -1,0 +1,34 @@
+#include "grid/grid_walk.h"
+
+#include "grid/midi_grid.h"
+#include "grid/text_grid.h"
+
+// Every walk goes to the grid of its map's kind.
+
+bool CheckGrid(const GridMap& map, const GridSettings& settings, Failure& failure) {
+  if (map.midi != nullptr) return CheckMidiGrid(settings, failure);
+  return CheckTextGrid(*map.text, settings, failure);
+}
+
+void WalkGrid(const GridMap& map, const GridSettings& settings, const GridVisitor& visitor) {
+  if (map.midi != nullptr) {
+    WalkMidiGrid(*map.midi, settings, visitor);
+  } else {
+    WalkTextGrid(*map.text, settings, visitor);
+  }
+}
+
+uint64_t CountGridPoints(const GridMap& map, const GridSettings& settings) {
+  if (map.midi != nullptr) return CountMidiGridPoints(*map.midi, settings);
+  return CountTextGridPoints(*map.text, settings);
+}
+
+SectionHeading HeadingOf(const GridMap& map, int32_t section) {
+  if (map.midi != nullptr) return MidiSectionHeading(*map.midi, section);
+  return TextSectionHeading(*map.text, section);
+}
+
+int64_t LastMeasureInRange(const GridMap& map, const GridSettings& settings) {
+  if (map.midi != nullptr) return LastMidiMeasureInRange(settings);
+  return LastTextMeasureInRange(*map.text, settings);
+}

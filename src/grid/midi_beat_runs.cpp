@@ -1,0 +1,121 @@
+#include "grid/midi_beat_runs.h"
+
+#include "grid/midi_grid.h"
+
+namespace {
+
+// Positions in ticks and a fraction of one.
+MidiPosition Sum(const MidiPosition& a, const MidiPosition& b) {
+  MidiPosition sum{a.tick + b.tick, a.fraction + b.fraction, a.denominator};
+  if (sum.fraction >= sum.denominator) {
+    sum.fraction -= sum.denominator;
+    sum.tick += 1;
+  }
+  return sum;
+}
+
+// A whole tick lies before the position.
+bool Before(uint64_t tick, const MidiPosition& position) {
+  return tick < position.tick || (tick == position.tick && position.fraction > 0);
+}
+
+// Milliseconds from `start` to `end` (fractions of a tick over one
+// denominator, or a whole tick), summed exactly over the tempos between.
+double MillisecondsBetween(const MidiMap& map, const MidiPosition& start, const MidiPosition& end) {
+  const Wide denominator = start.denominator;
+  Wide at = static_cast<Wide>(start.tick) * denominator + start.fraction;
+  const Wide stop = static_cast<Wide>(end.tick) * denominator +
+                    static_cast<Wide>(end.fraction) * (denominator / end.denominator);
+  Wide microsecondTicks = 0;  // ticks x denominator x microseconds per quarter
+  for (int32_t slot = TempoAt(map, start.tick); at < stop; ++slot) {
+    const Wide next = slot + 1 < map.tempoCount
+                          ? static_cast<Wide>(map.tempos[slot + 1].tick) * denominator
+                          : stop;
+    const Wide upto = next < stop ? next : stop;
+    microsecondTicks += (upto - at) * map.tempos[slot].microsecondsPerQuarter;
+    at = upto;
+  }
+  // The whole milliseconds and the rest, each converted once.
+  const Wide perMillisecond = static_cast<Wide>(map.ticksPerQuarter) * denominator * 1000;
+  const Wide whole = microsecondTicks / perMillisecond;
+  const Wide rest = microsecondTicks - whole * perMillisecond;
+  return static_cast<double>(whole) +
+         static_cast<double>(rest) / static_cast<double>(perMillisecond);
+}
+
+// One beat: its start and end, and whether a tempo change or a time
+// signature falls inside it.
+BeatRun RunOfBeat(const MidiMap& map, const GridPoint& beat) {
+  const int32_t meterSlot = MeterOfMeasure(map, beat.measure);
+  const MidiMeter& meter = map.meters[meterSlot];
+  const MidiPosition start = PositionOfPoint(map, 1, beat);
+  MidiPosition end = Sum(start, DivisionLength(map, meterSlot, 1));
+  const bool cut = meterSlot + 1 < map.meterCount && Before(map.meters[meterSlot + 1].tick, end);
+  if (cut) end = MidiPosition{map.meters[meterSlot + 1].tick, 0, 1};
+  const int32_t tempo = TempoAt(map, start.tick);
+  const bool changes = tempo + 1 < map.tempoCount && Before(map.tempos[tempo + 1].tick, end);
+  BeatRun run{beat.section,
+              beat.clock,
+              1,
+              meter.numerator,
+              !cut && !changes,
+              map.tempos[tempo].microsecondsPerQuarter,
+              meter.denominatorPower,
+              0.0};
+  if (!run.steady) run.milliseconds = MillisecondsBetween(map, start, end);
+  return run;
+}
+
+// Beats of the same length: microseconds per quarter x 4 / 2^power.
+bool SameLength(const BeatRun& a, const BeatRun& b) {
+  return (uint64_t{a.microsecondsPerQuarter} << b.denominatorPower) ==
+         (uint64_t{b.microsecondsPerQuarter} << a.denominatorPower);
+}
+
+struct RunWalk {
+  const MidiMap* map;
+  const GridPoint* first;
+  const BeatRunVisitor* visitor;
+  bool started;
+  bool stopped;  // the visitor ended the walk
+  BeatRun run;
+};
+
+// A beat goes on the run when both are steady, of one length and meter, and
+// the run's measures would put a downbeat where the map does.
+bool Continues(const BeatRun& run, const BeatRun& beat, PointKind kind) {
+  if (!run.steady || !beat.steady || !SameLength(run, beat) ||
+      run.beatsPerMeasure != beat.beatsPerMeasure) {
+    return false;
+  }
+  return kind != PointKind::kDownbeat || run.beats % run.beatsPerMeasure == 0;
+}
+
+bool VisitBeat(void* context, const GridPoint& beat) {
+  RunWalk& walk = *static_cast<RunWalk*>(context);
+  if (beat.measure == walk.first->measure && beat.beat < walk.first->beat) return true;
+  const BeatRun next = RunOfBeat(*walk.map, beat);
+  if (walk.started && Continues(walk.run, next, beat.kind)) {
+    walk.run.beats += 1;
+    return true;
+  }
+  if (walk.started && !walk.visitor->visitRun(walk.visitor->context, walk.run)) {
+    walk.stopped = true;
+    return false;
+  }
+  walk.started = true;
+  walk.run = next;
+  return true;
+}
+
+}  // namespace
+
+void WalkBeatRuns(const MidiMap& map, const GridSettings& settings, const GridPoint& first,
+                  const BeatRunVisitor& visitor) {
+  GridSettings beats = settings;
+  beats.divisionsPerBeat = 1;
+  beats.startMeasure = static_cast<int32_t>(first.measure);
+  RunWalk walk{&map, &first, &visitor, false, false, BeatRun{}};
+  WalkGrid(MidiGrid(map), beats, GridVisitor{&walk, VisitBeat, nullptr});
+  if (walk.started && !walk.stopped) visitor.visitRun(visitor.context, walk.run);
+}

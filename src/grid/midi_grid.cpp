@@ -1,0 +1,206 @@
+#include "grid/midi_grid.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+// A division's length in ticks, numerator / denominator in lowest terms.
+struct DivisionTicks {
+  uint64_t numerator;
+  uint64_t denominator;
+};
+
+DivisionTicks DivisionTicksOf(const MidiMap& map, const MidiMeter& meter,
+                              int32_t divisionsPerBeat) {
+  const uint64_t beatTimesPower = uint64_t{4} * map.ticksPerQuarter;
+  const uint64_t splits =
+      (uint64_t{1} << meter.denominatorPower) * static_cast<uint64_t>(divisionsPerBeat);
+  const uint64_t common = std::gcd(beatTimesPower, splits);
+  return DivisionTicks{beatTimesPower / common, splits / common};
+}
+
+// The point `index` divisions after `start`.
+MidiPosition PositionAfter(uint64_t start, Wide index, const DivisionTicks& length) {
+  const Wide ticks = index * length.numerator;
+  return MidiPosition{start + static_cast<uint64_t>(ticks / length.denominator),
+                      static_cast<uint64_t>(ticks % length.denominator), length.denominator};
+}
+
+// One meter as the walk goes through it.
+struct Region {
+  int32_t slot;
+  const MidiMeter* meter;
+  DivisionTicks length;
+  Wide pointsPerMeasure;
+  bool ends;    // a later meter cuts it off
+  Wide points;  // when it ends: its grid points
+};
+
+Region RegionOf(const MidiMap& map, int32_t slot, int32_t divisionsPerBeat) {
+  const MidiMeter& meter = map.meters[slot];
+  Region region{slot,
+                &meter,
+                DivisionTicksOf(map, meter, divisionsPerBeat),
+                static_cast<Wide>(meter.numerator) * static_cast<uint64_t>(divisionsPerBeat),
+                slot + 1 < map.meterCount,
+                0};
+  if (region.ends) {
+    const Wide ticks = map.meters[slot + 1].tick - meter.tick;
+    region.points =
+        (ticks * region.length.denominator + region.length.numerator - 1) / region.length.numerator;
+  }
+  return region;
+}
+
+// The first point of `measure`, and how many it holds.
+Wide FirstPointOf(const Region& region, int64_t measure) {
+  return static_cast<Wide>(measure - region.meter->firstMeasure) * region.pointsPerMeasure;
+}
+
+Wide PointsOfMeasure(const Region& region, int64_t measure) {
+  const Wide first = FirstPointOf(region, measure);
+  if (!region.ends) return region.pointsPerMeasure;
+  return std::min(region.pointsPerMeasure, region.points - first);
+}
+
+struct Walk {
+  const MidiMap* map;
+  const GridSettings* settings;
+  const GridVisitor* visitor;
+  Region region;
+  int32_t tempo;  // slots in force at the point walked
+  int32_t section;
+  bool finished;
+};
+
+PointKind KindOf(int64_t beat, int64_t division) {
+  if (division != 0) return PointKind::kDivision;
+  return beat == 0 ? PointKind::kDownbeat : PointKind::kBeat;
+}
+
+// Moves the tempo and section on to those in force at `tick`.
+void FollowTick(Walk& walk, uint64_t tick) {
+  const MidiMap& map = *walk.map;
+  while (walk.tempo + 1 < map.tempoCount && map.tempos[walk.tempo + 1].tick <= tick) ++walk.tempo;
+  while (walk.section + 1 < map.sectionCount && map.sections[walk.section + 1].tick <= tick) {
+    ++walk.section;
+  }
+}
+
+void Advance(MidiPosition& position, const DivisionTicks& length) {
+  position.tick += length.numerator / length.denominator;
+  position.fraction += length.numerator % length.denominator;
+  if (position.fraction >= length.denominator) {
+    position.fraction -= length.denominator;
+    position.tick += 1;
+  }
+}
+
+void WalkMeasure(Walk& walk, int64_t measure) {
+  const Region& region = walk.region;
+  const int32_t divisions = walk.settings->divisionsPerBeat;
+  MidiPosition position =
+      PositionAfter(region.meter->tick, FirstPointOf(region, measure), region.length);
+  const auto count = static_cast<uint64_t>(PointsOfMeasure(region, measure));
+  int64_t beat = 0;
+  int64_t division = 0;
+  for (uint64_t k = 0; k < count; ++k) {
+    FollowTick(walk, position.tick);
+    const ExactTime time =
+        TimeAt(*walk.map, walk.tempo, position.tick, position.fraction, position.denominator);
+    const GridPoint point{walk.section,
+                          KindOf(beat, division),
+                          measure,
+                          beat,
+                          division,
+                          NearestSeconds(time),
+                          SampleAt(time, walk.settings->sampleRate)};
+    if (!walk.visitor->visitPoint(walk.visitor->context, point)) {
+      walk.finished = true;
+      return;
+    }
+    Advance(position, region.length);
+    if (++division == divisions) {
+      division = 0;
+      ++beat;
+    }
+  }
+}
+
+int64_t FirstMeasureOf(const GridSettings& settings) {
+  return std::max<int64_t>(settings.startMeasure, 0);
+}
+
+}  // namespace
+
+bool CheckMidiGrid(const GridSettings& settings, Failure& failure) {
+  if (settings.divisionsPerBeat >= 1) return true;
+  SetFailure(failure, "Error: Divisions per beat must be greater than zero!\n");
+  return false;
+}
+
+// Measures after the first get the measure separator before them, as in a
+// text map's walk; the first of the range gets it when measures lie before it.
+void WalkMidiGrid(const MidiMap& map, const GridSettings& settings, const GridVisitor& visitor) {
+  const int64_t first = FirstMeasureOf(settings);
+  if (first > settings.stopMeasure) return;
+  const int32_t divisions = settings.divisionsPerBeat;
+  Walk walk{&map, &settings, &visitor, RegionOf(map, MeterOfMeasure(map, first), divisions),
+            0,    0,         false};
+  const MidiPosition start =
+      PositionAfter(walk.region.meter->tick, FirstPointOf(walk.region, first), walk.region.length);
+  walk.tempo = TempoAt(map, start.tick);
+  walk.section = SectionAt(map, start.tick);
+  for (int64_t measure = first; measure <= settings.stopMeasure && !walk.finished; ++measure) {
+    const int32_t next = walk.region.slot + 1;
+    if (next < map.meterCount && measure >= map.meters[next].firstMeasure) {
+      walk.region = RegionOf(map, next, divisions);
+    }
+    if (measure > 0 && visitor.enterMeasure != nullptr &&
+        !visitor.enterMeasure(visitor.context, measure)) {
+      return;
+    }
+    WalkMeasure(walk, measure);
+  }
+}
+
+uint64_t CountMidiGridPoints(const MidiMap& map, const GridSettings& settings) {
+  const int64_t first = FirstMeasureOf(settings);
+  const int64_t stop = settings.stopMeasure;
+  Wide points = 0;
+  for (int32_t slot = MeterOfMeasure(map, first); slot < map.meterCount && first <= stop; ++slot) {
+    const Region region = RegionOf(map, slot, settings.divisionsPerBeat);
+    const int64_t from = std::max<int64_t>(first, region.meter->firstMeasure);
+    const int64_t to =
+        region.ends ? std::min<int64_t>(stop, map.meters[slot + 1].firstMeasure - 1) : stop;
+    if (from > to) break;
+    // Every measure is whole but a meter's last, which a later meter may cut.
+    points += static_cast<Wide>(to - from) * region.pointsPerMeasure + PointsOfMeasure(region, to);
+    if (to == stop) break;
+  }
+  return points > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(points);
+}
+
+SectionHeading MidiSectionHeading(const MidiMap& map, int32_t section) {
+  const MidiSection& heading = map.sections[section];
+  return SectionHeading{TempoOfSection(heading), heading.numerator, heading.measures};
+}
+
+int64_t LastMidiMeasureInRange(const GridSettings& settings) {
+  return settings.stopMeasure >= FirstMeasureOf(settings) ? settings.stopMeasure : -1;
+}
+
+MidiPosition PositionOfPoint(const MidiMap& map, int32_t divisionsPerBeat, const GridPoint& point) {
+  const Region region = RegionOf(map, MeterOfMeasure(map, point.measure), divisionsPerBeat);
+  const Wide index = FirstPointOf(region, point.measure) +
+                     static_cast<Wide>(point.beat) * static_cast<uint64_t>(divisionsPerBeat) +
+                     static_cast<uint64_t>(point.division);
+  return PositionAfter(region.meter->tick, index, region.length);
+}
+
+MidiPosition DivisionLength(const MidiMap& map, int32_t slot, int32_t divisionsPerBeat) {
+  const DivisionTicks length = DivisionTicksOf(map, map.meters[slot], divisionsPerBeat);
+  return MidiPosition{length.numerator / length.denominator, length.numerator % length.denominator,
+                      length.denominator};
+}

@@ -1,0 +1,197 @@
+#include "grid/text_grid.h"
+
+#include <algorithm>
+
+#include "grid/clock.h"
+
+namespace {
+
+struct Range {
+  int64_t start;
+  int64_t stop;
+};
+
+// The walk's running state, carried across section boundaries.
+struct Walk {
+  int64_t measure;  // global 0-based measure index; 64 bits so it never wraps
+  double clock;     // seconds from the start of the map to the current step
+  bool finished;    // the range has ended or the visitor asked to stop
+};
+
+struct Section {
+  int32_t slot;
+  int32_t beatsPerMeasure;
+  int32_t measures;
+  int32_t divisions;
+  double step;  // seconds per division
+};
+
+PointKind KindOf(int64_t beat, int64_t division) {
+  if (division != 0) return PointKind::kDivision;
+  return beat == 0 ? PointKind::kDownbeat : PointKind::kBeat;
+}
+
+Range RangeOf(const GridSettings& settings) {
+  return Range{settings.startMeasure, settings.stopMeasure};
+}
+
+bool InRange(const Range& range, int64_t measure) {
+  return range.start <= measure && measure <= range.stop;
+}
+
+Section SectionAt(const TempoMap& map, int32_t slot, const GridSettings& settings) {
+  return Section{slot, map.beatsPerMeasure[slot], map.measures[slot], settings.divisionsPerBeat,
+                 StepLength(map.tempo[slot], settings.divisionsPerBeat)};
+}
+
+// The clock as a sample position: the product truncated toward zero, held at
+// the ends of the 64-bit range.
+int64_t SamplePosition(uint32_t sampleRate, double clock) {
+  const double position = static_cast<double>(sampleRate) * clock;
+  if (position != position) return 0;
+  if (position >= 0x1p63) return INT64_MAX;
+  if (position <= -0x1p63) return INT64_MIN;
+  return static_cast<int64_t>(position);
+}
+
+void EnterMeasure(const GridVisitor& visitor, const Range& range, Walk& walk) {
+  if (visitor.enterMeasure == nullptr || !InRange(range, walk.measure)) return;
+  if (!visitor.enterMeasure(visitor.context, walk.measure)) walk.finished = true;
+}
+
+// Visits every step of the measure at walk.measure, which lies in the range.
+void WalkMeasure(const Section& section, uint32_t sampleRate, const GridVisitor& visitor,
+                 Walk& walk) {
+  for (int64_t beat = 0; beat < section.beatsPerMeasure; ++beat) {
+    for (int64_t division = 0; division < section.divisions; ++division) {
+      const GridPoint point{section.slot,
+                            KindOf(beat, division),
+                            walk.measure,
+                            beat,
+                            division,
+                            walk.clock,
+                            SamplePosition(sampleRate, walk.clock)};
+      if (!visitor.visitPoint(visitor.context, point)) {
+        walk.finished = true;
+        return;
+      }
+      walk.clock += section.step;
+    }
+  }
+}
+
+// Moves the walk over the section's measures that lie before the range, in
+// one exact jump of the clock.
+void SkipToRange(const Section& section, const Range& range, int64_t sectionEnd,
+                 const GridVisitor& visitor, Walk& walk) {
+  if (walk.measure >= range.start) return;
+  const int64_t skipped = std::min(range.start, sectionEnd) - walk.measure;
+  const StepCount steps = static_cast<StepCount>(skipped) *
+                          static_cast<StepCount>(section.beatsPerMeasure) *
+                          static_cast<StepCount>(section.divisions);
+  walk.clock = AdvanceClock(walk.clock, section.step, steps);
+  walk.measure += skipped;
+  EnterMeasure(visitor, range, walk);
+}
+
+void WalkSection(const Section& section, const GridSettings& settings, const GridVisitor& visitor,
+                 Walk& walk) {
+  const Range range = RangeOf(settings);
+  const int64_t sectionEnd = walk.measure + section.measures;
+  SkipToRange(section, range, sectionEnd, visitor, walk);
+  while (!walk.finished && walk.measure < sectionEnd) {
+    if (walk.measure > range.stop) {
+      walk.finished = true;
+      return;
+    }
+    WalkMeasure(section, settings.sampleRate, visitor, walk);
+    if (walk.finished) return;
+    walk.measure += 1;
+    EnterMeasure(visitor, range, walk);
+  }
+}
+
+// The measures the range holds of a section that begins at `sectionStart`.
+int64_t MeasuresInRange(const Range& range, int64_t sectionStart, int32_t measures) {
+  const int64_t first = std::max(range.start, sectionStart);
+  const int64_t last = std::min(range.stop, sectionStart + measures - 1);
+  return last < first ? 0 : last - first + 1;
+}
+
+// A section with measures must have beats; every section, walked or not, a
+// tempo above zero.
+bool CheckSection(const TempoMap& map, int32_t slot, Failure& failure) {
+  if (!(map.tempo[slot] > 0.0f)) {
+    SetFailure(failure, "Error: Tempo must be greater than zero! (section %i)\n", slot + 1);
+    return false;
+  }
+  if (map.measures[slot] > 0 && map.beatsPerMeasure[slot] < 1) {
+    SetFailure(failure, "Error: Beats per measure must be greater than zero! (section %i)\n",
+               slot + 1);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// Two divisions, in this order: the last bit of the step depends on it.
+double StepLength(float tempo, int32_t divisionsPerBeat) {
+  return 60.0 / static_cast<double>(tempo) / static_cast<double>(divisionsPerBeat);
+}
+
+int32_t SectionsToWalk(const TempoMap& map) {
+  return std::clamp(map.sectionCount, 1, kMaxSections);
+}
+
+bool CheckTextGrid(const TempoMap& map, const GridSettings& settings, Failure& failure) {
+  if (settings.divisionsPerBeat < 1) {
+    SetFailure(failure, "Error: Divisions per beat must be greater than zero!\n");
+    return false;
+  }
+  const int32_t sectionCount = SectionsToWalk(map);
+  for (int32_t k = 0; k < sectionCount; ++k) {
+    if (!CheckSection(map, k, failure)) return false;
+  }
+  return true;
+}
+
+void WalkTextGrid(const TempoMap& map, const GridSettings& settings, const GridVisitor& visitor) {
+  const Range range = RangeOf(settings);
+  Walk walk{0, 0.0, range.start > range.stop};
+  const int32_t sectionCount = SectionsToWalk(map);
+  for (int32_t k = 0; k < sectionCount && !walk.finished; ++k) {
+    if (map.measures[k] > 0) WalkSection(SectionAt(map, k, settings), settings, visitor, walk);
+  }
+}
+
+uint64_t CountTextGridPoints(const TempoMap& map, const GridSettings& settings) {
+  const Range range = RangeOf(settings);
+  const int32_t sectionCount = SectionsToWalk(map);
+  unsigned __int128 points = 0;
+  int64_t sectionStart = 0;
+  for (int32_t k = 0; k < sectionCount; ++k) {
+    const int32_t measures = map.measures[k];
+    if (measures <= 0) continue;
+    points += static_cast<unsigned __int128>(MeasuresInRange(range, sectionStart, measures)) *
+              static_cast<uint64_t>(map.beatsPerMeasure[k]) *
+              static_cast<uint64_t>(settings.divisionsPerBeat);
+    sectionStart += measures;
+  }
+  return points > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(points);
+}
+
+SectionHeading TextSectionHeading(const TempoMap& map, int32_t slot) {
+  return SectionHeading{static_cast<double>(map.tempo[slot]), map.beatsPerMeasure[slot],
+                        map.measures[slot]};
+}
+
+int64_t LastTextMeasureInRange(const TempoMap& map, const GridSettings& settings) {
+  const int32_t sectionCount = SectionsToWalk(map);
+  int64_t measures = 0;
+  for (int32_t k = 0; k < sectionCount; ++k) {
+    if (map.measures[k] > 0) measures += map.measures[k];
+  }
+  const int64_t last = std::min<int64_t>(settings.stopMeasure, measures - 1);
+  return last >= settings.startMeasure ? last : -1;
+}
