@@ -38,17 +38,17 @@ int SaveBatchReport(Console& console, RunState& state, const char* name, bool ex
 // The batch run, or with `exportRun` the --format=grid run, which also names
 // the map's problems before its summary line.
 int Batch(Console& console, const Arguments& arguments, const ExportOptions& options,
-          bool exportRun) {
+          const FitOptions& fit, bool exportRun) {
   PrintBanner(console.out);
   static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
   RunState state;
   InitRunState(state);
+  state.fitOptions = fit;
   if (!LoadBatchMap(console, state, arguments.values[0], exportRun)) return 1;
   ApplyBatchArguments(arguments, state.settings);
   ExportSettings placed;
   Failure failure;
-  if (!ResolveExportSettings(options, state.settings.sampleRate, arguments.values[0], placed,
-                             failure)) {
+  if (!ResolveRunSettings(options, state, arguments.values[0], placed, failure)) {
     std::fputs(failure.message, console.out);
     return failure.status;
   }
@@ -67,10 +67,12 @@ void ApplyBatchArguments(const Arguments& arguments, GridSettings& settings) {
   if (count == 6) settings.divisionsPerBeat = ArgumentNumber(values[5]);
 }
 
-int RunBatch(Console& console, const Arguments& arguments, const ExportOptions& options) {
-  return Batch(console, arguments, options, false);
+int RunBatch(Console& console, const Arguments& arguments, const ExportOptions& options,
+             const FitOptions& fit) {
+  return Batch(console, arguments, options, fit, false);
 }
 
-int RunGridExport(Console& console, const Arguments& arguments, const ExportOptions& options) {
-  return Batch(console, arguments, options, true);
+int RunGridExport(Console& console, const Arguments& arguments, const ExportOptions& options,
+                  const FitOptions& fit) {
+  return Batch(console, arguments, options, fit, true);
 }

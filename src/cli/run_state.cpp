@@ -18,4 +18,7 @@ void InitRunState(RunState& state) {
   state.map.totalBeats = 0;
   state.midiInForce = false;
   state.stopAtMidiEnd = false;
+  state.mapOffset = OffsetOption{false, false, 0.0, 0};
+  state.fitOptions = DefaultFitOptions();
+  state.fitted.reset();
 }

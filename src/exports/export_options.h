@@ -7,14 +7,7 @@
 #include <cstdint>
 
 #include "base/failure.h"
-
-// Where measure 1 begins in the recording, as typed: seconds, or whole samples.
-struct OffsetOption {
-  bool given;
-  bool inSamples;  // typed with the suffix "smp"
-  double seconds;
-  int64_t samples;
-};
+#include "maps/map_offset.h"
 
 struct ExportOptions {
   OffsetOption offset;
