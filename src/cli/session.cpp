@@ -26,12 +26,12 @@ void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) 
 // A text map; the state changes only when the whole file was read.
 bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* diagnostics) {
   static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
-  MapReadout readout{state.map, state.settings, false};
+  MapReadout readout{state.map, state.settings, false, OffsetOption{}};
   if (state.stopAtMidiEnd) readout.settings.stopMeasure = 0;
   if (!ParseMapText(file, readout, diagnostics)) return false;
   state.midiInForce = false;
   state.stopAtMidiEnd = false;
-  state.mapOffset = OffsetOption{false, false, 0.0, 0};
+  state.mapOffset = readout.offset;
   state.fitted.reset();
   state.map = readout.map;
   state.settings = readout.settings;

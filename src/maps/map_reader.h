@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "maps/map_offset.h"
 #include "maps/tempo_map.h"
 
 // Everything a map text may set. A read starts from the current values, so
@@ -13,10 +14,22 @@ struct MapReadout {
   TempoMap map;
   GridSettings settings;
   bool capped;  // section lines past the last readable section were ignored
+  // Where measure 1 begins in a recording: an offset line's TIME; not given
+  // without one (each read starts from none).
+  OffsetOption offset;
 };
 
 // The values a map line sets, to name them.
-enum class MapField : uint8_t { kTempo, kBeats, kMeasures, kRate, kDivisions, kStart, kStop };
+enum class MapField : uint8_t {
+  kTempo,
+  kBeats,
+  kMeasures,
+  kRate,
+  kDivisions,
+  kStart,
+  kStop,
+  kOffset
+};
 
 // What the reader meets that a map's writer most likely did not mean. The
 // reading does not change for it: each problem says what is read instead.
@@ -35,6 +48,7 @@ enum class MapProblemKind : uint8_t {
   kNoSections,          // no tmap line at all
   kZeroByte,            // a zero byte ends the text
   kLoneCarriageReturn,  // a CR that ends no line
+  kNotATime,            // an offset that is no TIME: the line is skipped
 };
 
 struct MapProblem {
