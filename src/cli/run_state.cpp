@@ -20,5 +20,6 @@ void InitRunState(RunState& state) {
   state.stopAtMidiEnd = false;
   state.mapOffset = OffsetOption{false, false, 0.0, 0};
   state.fitOptions = DefaultFitOptions();
+  state.mapLines = SettingsLines{false, false, false, false, state.settings};
   state.fitted.reset();
 }

@@ -9,6 +9,7 @@
 #include "grid/beat_fit.h"
 #include "grid/renderer.h"
 #include "maps/map_offset.h"
+#include "maps/map_reader.h"
 #include "maps/midi_map.h"
 #include "maps/tempo_map.h"
 
@@ -40,7 +41,8 @@ struct RunState {
   // Where the map in force puts measure 1 (a fitted beat list's first
   // measure); --offset replaces it.
   OffsetOption mapOffset;
-  FitOptions fitOptions;  // how a beat list read as a map is fitted
+  SettingsLines mapLines;  // of the text map read last
+  FitOptions fitOptions;   // how a beat list read as a map is fitted
   // The fit that made the map in force, with every listed beat; null for
   // any other map.
   std::unique_ptr<FittedMap> fitted;

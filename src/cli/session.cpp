@@ -26,12 +26,13 @@ void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) 
 // A text map; the state changes only when the whole file was read.
 bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* diagnostics) {
   static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
-  MapReadout readout{state.map, state.settings, false, OffsetOption{}};
+  MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}};
   if (state.stopAtMidiEnd) readout.settings.stopMeasure = 0;
   if (!ParseMapText(file, readout, diagnostics)) return false;
   state.midiInForce = false;
   state.stopAtMidiEnd = false;
   state.mapOffset = readout.offset;
+  state.mapLines = readout.lines;
   state.fitted.reset();
   state.map = readout.map;
   state.settings = readout.settings;
@@ -250,7 +251,11 @@ bool ResolveRunSettings(const ExportOptions& options, const RunState& state, con
     }
     chosen.offset = state.mapOffset;
   }
-  return ResolveExportSettings(chosen, state.settings.sampleRate, mapName, placed, failure);
+  if (!ResolveExportSettings(chosen, state.settings.sampleRate, mapName, placed, failure)) {
+    return false;
+  }
+  if (!state.midiInForce && state.fitted == nullptr) placed.mapLines = &state.mapLines;
+  return true;
 }
 
 bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples) {

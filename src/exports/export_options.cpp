@@ -66,9 +66,13 @@ bool AnyExportOption(const ExportOptions& options) {
 bool ResolveExportSettings(const ExportOptions& options, uint32_t sampleRate, const char* mapName,
                            ExportSettings& settings, Failure& failure) {
   const OffsetOption& offset = options.offset;
-  settings =
-      ExportSettings{0, offset.given, options.countIn,
-                     options.audioName != nullptr ? options.audioName : kDefaultAudioName, mapName};
+  settings = ExportSettings{0,
+                            offset.given,
+                            offset,
+                            options.countIn,
+                            options.audioName != nullptr ? options.audioName : kDefaultAudioName,
+                            mapName,
+                            nullptr};
   if (IsNoOffset(offset)) return true;
   if (sampleRate == 0) {
     SetFailure(failure, "Error: --offset needs a sample rate above 0!\n");

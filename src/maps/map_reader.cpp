@@ -409,20 +409,25 @@ void ReadCommand(MapCursor& cursor, MapReadout& readout) {
   const Piece& token = cursor.piece;
   CommandAt command{token.line, false};
   GridSettings& settings = readout.settings;
+  SettingsLines& lines = readout.lines;
   if (TokenIs(token, "tmap")) {
     ReadSection(cursor, readout, command);
   } else if (TokenIs(token, "rate")) {
+    lines.rate = true;
     settings.sampleRate =
         static_cast<uint32_t>(TakeInteger(cursor, kValueDelimiters, MapField::kRate, command));
     CheckRate(cursor, command, settings.sampleRate);
   } else if (TokenIs(token, "div")) {
+    lines.divisions = true;
     settings.divisionsPerBeat =
         TakeInteger(cursor, kValueDelimiters, MapField::kDivisions, command);
     CheckDivisions(cursor, command, settings.divisionsPerBeat);
   } else if (TokenIs(token, "start")) {
+    lines.start = true;
     settings.startMeasure =
         WrappingSubtract(TakeInteger(cursor, kValueDelimiters, MapField::kStart, command), 1);
   } else if (TokenIs(token, "stop")) {
+    lines.stop = true;
     settings.stopMeasure =
         WrappingSubtract(TakeInteger(cursor, kValueDelimiters, MapField::kStop, command), 1);
   } else if (TokenIs(token, "offset")) {
@@ -464,8 +469,10 @@ bool ParseMapText(FILE* file, MapReadout& readout, const MapDiagnostics* diagnos
   readout.map.totalBeats = 0;
   readout.capped = false;
   readout.offset = OffsetOption{false, false, 0.0, 0};
+  readout.lines = SettingsLines{false, false, false, false, readout.settings};
   PassByteOrderMark(cursor);
   while (TakePiece(cursor, kTokenDelimiters, false)) ReadCommand(cursor, readout);
+  readout.lines.values = readout.settings;
   if (diagnostics != nullptr && !cursor.failed) CheckWholeText(cursor, readout);
   return !cursor.failed;
 }

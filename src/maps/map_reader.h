@@ -8,6 +8,16 @@
 #include "maps/map_offset.h"
 #include "maps/tempo_map.h"
 
+// The settings lines a map text holds, and what they set: a map written
+// back out holds the same.
+struct SettingsLines {
+  bool rate;
+  bool divisions;
+  bool start;
+  bool stop;
+  GridSettings values;  // as the last line of each kind set them
+};
+
 // Everything a map text may set. A read starts from the current values, so
 // that what the text does not name stays as it was.
 struct MapReadout {
@@ -17,6 +27,7 @@ struct MapReadout {
   // Where measure 1 begins in a recording: an offset line's TIME; not given
   // without one (each read starts from none).
   OffsetOption offset;
+  SettingsLines lines;  // none before the read
 };
 
 // The values a map line sets, to name them.
