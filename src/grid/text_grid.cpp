@@ -44,16 +44,6 @@ Section SectionAt(const TempoMap& map, int32_t slot, const GridSettings& setting
                  StepLength(map.tempo[slot], settings.divisionsPerBeat)};
 }
 
-// The clock as a sample position: the product truncated toward zero, held at
-// the ends of the 64-bit range.
-int64_t SamplePosition(uint32_t sampleRate, double clock) {
-  const double position = static_cast<double>(sampleRate) * clock;
-  if (position != position) return 0;
-  if (position >= 0x1p63) return INT64_MAX;
-  if (position <= -0x1p63) return INT64_MIN;
-  return static_cast<int64_t>(position);
-}
-
 void EnterMeasure(const GridVisitor& visitor, const Range& range, Walk& walk) {
   if (visitor.enterMeasure == nullptr || !InRange(range, walk.measure)) return;
   if (!visitor.enterMeasure(visitor.context, walk.measure)) walk.finished = true;
@@ -70,7 +60,7 @@ void WalkMeasure(const Section& section, uint32_t sampleRate, const GridVisitor&
                             beat,
                             division,
                             walk.clock,
-                            SamplePosition(sampleRate, walk.clock)};
+                            SampleOfClock(sampleRate, walk.clock)};
       if (!visitor.visitPoint(visitor.context, point)) {
         walk.finished = true;
         return;
@@ -138,6 +128,14 @@ bool CheckSection(const TempoMap& map, int32_t slot, Failure& failure) {
 // Two divisions, in this order: the last bit of the step depends on it.
 double StepLength(float tempo, int32_t divisionsPerBeat) {
   return 60.0 / static_cast<double>(tempo) / static_cast<double>(divisionsPerBeat);
+}
+
+int64_t SampleOfClock(uint32_t sampleRate, double clock) {
+  const double position = static_cast<double>(sampleRate) * clock;
+  if (position != position) return 0;
+  if (position >= 0x1p63) return INT64_MAX;
+  if (position <= -0x1p63) return INT64_MIN;
+  return static_cast<int64_t>(position);
 }
 
 int32_t SectionsToWalk(const TempoMap& map) {

@@ -11,6 +11,10 @@
 // each step.
 double StepLength(float tempo, int32_t divisionsPerBeat);
 
+// The clock as a sample position: the product truncated toward zero, held at
+// the ends of the 64-bit range.
+int64_t SampleOfClock(uint32_t sampleRate, double clock);
+
 // The sections a walk covers: the map's, or slot 0 alone while it has none
 // (the front end sizes that default section before the walk).
 int32_t SectionsToWalk(const TempoMap& map);
