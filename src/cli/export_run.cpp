@@ -104,7 +104,7 @@ bool SaveToFile(const char* name, const ExportFormat& format, const RunState& st
 // (the two names swapped), nor come from a file that held no tempo map.
 bool CheckMapIsKept(const RunState& state, const char* mapName, const char* out, Failure& failure) {
   // A MIDI map always holds one: its tempo and meter start at tick 0.
-  if (!state.midiInForce && state.map.sectionCount <= 0) {
+  if (state.textMapInForce && state.map.sectionCount <= 0) {
     SetFailure(failure, "Error: %s holds no tempo map; nothing exported!\n", mapName);
     return false;
   }
@@ -128,7 +128,7 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const A
   int64_t problems = 0;
   if (!LoadMapWithWarnings(messages, state, arguments.values[0], problems)) return 1;
   ApplyBatchArguments(arguments, state.settings);
-  if (!state.midiInForce) SizeDefaultSection(state.map, state.settings);
+  if (state.textMapInForce) SizeDefaultSection(state.map, state.settings);
   ExportSettings placed;
   ExportPlan plan{};
   Failure failure;

@@ -163,6 +163,20 @@ bool TakeCountInSection(void* context, const MapSection& section) {
   return search.section.measures <= 0;
 }
 
+struct SlotSearch {
+  int32_t slot;
+  bool found;
+  MapSection section;
+};
+
+bool TakeSectionOfSlot(void* context, const MapSection& section) {
+  SlotSearch& search = *static_cast<SlotSearch*>(context);
+  if (section.slot != search.slot) return true;
+  search.found = true;
+  search.section = section;
+  return false;
+}
+
 }  // namespace
 
 SectionView ViewOf(const GridMap& map) {
@@ -190,4 +204,32 @@ MapSection CountInSection(const GridMap& map, const GridSettings& settings) {
   CountInSearch search{false, MapSection{}};
   WalkSections(map, settings, SectionVisitor{&search, TakeCountInSection});
   return search.section;
+}
+
+PositionFinder PositionFinderFor(const GridMap& map, const GridSettings& settings) {
+  return PositionFinder{&map, settings, false, MapSection{}};
+}
+
+MapPosition PositionOf(PositionFinder& finder, const GridPoint& point) {
+  const GridMap& map = *finder.map;
+  const int32_t divisions = finder.settings.divisionsPerBeat;
+  if (map.midi != nullptr) {
+    const MidiMap& midi = *map.midi;
+    const MidiPosition at = PositionOfPoint(midi, divisions, point);
+    return MapPosition{at.tick, at.fraction, at.denominator,
+                       midi.meters[MeterOfMeasure(midi, point.measure)].denominatorPower};
+  }
+  if (!finder.found || finder.section.slot != point.section) {
+    SlotSearch search{point.section, false, MapSection{}};
+    WalkSections(map, finder.settings, SectionVisitor{&search, TakeSectionOfSlot});
+    finder.found = true;
+    finder.section = search.section;
+  }
+  // A text map's beats are whole quarter notes from its section's start.
+  const MapSection& section = finder.section;
+  const Wide beats = static_cast<Wide>(point.measure - section.firstMeasure) *
+                         static_cast<uint64_t>(section.beatsPerMeasure) +
+                     static_cast<uint64_t>(point.beat);
+  return MapPosition{section.start + beats, static_cast<uint64_t>(point.division),
+                     static_cast<uint64_t>(divisions), section.denominatorPower};
 }

@@ -70,4 +70,27 @@ void WalkSections(const GridMap& map, const GridSettings& settings, const Sectio
 // lies in (the first with measures; else the first).
 MapSection CountInSection(const GridMap& map, const GridSettings& settings);
 
+// Where a grid point lies: units + fraction / denominator of a unit, from
+// measure 1, and the note its beat is.
+struct MapPosition {
+  Wide units;
+  uint64_t fraction;  // below the denominator
+  uint64_t denominator;
+  uint8_t denominatorPower;
+};
+
+// Finds where grid points lie, quickest for points that come in walk order:
+// it keeps the section of the last one.
+struct PositionFinder {
+  const GridMap* map;
+  GridSettings settings;
+  bool found;
+  MapSection section;
+};
+
+PositionFinder PositionFinderFor(const GridMap& map, const GridSettings& settings);
+
+// The position of `point`, a point of the grid walked with the finder's settings.
+MapPosition PositionOf(PositionFinder& finder, const GridPoint& point);
+
 #endif  // BEATSTAMPS_SECTION_VIEW_H_
