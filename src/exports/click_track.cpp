@@ -34,26 +34,6 @@ struct LastPoint {
   int64_t samplePosition;
 };
 
-bool RememberPoint(void* context, const GridPoint& point) {
-  LastPoint& last = *static_cast<LastPoint*>(context);
-  last.found = true;
-  last.samplePosition = point.samplePosition;
-  return true;
-}
-
-// Walks the last measure of the range alone: the clock jumps over everything
-// before it exactly as a walk of the whole range would add it up.
-LastPoint FindLastPoint(const GridMap& map, const GridSettings& settings) {
-  LastPoint last{false, 0};
-  const int64_t measure = LastMeasureInRange(map, settings);
-  if (measure < 0) return last;
-  GridSettings lastMeasure = settings;
-  lastMeasure.startMeasure = static_cast<int32_t>(measure);
-  lastMeasure.stopMeasure = static_cast<int32_t>(measure);
-  WalkGrid(map, lastMeasure, GridVisitor{&last, RememberPoint, nullptr});
-  return last;
-}
-
 // Where count-in beat `beat` clicks: whole beats back from measure 1, to the
 // nearest sample; -1 before the start of the file.
 int64_t CountInPosition(const ClickPlan& plan, int64_t beat) {
@@ -233,7 +213,9 @@ bool PlanClickTrack(const GridMap& map, const GridSettings& settings, const Expo
   }
   plan.clickLength = std::max<int64_t>(1, settings.sampleRate / kClicksPerSecond);
   if (!PlaceCountIn(map, settings, placed, plan, failure)) return false;
-  const LastPoint last = LastClick(plan, FindLastPoint(map, settings));
+  GridPoint lastPoint{};
+  const bool found = LastPointInRange(map, settings, lastPoint);
+  const LastPoint last = LastClick(plan, LastPoint{found, lastPoint.samplePosition});
   const uint64_t mostSamples = MostDataBytes() / kBytesPerSample;
   if (last.found && static_cast<uint64_t>(last.samplePosition) >
                         mostSamples - static_cast<uint64_t>(plan.clickLength)) {

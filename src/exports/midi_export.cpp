@@ -250,21 +250,11 @@ bool CheckFirstClick(const GridMap& map, const GridSettings& settings, const Mid
   return !first.found || first.firstTick <= kLongestMidiDelta || RefuseFarRange(failure);
 }
 
-bool KeepPoint(void* context, const GridPoint& point) {
-  *static_cast<GridPoint*>(context) = point;
-  return true;
-}
-
 // The quarter note that holds the last point of the range; -1 when the range
 // holds none.
 int64_t LastClickBeat(const GridMap& map, const GridSettings& settings) {
-  const int64_t measure = LastMeasureInRange(map, settings);
-  if (measure < 0) return -1;
-  GridSettings last = settings;
-  last.startMeasure = static_cast<int32_t>(measure);
-  last.stopMeasure = static_cast<int32_t>(measure);
   GridPoint point{};
-  WalkGrid(map, last, GridVisitor{&point, KeepPoint, nullptr});
+  if (!LastPointInRange(map, settings, point)) return -1;
   PositionFinder finder = PositionFinderFor(map, settings);
   return static_cast<int64_t>(PositionOf(finder, point).units / ViewOf(map).unitsPerQuarter);
 }

@@ -344,11 +344,6 @@ bool PlaceLeadIn(const GridMap& map, const GridSettings& settings, const ExportS
   return true;
 }
 
-bool TakeFirstPoint(void* context, const GridPoint& point) {
-  *static_cast<GridPoint*>(context) = point;
-  return false;
-}
-
 // The recording begins inside the map: the file begins where it does, with
 // a fill that makes up the time to the first tick of the map after it, and
 // from there the map's own events.
@@ -358,12 +353,10 @@ bool PlaceCut(const GridMap& map, const GridSettings& settings, const ExportSett
   const uint64_t back = static_cast<uint64_t>(-(placed.offsetSamples + 1)) + 1;
   const Wide time = UnitsOfSamples(back, settings.sampleRate, ticksPerQuarter);
   GridPoint first{};
-  first.section = -1;
-  WalkShiftedGrid(map, settings, placed.offsetSamples,
-                  GridVisitor{&first, TakeFirstPoint, nullptr});
   PositionFinder finder = PositionFinderFor(map, settings);
-  const MidiTicks firstKept =
-      first.section < 0 ? ~MidiTicks{0} : UnplacedTickOf(finder, ViewOf(map), plan, first);
+  const MidiTicks firstKept = FirstShiftedPoint(map, settings, placed.offsetSamples, first)
+                                  ? UnplacedTickOf(finder, ViewOf(map), plan, first)
+                                  : ~MidiTicks{0};
   MidiCut cut = FindMidiCut(map, settings, plan, time, firstKept);
   MidiPlacement& placement = plan.placement;
   LeadInRequest request{ticksPerQuarter,

@@ -17,19 +17,6 @@ constexpr double kLongestBeat = 60000.0;
 // ...and refuses a time beyond this many.
 constexpr double kLatestMilliseconds = 2147483647.0;
 
-bool TakePoint(void* context, const GridPoint& point) {
-  *static_cast<GridPoint*>(context) = point;
-  return false;
-}
-
-// The first point of the export, or one of section -1 when it has none.
-GridPoint FirstPoint(const GridMap& map, const GridSettings& settings, int64_t offsetSamples) {
-  GridPoint first{};
-  first.section = -1;
-  WalkShiftedGrid(map, settings, offsetSamples, GridVisitor{&first, TakePoint, nullptr});
-  return first;
-}
-
 void PutText(ExportSink& sink, const char* text) {
   PutBytes(sink, text, std::strlen(text));
 }
@@ -94,8 +81,8 @@ bool PutRun(void* context, const BeatRun& run) {
 // The runs of the export's beats, from the one that holds its first point.
 void WalkExportRuns(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
                     RunTiming& timing, bool (*visit)(void*, const BeatRun&)) {
-  const GridPoint first = FirstPoint(map, settings, placed.offsetSamples);
-  if (first.section < 0) return;
+  GridPoint first{};
+  if (!FirstShiftedPoint(map, settings, placed.offsetSamples, first)) return;
   WalkBeatRuns(map, settings, first, BeatRunVisitor{&timing, visit});
 }
 

@@ -71,4 +71,9 @@ SectionHeading HeadingOf(const GridMap& map, int32_t section);
 // The range's last measure that the grid holds; -1 when it holds none.
 int64_t LastMeasureInRange(const GridMap& map, const GridSettings& settings);
 
+// The range's last point, found by walking its last measure alone: the clock
+// jumps over everything before it exactly as a walk of the whole range adds
+// it up. False when the range holds none.
+bool LastPointInRange(const GridMap& map, const GridSettings& settings, GridPoint& point);
+
 #endif  // BEATSTAMPS_GRID_WALK_H_

@@ -81,20 +81,11 @@ void WalkTextSections(const TempoMap& map, const GridSettings& settings,
 
 // --- a MIDI map: a section wherever a tempo or a time signature stands ---------
 
-bool KeepPoint(void* context, const GridPoint& point) {
-  *static_cast<GridPoint*>(context) = point;
-  return true;
-}
-
 // The tick of the range's last point, rounded down; false when the range
 // holds none.
 bool LastTickInRange(const MidiMap& map, const GridSettings& settings, uint64_t& tick) {
-  const int64_t measure = LastMidiMeasureInRange(settings);
-  if (measure < 0) return false;
-  GridSettings last = settings;
-  last.startMeasure = static_cast<int32_t>(measure);
   GridPoint point{};
-  WalkGrid(MidiGrid(map), last, GridVisitor{&point, KeepPoint, nullptr});
+  if (!LastPointInRange(MidiGrid(map), settings, point)) return false;
   tick = PositionOfPoint(map, settings.divisionsPerBeat, point).tick;
   return true;
 }
