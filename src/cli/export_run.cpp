@@ -19,8 +19,9 @@ constexpr uint64_t kMostExportedPoints = 16777216;
 // Bytes handed to the file or stream at once.
 constexpr size_t kExportBufferBytes = size_t{1} << 20;
 
+// "-", or a name that is the standard output itself (/dev/stdout).
 bool IsStandardOutput(const char* name) {
-  return std::strcmp(name, "-") == 0;
+  return std::strcmp(name, "-") == 0 || IsStandardOutputFile(name);
 }
 
 bool CheckPointCount(const GridMap& map, const GridSettings& settings, Failure& failure) {
@@ -79,10 +80,11 @@ uint64_t CountExportBytes(const void* source) {
   return sink.bytes;
 }
 
-// Replaces the file whole, or leaves it as it was.
+// Replaces the file whole, or leaves it as it was; FinishOutput(file)
+// follows once the outcome is told.
 bool SaveToFile(const char* name, const ExportFormat& format, const RunState& state,
-                const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes) {
-  OutputFile file;
+                const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes,
+                OutputFile& file) {
   const ExportSource source{&format, &state, &placed, &plan};
   if (!OpenOutput(name, OutputMode::kReplace, OutputLength{CountExportBytes, &source}, file)) {
     return false;
@@ -142,10 +144,13 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const A
   const char* name = arguments.values[1];
   uint64_t bytes = 0;
   errno = 0;
+  OutputFile file{};
   const bool saved = IsStandardOutput(name)
                          ? SendToStandardOutput(console.out, format, state, placed, plan, bytes)
-                         : SaveToFile(name, format, state, placed, plan, bytes);
+                         : SaveToFile(name, format, state, placed, plan, bytes, file);
   PrintSaveOutcome(messages, name, saved, bytes, errno);
+  (void)std::fflush(messages);  // told before a held signal acts
+  FinishOutput(file);
   return saved ? 0 : 1;
 }
 

@@ -216,9 +216,12 @@ bool SaveReport(Console& console, RunState& state, bool nameGiven, OutputMode mo
     input = AskFileName(console, "Enter file to write data to\n", state.outputFileName);
     if (input != InputStatus::kRead) return false;
   }
-  const bool saved = WriteData(state.report, state.outputFileName, mode);
+  OutputFile file{};
+  const bool saved = WriteData(state.report, state.outputFileName, mode, console.out, file);
   PrintSaveResult(console.out, state.outputFileName, saved,
                   static_cast<uint64_t>(state.report.length));
   PrintTruncationWarning(console.out, state.report);
+  (void)std::fflush(console.out);  // told before a held signal acts
+  FinishOutput(file);
   return saved;
 }

@@ -20,10 +20,15 @@ bool CheckGrid(const GridMap& map, const GridSettings& settings, Failure& failur
 }
 
 void WalkGrid(const GridMap& map, const GridSettings& settings, const GridVisitor& visitor) {
+  WalkGridFrom(map, settings, 0, visitor);
+}
+
+void WalkGridFrom(const GridMap& map, const GridSettings& settings, int64_t firstSample,
+                  const GridVisitor& visitor) {
   if (map.midi != nullptr) {
-    WalkMidiGrid(*map.midi, settings, visitor);
+    WalkMidiGridFrom(*map.midi, settings, firstSample, visitor);
   } else {
-    WalkTextGrid(*map.text, settings, visitor);
+    WalkTextGrid(*map.text, settings, firstSample, visitor);
   }
 }
 

@@ -58,9 +58,14 @@ void WalkShiftedGrid(const GridMap& map, const GridSettings& settings, int64_t o
     return;
   }
   Shift shift{&visitor, offsetSamples, settings.sampleRate, false, false};
-  WalkGrid(map, settings,
-           GridVisitor{&shift, VisitShiftedPoint,
-                       visitor.enterMeasure != nullptr ? EnterShiftedMeasure : nullptr});
+  // The points an offset back moves before 0 are passed over at once: their
+  // number has no bound.
+  const int64_t firstSample = offsetSamples >= 0           ? 0
+                              : offsetSamples == INT64_MIN ? INT64_MAX
+                                                           : -offsetSamples;
+  WalkGridFrom(map, settings, firstSample,
+               GridVisitor{&shift, VisitShiftedPoint,
+                           visitor.enterMeasure != nullptr ? EnterShiftedMeasure : nullptr});
 }
 
 bool FirstShiftedPoint(const GridMap& map, const GridSettings& settings, int64_t offsetSamples,

@@ -23,7 +23,9 @@ int32_t SectionsToWalk(const TempoMap& map);
 // order, as a walk would meet them.
 bool CheckTextGrid(const TempoMap& map, const GridSettings& settings, Failure& failure);
 
-void WalkTextGrid(const TempoMap& map, const GridSettings& settings, const GridVisitor& visitor);
+// The points before sample `firstSample` are passed over (see WalkGridFrom).
+void WalkTextGrid(const TempoMap& map, const GridSettings& settings, int64_t firstSample,
+                  const GridVisitor& visitor);
 
 uint64_t CountTextGridPoints(const TempoMap& map, const GridSettings& settings);
 
