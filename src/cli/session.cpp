@@ -29,7 +29,7 @@ bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* d
   MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}};
   if (state.stopAtMidiEnd) readout.settings.stopMeasure = 0;
   if (!ParseMapText(file, readout, diagnostics)) return false;
-  state.midiInForce = false;
+  state.textMapInForce = true;
   state.stopAtMidiEnd = false;
   state.mapOffset = readout.offset;
   state.mapLines = readout.lines;
@@ -64,7 +64,7 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
     return MapRead::kRefused;
   }
   midi.slot = slot;
-  state.midiInForce = true;
+  state.textMapInForce = false;
   state.mapOffset = OffsetOption{false, false, 0.0, 0};
   state.fitted.reset();
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
@@ -103,7 +103,7 @@ MapRead ReadBeatListMap(FILE* out, RunState& state, std::string_view text, const
     return MapRead::kRefused;
   }
   FillTempoMap(*fitted, state.map);
-  state.midiInForce = false;
+  state.textMapInForce = true;
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
   state.stopAtMidiEnd = false;
   state.mapOffset = OffsetOption{true, false, fitted->offsetSeconds, 0};
@@ -166,14 +166,14 @@ const MidiMap& MidiMapInForce(const RunState& state) {
 }
 
 GridMap MapInForce(const RunState& state) {
-  return state.midiInForce ? MidiGrid(MidiMapInForce(state)) : TextGrid(state.map);
+  return state.textMapInForce ? TextGrid(state.map) : MidiGrid(MidiMapInForce(state));
 }
 
 // On a MIDI map the stop becomes its last measure: its grid goes on past
 // the end, where a text map's holds nothing.
 void ApplyAfterLoadRule(RunState& state) {
   if (state.settings.stopMeasure != 0) return;
-  if (!state.midiInForce) {
+  if (state.textMapInForce) {
     state.settings.stopMeasure = state.map.totalMeasures;
     return;
   }
@@ -216,7 +216,7 @@ void ApplyRangeGuard(RunState& state) {
         WrappingAdd(WrappingSubtract(settings.stopMeasure, settings.startMeasure), 1);
     map.totalBeats = WrappingMultiply(map.beatsPerMeasure[0], measures);
   }
-  const int32_t beats = state.midiInForce ? MidiMapInForce(state).totalBeats : map.totalBeats;
+  const int32_t beats = state.textMapInForce ? map.totalBeats : MidiMapInForce(state).totalBeats;
   if (beats <= 0) {
     settings.startMeasure = 0;
     settings.stopMeasure = 0;
@@ -254,12 +254,12 @@ bool ResolveRunSettings(const ExportOptions& options, const RunState& state, con
   if (!ResolveExportSettings(chosen, state.settings.sampleRate, mapName, placed, failure)) {
     return false;
   }
-  if (!state.midiInForce && state.fitted == nullptr) placed.mapLines = &state.mapLines;
+  if (state.textMapInForce && state.fitted == nullptr) placed.mapLines = &state.mapLines;
   return true;
 }
 
 bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples) {
-  if (!state.midiInForce) SizeDefaultSection(state.map, state.settings);
+  if (state.textMapInForce) SizeDefaultSection(state.map, state.settings);
   Failure failure;
   if (DisplayWithOffset(MapInForce(state), state.settings, offsetSamples, state.report, failure)) {
     return true;
@@ -297,9 +297,12 @@ bool SaveReport(Console& console, RunState& state, bool nameGiven, OutputMode mo
     input = AskFileName(console, "Enter file to write data to\n", state.outputFileName);
     if (input != InputStatus::kRead) return false;
   }
-  const bool saved = WriteData(state.report, state.outputFileName, mode);
+  OutputFile file{};
+  const bool saved = WriteData(state.report, state.outputFileName, mode, console.out, file);
   PrintSaveResult(console.out, state.outputFileName, saved,
                   static_cast<uint64_t>(state.report.length));
   PrintTruncationWarning(console.out, state.report);
+  (void)std::fflush(console.out);  // told before a held signal acts
+  FinishOutput(file);
   return saved;
 }

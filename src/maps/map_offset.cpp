@@ -1,5 +1,6 @@
 #include "maps/map_offset.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -42,9 +43,11 @@ bool EndsWith(const char* text, size_t length, const char* suffix) {
 bool ReadOffsetText(const char* text, OffsetOption& offset) {
   const size_t length = std::strlen(text);
   OffsetOption read{true, EndsWith(text, length, kSampleSuffix), 0.0, 0};
-  const bool valid = read.inSamples
-                         ? ReadSamples(text, length - std::strlen(kSampleSuffix), read.samples)
-                         : ReadSeconds(text, read.seconds);
+  // Blanks are refused at either end, though the C readers skip those ahead.
+  const bool valid =
+      std::isspace(static_cast<unsigned char>(text[0])) == 0 &&
+      (read.inSamples ? ReadSamples(text, length - std::strlen(kSampleSuffix), read.samples)
+                      : ReadSeconds(text, read.seconds));
   if (valid) offset = read;
   return valid;
 }
