@@ -65,14 +65,14 @@ void WriteSscFile(const GridMap& map, const GridSettings& settings, const Export
   WriteSsc(map, settings, placed, sink);
 }
 
-bool PlanMapFile(const GridMap& map, const GridSettings& /*settings*/, const ExportSettings& placed,
+bool PlanMapFile(const GridMap& map, const GridSettings& settings, const ExportSettings& /*placed*/,
                  ExportPlan& /*plan*/, Failure& failure) {
-  return PlanMapText(map, placed, failure);
+  return PlanMapText(map, settings, failure);
 }
 
-void WriteMapFile(const GridMap& map, const GridSettings& /*settings*/,
-                  const ExportSettings& placed, const ExportPlan& /*plan*/, ExportSink& sink) {
-  WriteMapText(map, placed, sink);
+void WriteMapFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  const ExportPlan& /*plan*/, ExportSink& sink) {
+  WriteMapText(map, settings, placed, sink);
 }
 
 constexpr ExportFormat kFormats[] = {
