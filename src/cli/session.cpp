@@ -1,6 +1,7 @@
 #include "cli/session.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -83,6 +84,18 @@ void PrintFitted(FILE* out, const FittedMap& fitted) {
                static_cast<long long>(fitted.missing));
 }
 
+// Each beat no section holds, by its line, as a problem of the list.
+void PrintLeftOutBeats(FILE* out, const char* name, const FittedMap& fitted, int64_t& problems) {
+  for (const FittedBeat& beat : fitted.beats) {
+    if (!beat.leftOut) continue;
+    std::fprintf(out,
+                 "%s:%i: the beat at %.6f is left out: %.1f ms from the nearest grid beat, past "
+                 "the tolerance\n",
+                 name, beat.line, beat.seconds, std::fabs(beat.errorMs));
+    ++problems;
+  }
+}
+
 // A list of beat times, fitted into a text map that is then in force, with
 // measure 1 where the fit puts it. A list that cannot be fitted is refused
 // and changes nothing. Lines that cannot be read go to `printer` when given.
@@ -102,6 +115,7 @@ MapRead ReadBeatListMap(FILE* out, RunState& state, std::string_view text, const
     std::fputs(failure.message, out);
     return MapRead::kRefused;
   }
+  if (printer != nullptr) PrintLeftOutBeats(out, name, *fitted, printer->count);
   FillTempoMap(*fitted, state.map);
   state.textMapInForce = true;
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
@@ -187,6 +201,18 @@ bool LoadMapNamed(Console& console, RunState& state, const char* name) {
                            : MapRead::kNotRead;
   if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
   return read == MapRead::kRead;
+}
+
+void PrintFittedSections(FILE* out, const FittedMap& fitted) {
+  for (size_t k = 0; k < fitted.sections.size(); ++k) {
+    const FittedSection& section = fitted.sections[k];
+    std::fprintf(out,
+                 "Section %zu at measure %i: tempo %.3f, %i beats per measure, %i measures, "
+                 "largest error %.1f ms (line %i)\n",
+                 k + 1, section.firstMeasure + 1, static_cast<double>(section.tempo),
+                 section.beatsPerMeasure, section.measures, section.largestErrorMs,
+                 section.largestErrorLine);
+  }
 }
 
 bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& problems) {
