@@ -149,6 +149,19 @@ bool NextFitsBetter(const std::vector<ListedBeat>& listed, int64_t previous, int
 // the previous matched beat, the beat length taken from the gaps before and
 // after it. A beat between grid beats, or one that the next beat matches
 // better, is no beat of the grid.
+// Two beats in a row that the matched beat before them places between grid
+// beats, though they lie a whole beat apart, say that beat was the extra
+// one: `anchor`, the first of them, is placed by the time from it, and takes
+// its grid beat where it rounds to the same.
+void Reanchor(const std::vector<ListedBeat>& listed, double period, int64_t& previous,
+              int64_t anchor, std::vector<int64_t>& gridBeat) {
+  const double beats = (listed[anchor].seconds - listed[previous].seconds) / period;
+  const int64_t steps = beats < 0x1p52 ? std::llround(beats) : 0;
+  gridBeat[anchor] = gridBeat[previous] + steps;
+  if (steps <= 0) gridBeat[previous] = kUnmatched;
+  previous = anchor;
+}
+
 std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed) {
   const auto count = static_cast<int64_t>(listed.size());
   std::vector<double> gaps;
@@ -159,6 +172,13 @@ std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed) {
   double lastPeriod = 0.0;  // between the last two matched beats
   for (int64_t k = 1; k < count; ++k) {
     const double after = MedianOfGaps(gaps, k - 1);
+    if (k >= 2 && previous < k - 1 && gridBeat[k - 1] == kUnmatched) {
+      const Phase between = PhaseOf(gaps[k - 1], after, after);
+      const Phase reach = PhaseOf(listed[k].seconds - listed[previous].seconds, after, after);
+      if (between.miss <= kLargestPhaseMiss && reach.miss > kLargestPhaseMiss) {
+        Reanchor(listed, after, previous, k - 1, gridBeat);
+      }
+    }
     // Once the last matched beats keep the length after a tempo change, the
     // length before it is behind them.
     const bool changed = std::fabs(lastPeriod - after) < kSameLength * after;
