@@ -47,7 +47,6 @@ constexpr const char* kTolerance = "--tolerance=";
 constexpr const char* kMeter = "--meter=";
 constexpr const char* kTempoStep = "--tempo-step=";
 constexpr const char* kDownbeat = "--downbeat=";
-constexpr double kMostToleranceMs = 1000.0;
 constexpr long kMostMeter = 1000;
 constexpr double kMostTempoStep = 1000.0;
 

@@ -29,7 +29,6 @@ constexpr int32_t kBackOff = 4;
 // Grid beats a list may span, per listed beat: longer gaps are no rhythm.
 constexpr int64_t kMostGridBeatsPerListed = 64;
 constexpr int64_t kMostGridBeats = int64_t{1} << 30;
-constexpr int kToleranceTries = 40;
 constexpr double kToleranceGrowth = 1.25;
 
 // A listed beat matched to a grid beat (counted from the first listed beat).
@@ -899,17 +898,21 @@ bool FitBeats(const std::vector<ListedBeat>& beats, const FitOptions& options, F
   if (needed <= static_cast<size_t>(kMaxReadSections)) return true;
   FitOptions wider = options;
   FittedMap trial;
-  for (int k = 0; k < kToleranceTries; ++k) {
-    wider.toleranceMs = std::ceil(wider.toleranceMs * kToleranceGrowth);
+  while (wider.toleranceMs < kMostToleranceMs) {
+    wider.toleranceMs = std::min(std::ceil(wider.toleranceMs * kToleranceGrowth), kMostToleranceMs);
     if (FitAtTolerance(beats, wider, trial, failure) &&
         trial.sections.size() <= static_cast<size_t>(kMaxReadSections)) {
-      break;
+      SetFailure(failure,
+                 "Error: The beats need %zu sections at a tolerance of %g ms; a text map holds "
+                 "at most %i (--tolerance=%g would do)!\n",
+                 needed, options.toleranceMs, kMaxReadSections, wider.toleranceMs);
+      return false;
     }
   }
   SetFailure(failure,
              "Error: The beats need %zu sections at a tolerance of %g ms; a text map holds at "
-             "most %i (--tolerance=%g would do)!\n",
-             needed, options.toleranceMs, kMaxReadSections, wider.toleranceMs);
+             "most %i, and no tolerance up to %g ms does!\n",
+             needed, options.toleranceMs, kMaxReadSections, kMostToleranceMs);
   return false;
 }
 
