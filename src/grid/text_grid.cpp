@@ -80,7 +80,7 @@ void WalkMeasure(const Section& section, uint32_t sampleRate, const GridVisitor&
 
 int64_t SampleAfterSteps(const Section& section, uint32_t sampleRate, const Walk& walk,
                          StepCount steps) {
-  return SamplePosition(sampleRate, AdvanceClock(walk.clock, section.step, steps));
+  return SampleOfClock(sampleRate, AdvanceClock(walk.clock, section.step, steps));
 }
 
 // Passes over the section's points in range that lie before walk.firstSample
