@@ -7,14 +7,7 @@
 #include <cstdint>
 
 #include "base/failure.h"
-
-// Where measure 1 begins in the recording, as typed: seconds, or whole samples.
-struct OffsetOption {
-  bool given;
-  bool inSamples;  // typed with the suffix "smp"
-  double seconds;
-  int64_t samples;
-};
+#include "maps/map_offset.h"
 
 struct ExportOptions {
   OffsetOption offset;
@@ -22,13 +15,19 @@ struct ExportOptions {
   const char* audioName;  // null: the default
 };
 
+struct SettingsLines;  // a text map's settings lines (maps/map_reader.h)
+
 // What one batch run or export is written with.
 struct ExportSettings {
   int64_t offsetSamples;  // added to every sample position; 0 without --offset
-  bool offsetGiven;       // --offset was typed, even as 0
+  bool offsetGiven;       // --offset was typed (even as 0), or the map has an offset line
+  OffsetOption offset;    // that offset as written
   int32_t countIn;
   const char* audioName;
   const char* mapName;  // the map file's name as typed
+  // The settings lines of the text map in force, as it was read; null for a
+  // fitted beat list and a MIDI map.
+  const SettingsLines* mapLines;
 };
 
 // Each takes the text after "=", or refuses it with one line naming its option.
