@@ -45,6 +45,15 @@ Wide MeasuresWithin(const MidiMap& map, const MidiMeter& meter, uint64_t ticks) 
                            Wide{4} * map.ticksPerQuarter * meter.numerator);
 }
 
+// The measures of the meter whose first beat ends within its first `ticks`
+// ticks: a measure whose first beat the file does not reach (an End of Track
+// a few ticks after the last bar line) holds no music.
+Wide MeasuresReached(const MidiMap& map, const MidiMeter& meter, uint64_t ticks) {
+  const Wide scaled = static_cast<Wide>(ticks) << meter.denominatorPower;
+  const Wide beat = Wide{4} * map.ticksPerQuarter;
+  return scaled < beat ? 0 : (scaled - beat) / (beat * meter.numerator) + 1;
+}
+
 Wide BeatsWithin(const MidiMap& map, const MidiMeter& meter, uint64_t ticks) {
   return CeilingOfQuotient(static_cast<Wide>(ticks) << meter.denominatorPower,
                            Wide{4} * map.ticksPerQuarter);
@@ -98,8 +107,8 @@ bool AddTick(MidiMap& map, const TickEvents& events) {
   return true;
 }
 
-// Each meter's measures: up to the next meter, or for the last one up to the
-// last tick; the map holds at least one measure.
+// Each meter's measures: up to the next meter, or for the last one those
+// whose first beat ends by the last tick; the map holds at least one measure.
 bool CountMeasures(MidiMap& map, const char*& reason) {
   Wide measures = 0;
   Wide beats = 0;
@@ -107,7 +116,8 @@ bool CountMeasures(MidiMap& map, const char*& reason) {
     MidiMeter& meter = map.meters[k];
     const bool last = k + 1 == map.meterCount;
     const uint64_t end = last ? std::max(map.lastTick, meter.tick) : map.meters[k + 1].tick;
-    Wide held = MeasuresWithin(map, meter, end - meter.tick);
+    Wide held = last ? MeasuresReached(map, meter, end - meter.tick)
+                     : MeasuresWithin(map, meter, end - meter.tick);
     if (last && measures + held == 0) held = 1;
     beats += last ? held * meter.numerator : BeatsWithin(map, meter, end - meter.tick);
     meter.firstMeasure = static_cast<int32_t>(std::min<Wide>(measures, INT32_MAX));
