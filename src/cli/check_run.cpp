@@ -10,11 +10,11 @@ namespace {
 
 // A text map is checked by its reader as it reads; a MIDI file by its own
 // reader, whose refusal is its one problem.
-bool CheckMapFile(FILE* out, const char* name, int64_t& problems) {
+bool CheckMapFile(Console& console, const char* name, int64_t& problems) {
   static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
   RunState state;
   InitRunState(state);
-  return LoadMapWithWarnings(out, state, name, problems);
+  return LoadMapWithWarnings(console.out, console.in, state, name, problems);
 }
 
 }  // namespace
@@ -27,6 +27,6 @@ int RunCheck(Console& console, const Arguments& arguments) {
   }
   PrintBanner(console.out);
   int64_t problems = 0;
-  if (!CheckMapFile(console.out, arguments.values[0], problems)) return 1;
+  if (!CheckMapFile(console, arguments.values[0], problems)) return 1;
   return problems == 0 ? 0 : 1;
 }

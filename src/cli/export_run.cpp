@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "cli/batch_run.h"
+#include "cli/grid_arguments.h"
 #include "cli/help_text.h"
 #include "cli/session.h"
 #include "files/output_file.h"
@@ -18,10 +18,6 @@ namespace {
 constexpr uint64_t kMostExportedPoints = 16777216;
 // Bytes handed to the file or stream at once.
 constexpr size_t kExportBufferBytes = size_t{1} << 20;
-
-bool IsStandardOutput(const char* name) {
-  return std::strcmp(name, "-") == 0;
-}
 
 bool CheckPointCount(const GridMap& map, const GridSettings& settings, Failure& failure) {
   const uint64_t points = CountGridPoints(map, settings);
@@ -110,31 +106,39 @@ bool CheckMapIsKept(const RunState& state, const char* mapName, const char* out,
   }
   struct stat map {};
   struct stat output {};
-  if (IsStandardOutput(out) || stat(mapName, &map) != 0 || stat(out, &output) != 0 ||
-      map.st_dev != output.st_dev || map.st_ino != output.st_ino) {
+  if (IsStandardStream(out) || IsStandardStream(mapName) || stat(mapName, &map) != 0 ||
+      stat(out, &output) != 0 || map.st_dev != output.st_dev || map.st_ino != output.st_ino) {
     return true;
   }
   SetFailure(failure, "Error: %s is the tempo map itself; an export never replaces it!\n", out);
   return false;
 }
 
-int Export(Console& console, FILE* messages, const ExportFormat& format, const Arguments& arguments,
-           const ExportOptions& options) {
+int Export(Console& console, FILE* messages, const ExportFormat& format, const CommandLine& line) {
   PrintBanner(messages);
+  const Arguments& arguments = line.positional;
+  Failure failure;
+  GridArguments numbers{};
+  if (!ReadGridArguments(arguments, NumberReading::kWholeOnly, messages, numbers, failure)) {
+    std::fputs(failure.message, messages);
+    return failure.status;
+  }
   static_assert(sizeof(RunState) + sizeof(ExportPlan) < size_t{512} * 1024,
                 "the state and the plan live on the stack");
   RunState state;
   InitRunState(state);
   int64_t problems = 0;
-  if (!LoadMapWithWarnings(messages, state, arguments.values[0], problems)) return 1;
-  ApplyBatchArguments(arguments, state.settings);
+  if (!LoadMapWithWarnings(messages, console.in, state, arguments.values[0], problems) ||
+      !StrictAllows(messages, line.strict, problems)) {
+    return 1;
+  }
+  ApplyGridArguments(numbers, state.settings);
   if (!state.midiInForce) SizeDefaultSection(state.map, state.settings);
   ExportSettings placed;
   ExportPlan plan{};
-  Failure failure;
   if (!CheckMapIsKept(state, arguments.values[0], arguments.values[1], failure) ||
-      !ResolveExportSettings(options, state.settings.sampleRate, arguments.values[0], placed,
-                             failure) ||
+      !ResolveExportSettings(line.exportOptions, state.settings.sampleRate, arguments.values[0],
+                             placed, failure) ||
       !PlanExport(format, MapInForce(state), state.settings, placed, plan, failure)) {
     std::fputs(failure.message, messages);
     return failure.status;
@@ -142,7 +146,7 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const A
   const char* name = arguments.values[1];
   uint64_t bytes = 0;
   errno = 0;
-  const bool saved = IsStandardOutput(name)
+  const bool saved = IsStandardStream(name)
                          ? SendToStandardOutput(console.out, format, state, placed, plan, bytes)
                          : SaveToFile(name, format, state, placed, plan, bytes);
   PrintSaveOutcome(messages, name, saved, bytes, errno);
@@ -151,14 +155,14 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const A
 
 }  // namespace
 
-int RunExport(Console& console, const ExportFormat& format, const Arguments& arguments,
-              const ExportOptions& options) {
+int RunExport(Console& console, const ExportFormat& format, const CommandLine& line) {
+  const Arguments& arguments = line.positional;
   if (arguments.values[1][0] == '\0') {
     std::fputs("Error: An export needs an output file name, or - for standard output!\n",
                console.out);
     return 1;
   }
-  FILE* messages = IsStandardOutput(arguments.values[1]) ? console.errors : console.out;
-  const int status = Export(console, messages, format, arguments, options);
+  FILE* messages = IsStandardStream(arguments.values[1]) ? console.errors : console.out;
+  const int status = Export(console, messages, format, line);
   return std::fflush(messages) == 0 && !std::ferror(messages) ? status : 1;
 }

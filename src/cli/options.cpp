@@ -11,6 +11,11 @@ bool StartsWith(const char* text, const char* prefix) {
 // Error lines quote at most this much of what was typed.
 constexpr int kQuotedLimit = 64;
 
+// "-h" is the short --help that users type first.
+bool IsOption(const char* argument) {
+  return StartsWith(argument, "--") || std::strcmp(argument, "-h") == 0;
+}
+
 bool Refuse(Failure& failure, const char* what, const char* given) {
   SetFailure(failure, "Error: Unknown %s %.*s! (see beatstamps1a --help)\n", what, kQuotedLimit,
              given);
@@ -45,7 +50,7 @@ bool ReadPlacementOption(const char* option, ExportOptions& options, Failure& fa
 // an output file the command line does not give.
 bool CheckCombination(const CommandLine& line, Failure& failure) {
   const bool placed = AnyExportOption(line.exportOptions);
-  if (line.check && (line.format != nullptr || placed)) {
+  if (line.check && (line.format != nullptr || placed || line.strict)) {
     SetFailure(failure, "Error: --check takes no other option! (see beatstamps1a --help)\n");
     return false;
   }
@@ -61,6 +66,32 @@ bool CheckCombination(const CommandLine& line, Failure& failure) {
                "(see beatstamps1a --help)\n");
     return false;
   }
+  if (line.strict) {
+    SetFailure(failure,
+               "Error: --strict needs a tempo map and an output file! (see beatstamps1a --help)\n");
+    return false;
+  }
+  if (line.positional.count == 1 && IsStandardStream(line.positional.values[0])) {
+    SetFailure(failure,
+               "Error: An interactive run reads its commands from standard input; its map "
+               "cannot come from there!\n");
+    return false;
+  }
+  return true;
+}
+
+// An option typed after MAP would be read as a file name or a number.
+bool CheckNoLateOption(const Arguments& positional, Failure& failure) {
+  for (int k = 0; k < positional.count; ++k) {
+    const char* argument = positional.values[k];
+    if (StartsWith(argument, "--") || std::strcmp(argument, "-h") == 0) {
+      SetFailure(failure,
+                 "Error: Options come first, before MAP: %.*s stands after it! (see "
+                 "beatstamps1a --help)\n",
+                 kQuotedLimit, argument);
+      return false;
+    }
+  }
   return true;
 }
 
@@ -68,7 +99,8 @@ bool CheckCombination(const CommandLine& line, Failure& failure) {
 // it, so k may move on by one.
 bool ReadOption(int argumentCount, char** arguments, int& k, CommandLine& line, Failure& failure) {
   const char* option = arguments[k];
-  if (std::strcmp(option, "--help") == 0) {
+  line.optionCount += 1;
+  if (std::strcmp(option, "--help") == 0 || std::strcmp(option, "-h") == 0) {
     line.help = true;
     return true;
   }
@@ -78,6 +110,10 @@ bool ReadOption(int argumentCount, char** arguments, int& k, CommandLine& line, 
   }
   if (std::strcmp(option, "--check") == 0) {
     line.check = true;
+    return true;
+  }
+  if (std::strcmp(option, "--strict") == 0) {
+    line.strict = true;
     return true;
   }
   if (StartsWith(option, "--format=")) {
@@ -93,18 +129,26 @@ bool ReadOption(int argumentCount, char** arguments, int& k, CommandLine& line, 
 }  // namespace
 
 bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure) {
-  line = CommandLine{false, false, false, nullptr, Arguments{0, nullptr}, ExportOptions{}};
+  line =
+      CommandLine{false, false, false, false, 0, nullptr, Arguments{0, nullptr}, ExportOptions{}};
   int k = 1;
-  for (; k < argumentCount && StartsWith(arguments[k], "--"); ++k) {
+  bool ended = false;  // "--" ends the options: what follows is taken as it stands
+  for (; k < argumentCount && IsOption(arguments[k]); ++k) {
     if (std::strcmp(arguments[k], "--") == 0) {
       ++k;
+      ended = true;
       break;
     }
     if (!ReadOption(argumentCount, arguments, k, line, failure)) return false;
     if (line.help || line.version) break;
   }
   line.positional = Arguments{argumentCount - k, arguments + k};
-  return line.help || line.version || CheckCombination(line, failure);
+  if (line.help || line.version) return true;
+  return (ended || CheckNoLateOption(line.positional, failure)) && CheckCombination(line, failure);
+}
+
+bool IsStandardStream(const char* name) {
+  return std::strcmp(name, "-") == 0;
 }
 
 void PrintUsage(FILE* out) {

@@ -20,16 +20,22 @@ struct CommandLine {
   bool help;
   bool version;
   bool check;                  // --check: name what is wrong with MAP
+  bool strict;                 // --strict: a warning ends the run before anything is written
+  int optionCount;             // options read: with any, RATE... must be whole numbers
   const ExportFormat* format;  // null without --format
   Arguments positional;
   ExportOptions exportOptions;
 };
 
 // Reads the options at the front of the arguments: only arguments that begin
-// with "--", up to the first that does not or up to "--". False, with the
-// line to print, for an option or format it does not know, or options that
-// do not go together or lack the map and output file they need.
+// with "--" (and "-h", which is --help), up to the first that does not or up
+// to "--". False, with the line to print, for an option or format it does not
+// know, an option after MAP, options that do not go together or lack the map
+// and output file they need, and "-" as the map of an interactive run.
 bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure);
+
+// MAP "-" is standard input, as OUT "-" is standard output.
+bool IsStandardStream(const char* name);
 
 void PrintUsage(FILE* out);
 

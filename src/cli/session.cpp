@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/int32_math.h"
+#include "cli/options.h"
 #include "cli/report_writer.h"
 #include "grid/renderer.h"
 #include "maps/map_problems.h"
@@ -40,7 +41,8 @@ bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* d
 
 // A MIDI file, read into the slot not in force: a refused file leaves the
 // map in force as it was, and a MIDI map never touches the text map.
-MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name) {
+MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name,
+                        ProblemPrinter* printer) {
   Failure failure;
   if (state.midi == nullptr) {
     state.midi.reset(new (std::nothrow) MidiState);
@@ -63,34 +65,42 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
   state.stopAtMidiEnd = false;
   std::snprintf(midi.fileName, sizeof midi.fileName, "%s", name);
+  if (printer != nullptr) ReportMidiProblems(*printer, midi.reading.contents);
   PrintSummary(out, map.sectionCount, map.totalMeasures, map.totalBeats);
   return MapRead::kRead;
 }
 
 // Reads the map file `name` into the state and prints the summary line: a
-// MIDI file when it begins with "MThd", else a text map, whose problems go to
-// `diagnostics` when it is given. The file is opened once, so a pipe works as
-// well. Not read: errno says why.
-MapRead ReadMapInto(FILE* out, RunState& state, const char* name,
-                    const MapDiagnostics* diagnostics) {
-  FILE* file = std::fopen(name, "r");
+// MIDI file (or a RIFF file holding one), else a text map; the problems of
+// either go to `printer` when it is given. The name "-" is `standardInput`
+// where that is given. The file is opened once, so a pipe works as well.
+// Not read: errno says why.
+MapRead ReadMapInto(FILE* out, RunState& state, const char* name, FILE* standardInput,
+                    ProblemPrinter* printer) {
+  const bool piped = standardInput != nullptr && IsStandardStream(name);
+  FILE* file = piped ? standardInput : std::fopen(name, "r");
   if (file == nullptr) return MapRead::kNotRead;
+  const MapDiagnostics diagnostics =
+      printer != nullptr ? PrintingDiagnostics(*printer) : MapDiagnostics{nullptr, nullptr};
   MapRead read = MapRead::kNotRead;
   if (StartsAsMidiFile(file)) {
-    read = ReadMidiMapFile(out, state, file, name);
-  } else if (ReadTextMap(out, state, file, diagnostics)) {
+    read = ReadMidiMapFile(out, state, file, name, printer);
+  } else if (ReadTextMap(out, state, file, printer != nullptr ? &diagnostics : nullptr)) {
     read = MapRead::kRead;
   }
+  if (piped) return read;
   const int error = errno;
   (void)std::fclose(file);  // read only: closing cannot lose data
   errno = error;
   return read;
 }
 
-// Reads `state.mapFileName`.
-MapRead ReadNamedMap(Console& console, RunState& state) {
-  const MapRead read = ReadMapInto(console.out, state, state.mapFileName, nullptr);
+// Reads `state.mapFileName`, its problems told on standard error.
+MapRead ReadNamedMap(Console& console, RunState& state, FILE* standardInput, int64_t& problems) {
+  ProblemPrinter printer{console.errors, state.mapFileName, 0};
+  const MapRead read = ReadMapInto(console.out, state, state.mapFileName, standardInput, &printer);
   if (read == MapRead::kNotRead) std::fputs("File not found!\n", console.out);
+  problems = printer.count;
   return read;
 }
 
@@ -125,19 +135,20 @@ void ApplyAfterLoadRule(RunState& state) {
   state.stopAtMidiEnd = true;
 }
 
-bool LoadMapNamed(Console& console, RunState& state, const char* name) {
+bool LoadMapNamed(Console& console, RunState& state, const char* name, int64_t& problems) {
+  problems = 0;
   const MapRead read = StoreFileName(console, state.mapFileName, name)
-                           ? ReadNamedMap(console, state)
+                           ? ReadNamedMap(console, state, console.in, problems)
                            : MapRead::kNotRead;
   if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
   return read == MapRead::kRead;
 }
 
-bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& problems) {
+bool LoadMapWithWarnings(FILE* out, FILE* standardInput, RunState& state, const char* name,
+                         int64_t& problems) {
   ProblemPrinter printer{out, name, 0};
-  const MapDiagnostics diagnostics = PrintingDiagnostics(printer);
   errno = 0;
-  const MapRead read = ReadMapInto(out, state, name, &diagnostics);
+  const MapRead read = ReadMapInto(out, state, name, standardInput, &printer);
   if (read == MapRead::kNotRead) PrintFailedFile(out, "read", name, errno);
   if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
   problems = printer.count;
@@ -147,8 +158,10 @@ bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& 
 InputStatus LoadAskedMap(Console& console, RunState& state) {
   const InputStatus asked =
       AskFileName(console, "Enter name of tempo map file\n", state.mapFileName);
-  const MapRead read =
-      asked == InputStatus::kRead ? ReadNamedMap(console, state) : MapRead::kNotRead;
+  // Standard input holds the commands: "-" here is a file of that name.
+  int64_t problems = 0;
+  const MapRead read = asked == InputStatus::kRead ? ReadNamedMap(console, state, nullptr, problems)
+                                                   : MapRead::kNotRead;
   if (asked != InputStatus::kEnded && read != MapRead::kRefused) ApplyAfterLoadRule(state);
   return asked;
 }
@@ -187,10 +200,20 @@ bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSam
   return false;
 }
 
-void PrintTruncationWarning(FILE* out, const ReportText& report) {
-  if (report.truncated) {
-    std::fprintf(out, "Warning: report truncated to %i characters\n", report.length);
-  }
+void PrintTruncationWarning(Console& console, const ReportText& report) {
+  if (!report.truncated) return;
+  std::fprintf(console.out, "Warning: report truncated to %i characters\n", report.length);
+  std::fputs(
+      "The whole grid, of any length: beatstamps1a --format=csv MAP OUT [RATE [START "
+      "[STOP [DIVISIONS]]]]\n",
+      console.errors);
+}
+
+bool StrictAllows(FILE* out, bool strict, int64_t warnings) {
+  if (!strict || warnings == 0) return true;
+  std::fprintf(out, "Error: --strict allows no warning, and there %s %lld; nothing written!\n",
+               warnings == 1 ? "is" : "are", static_cast<long long>(warnings));
+  return false;
 }
 
 void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes) {
@@ -219,6 +242,6 @@ bool SaveReport(Console& console, RunState& state, bool nameGiven, OutputMode mo
   const bool saved = WriteData(state.report, state.outputFileName, mode);
   PrintSaveResult(console.out, state.outputFileName, saved,
                   static_cast<uint64_t>(state.report.length));
-  PrintTruncationWarning(console.out, state.report);
+  PrintTruncationWarning(console, state.report);
   return saved;
 }

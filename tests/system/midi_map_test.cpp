@@ -126,6 +126,37 @@ TEST_F(MidiMaps, ARefusedFileChangesNothing) {
             "File not found!\n" + CommandList(settings));
 }
 
+TEST_F(MidiMaps, AreReadAsFoundPaddedWrappedInRiffOrEndingJustAfterABarLine) {
+  const std::string report = SongReport(1000, {"400", "1000", "1800", "2600", "3400"});
+  // Padding after the last chunk is passed over, and named.
+  Write("padded.mid", Song() + std::string("\r\n\0\0", 4));
+  const std::string note =
+      "padded.mid: 4 bytes after the last chunk cannot start a chunk, and are passed over\n";
+  ProgramRun run = RunCapturingErrors({"padded.mid", "padded.txt", "1000"});
+  EXPECT_EQ(run.output,
+            Banner() + kSongSummary + "Saved " + std::to_string(report.size()) + " bytes\n");
+  EXPECT_EQ(run.errors, note);
+  EXPECT_EQ(Read("padded.txt"), report);
+  run = Run({"--check", "padded.mid"});
+  EXPECT_EQ(run.output, Banner() + note + kSongSummary);
+  EXPECT_EQ(run.status, 1);
+  // A track the file cuts off is still refused.
+  Write("cut.mid", Song() + "MTrk" + BigEndian(50, 4) + EndOfTrack(0));
+  ExpectRefused(Run({"--check", "cut.mid"}), "");
+  // An RMID file is read as the MIDI file it holds.
+  Write("song.rmi", Rmid(Song()));
+  run = Run({"--check", "song.rmi"});
+  EXPECT_EQ(run.output, Banner() + kSongSummary);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ExportedWith({}, "csv", "song.rmi", {"1000"}),
+            ExportedWith({}, "csv", "song.mid", {"1000"}));
+  // End of Track 26 ticks after the last bar line adds no measure.
+  Write("abc.mid", Header(0, 1, 480) + Track(Meter(0, 4, 2) + NoteOn(0, 60) +
+                                             Message(3840, 0x80, "\x3C\x40") + EndOfTrack(26)));
+  EXPECT_EQ(Run({"--check", "abc.mid"}).output,
+            Banner() + "Read 1 sections, 2 measures, 8 beats\n");
+}
+
 TEST_F(MidiMaps, TakeTheirTempoAndMeterFromTheFileAndLeaveTheTextMapAlone) {
   // 't' and 'b' say where the tempo and meter come from, ask nothing, change nothing.
   ProgramRun run = Run({"song.mid"}, "l t b p q");

@@ -144,7 +144,7 @@ TEST_F(SaveGuarantees, AnInterruptedSaveLeavesTheOldFileOrTheWholeNewOne) {
   for (Interrupted& save : saves) {
     Write(save.file, old);
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(Run(save.arguments, save.input).status, 0);
+    ASSERT_EQ(RunCapturingErrors(save.arguments, save.input).status, 0);
     save.took = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - start);
     save.after = Read(save.file);
@@ -341,10 +341,10 @@ TEST_F(SaveGuarantees, ASavedFileOutlivesAPowerCut) {
 
 TEST_F(SaveGuarantees, AnExportNeverReplacesItsOwnMap) {
   Write("song.map", kSongMap);
-  ASSERT_EQ(Run({"--format=csv", "song.map", "grid.csv", "48000"}).status, 0);
+  ASSERT_EQ(RunCapturingErrors({"--format=csv", "song.map", "grid.csv", "48000"}).status, 0);
   const std::string grid = Read("grid.csv");
   // The two names swapped: the CSV file holds no tempo map.
-  ExpectRefused(Run({"--format=csv", "grid.csv", "song.map", "48000"}),
+  ExpectRefused(RunCapturingErrors({"--format=csv", "grid.csv", "song.map", "48000"}),
                 "grid.csv:1: no tmap line: the map has no sections, so a report is one made-up "
                 "section at 120 beats per minute and the other formats refuse it\n"
                 "Read 0 sections, 0 measures, 0 beats\n");
@@ -352,13 +352,13 @@ TEST_F(SaveGuarantees, AnExportNeverReplacesItsOwnMap) {
   ASSERT_EQ(symlink("song.map", Path("link.map").c_str()), 0);
   ASSERT_EQ(link(Path("song.map").c_str(), Path("second.map").c_str()), 0);
   for (const char* out : {"song.map", "link.map", "second.map", "./song.map"}) {
-    ExpectRefused(Run({"--format=labels", "song.map", out}), kSongSummary);
+    ExpectRefused(RunCapturingErrors({"--format=labels", "song.map", out}), kSongSummary);
   }
   EXPECT_EQ(Read("song.map"), kSongMap);
   EXPECT_EQ(Read("grid.csv"), grid);
   EXPECT_EQ(Listing(), (Names{"grid.csv", "link.map", "second.map", "song.map"}));
   // The batch run without options appends to its second file as it always did.
-  const ProgramRun run = Run({"grid.csv", "song.map"});
+  const ProgramRun run = RunCapturingErrors({"grid.csv", "song.map"});
   EXPECT_EQ(run.status, 0);
   // No tempo map in the CSV file: the default single measure.
   EXPECT_EQ(Read("song.map"), kSongMap + DefaultReport());

@@ -1,0 +1,35 @@
+// RATE, START, STOP and DIVISIONS as typed after MAP and OUT: read whole,
+// or as C's strtol reads them with a note where that differs from the text.
+#ifndef BEATSTAMPS_GRID_ARGUMENTS_H_
+#define BEATSTAMPS_GRID_ARGUMENTS_H_
+
+#include <cstdint>
+#include <cstdio>
+
+#include "base/failure.h"
+#include "cli/options.h"
+#include "maps/tempo_map.h"
+
+constexpr int kGridArgumentCount = 4;
+
+struct GridArguments {
+  int count;  // given, in order: RATE, START, STOP, DIVISIONS
+  int32_t values[kGridArgumentCount];
+};
+
+// How the numbers are read: a run with an option takes only whole numbers,
+// so a typing slip never becomes a value; the plain batch run keeps the
+// strtol reading that callers may rely on.
+enum class NumberReading { kWholeOnly, kStrtol };
+
+// The numbers after MAP and OUT; DIVISIONS only when all six arguments are
+// given. kWholeOnly: false, with the line, for a number that is not whole in
+// full or passes 32 bits. kStrtol: base 10, held to 32 bits, each number
+// read otherwise than typed named on `notes`.
+bool ReadGridArguments(const Arguments& arguments, NumberReading reading, FILE* notes,
+                       GridArguments& numbers, Failure& failure);
+
+// The numbers replace what the map set.
+void ApplyGridArguments(const GridArguments& numbers, GridSettings& settings);
+
+#endif  // BEATSTAMPS_GRID_ARGUMENTS_H_
