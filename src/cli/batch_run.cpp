@@ -87,18 +87,19 @@ int Batch(Console& console, const CommandLine& line, bool exportRun) {
   GridArguments numbers{};
   const NumberReading reading =
       line.optionCount > 0 ? NumberReading::kWholeOnly : NumberReading::kStrtol;
-  if (!ReadGridArguments(arguments, reading, console.errors, numbers, failure)) {
+  if (!ReadGridArguments(arguments, reading, line.firstMeasure, console.errors, numbers, failure)) {
     std::fputs(failure.message, console.out);
     return failure.status;
   }
   static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
   RunState state;
   InitRunState(state);
+  state.midiBeat = line.beat;
   int64_t warnings = 0;
   if (!LoadBatchMap(console, state, arguments.values[0], exportRun, warnings)) return 1;
   warnings += WarnOfSwappedNames(exportRun ? console.out : console.errors, state, arguments);
   if (!StrictAllows(console.out, line.strict, warnings)) return 1;
-  ApplyGridArguments(numbers, state.settings);
+  ApplyGridArguments(numbers, line.firstMeasure, state.settings);
   ExportSettings placed;
   if (!ResolveExportSettings(line.exportOptions, state.settings.sampleRate, arguments.values[0],
                              placed, failure)) {

@@ -140,7 +140,7 @@ void ShowTempo(FILE* out, const RunState& state) {
 }
 
 void ShowBeatsPerMeasure(FILE* out, const RunState& state) {
-  const int32_t beats = state.midiInForce ? MidiMapInForce(state).sections[0].numerator
+  const int32_t beats = state.midiInForce ? HeadingOf(MapInForce(state), 0).beatsPerMeasure
                                           : state.map.beatsPerMeasure[0];
   std::fprintf(out, " (%i)", beats);
 }

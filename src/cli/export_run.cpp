@@ -119,7 +119,8 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
   const Arguments& arguments = line.positional;
   Failure failure;
   GridArguments numbers{};
-  if (!ReadGridArguments(arguments, NumberReading::kWholeOnly, messages, numbers, failure)) {
+  if (!ReadGridArguments(arguments, NumberReading::kWholeOnly, line.firstMeasure, messages, numbers,
+                         failure)) {
     std::fputs(failure.message, messages);
     return failure.status;
   }
@@ -127,12 +128,13 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
                 "the state and the plan live on the stack");
   RunState state;
   InitRunState(state);
+  state.midiBeat = line.beat;
   int64_t problems = 0;
   if (!LoadMapWithWarnings(messages, console.in, state, arguments.values[0], problems) ||
       !StrictAllows(messages, line.strict, problems)) {
     return 1;
   }
-  ApplyGridArguments(numbers, state.settings);
+  ApplyGridArguments(numbers, line.firstMeasure, state.settings);
   if (!state.midiInForce) SizeDefaultSection(state.map, state.settings);
   ExportSettings placed;
   ExportPlan plan{};

@@ -34,6 +34,18 @@ int32_t ReadNumber(const char* text, bool& exact) {
   return value;
 }
 
+// START and STOP as the grid counts them, from 0: counted from
+// `firstMeasure` they must stay inside 32 bits. Counted from 1 they wrap, as
+// they always have.
+int32_t MeasureIndex(int32_t typed, int32_t firstMeasure) {
+  return firstMeasure == 1 ? WrappingSubtract(typed, 1)
+                           : ClampToInt32(int64_t{typed} - firstMeasure);
+}
+
+bool IsMeasure(int k) {
+  return k == 1 || k == 2;
+}
+
 bool RefuseNumber(const char* name, const char* text, Failure& failure) {
   if (IsWholeNumberText(text)) {
     SetFailure(failure, "Error: %s \"%.*s\" is past the 32-bit range!\n", name, kQuotedLimit, text);
@@ -45,8 +57,14 @@ bool RefuseNumber(const char* name, const char* text, Failure& failure) {
 
 }  // namespace
 
-bool ReadGridArguments(const Arguments& arguments, NumberReading reading, FILE* notes,
-                       GridArguments& numbers, Failure& failure) {
+bool ReadWholeNumber(const char* text, int32_t& value) {
+  bool exact = false;
+  value = ReadNumber(text, exact);
+  return exact;
+}
+
+bool ReadGridArguments(const Arguments& arguments, NumberReading reading, int32_t firstMeasure,
+                       FILE* notes, GridArguments& numbers, Failure& failure) {
   numbers.count = 0;
   for (int k = 0; k < kGridArgumentCount; ++k) {
     const int at = kFirstNumber + k;
@@ -56,6 +74,13 @@ bool ReadGridArguments(const Arguments& arguments, NumberReading reading, FILE* 
     bool exact = false;
     numbers.values[k] = ReadNumber(text, exact);
     numbers.count = k + 1;
+    if (exact && IsMeasure(k) && firstMeasure != 1 &&
+        int64_t{numbers.values[k]} - firstMeasure !=
+            MeasureIndex(numbers.values[k], firstMeasure)) {
+      SetFailure(failure, "Error: %s %s counted from --first-measure=%i passes 32 bits!\n",
+                 kNames[k], text, firstMeasure);
+      return false;
+    }
     if (exact) continue;
     if (reading == NumberReading::kWholeOnly) return RefuseNumber(kNames[k], text, failure);
     std::fprintf(notes, "%s \"%.*s\" is read as %i\n", kNames[k], kQuotedLimit, text,
@@ -64,9 +89,11 @@ bool ReadGridArguments(const Arguments& arguments, NumberReading reading, FILE* 
   return true;
 }
 
-void ApplyGridArguments(const GridArguments& numbers, GridSettings& settings) {
+void ApplyGridArguments(const GridArguments& numbers, int32_t firstMeasure,
+                        GridSettings& settings) {
+  settings.firstMeasureNumber = firstMeasure;
   if (numbers.count >= 1) settings.sampleRate = static_cast<uint32_t>(numbers.values[0]);
-  if (numbers.count >= 2) settings.startMeasure = WrappingSubtract(numbers.values[1], 1);
-  if (numbers.count >= 3) settings.stopMeasure = WrappingSubtract(numbers.values[2], 1);
+  if (numbers.count >= 2) settings.startMeasure = MeasureIndex(numbers.values[1], firstMeasure);
+  if (numbers.count >= 3) settings.stopMeasure = MeasureIndex(numbers.values[2], firstMeasure);
   if (numbers.count >= 4) settings.divisionsPerBeat = numbers.values[3];
 }

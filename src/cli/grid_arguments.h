@@ -22,14 +22,19 @@ struct GridArguments {
 // strtol reading that callers may rely on.
 enum class NumberReading { kWholeOnly, kStrtol };
 
-// The numbers after MAP and OUT; DIVISIONS only when all six arguments are
-// given. kWholeOnly: false, with the line, for a number that is not whole in
-// full or passes 32 bits. kStrtol: base 10, held to 32 bits, each number
-// read otherwise than typed named on `notes`.
-bool ReadGridArguments(const Arguments& arguments, NumberReading reading, FILE* notes,
-                       GridArguments& numbers, Failure& failure);
+// A sign and digits, nothing else, within 32 bits.
+bool ReadWholeNumber(const char* text, int32_t& value);
 
-// The numbers replace what the map set.
-void ApplyGridArguments(const GridArguments& numbers, GridSettings& settings);
+// The numbers after MAP and OUT; DIVISIONS only when all six arguments are
+// given; START and STOP count from `firstMeasure`. kWholeOnly: false, with
+// the line, for a number that is not whole in full or passes 32 bits, or a
+// measure that does. kStrtol: base 10, held to 32 bits, each number read
+// otherwise than typed named on `notes`.
+bool ReadGridArguments(const Arguments& arguments, NumberReading reading, int32_t firstMeasure,
+                       FILE* notes, GridArguments& numbers, Failure& failure);
+
+// The numbers replace what the map set; the measures shown are numbered
+// from `firstMeasure`.
+void ApplyGridArguments(const GridArguments& numbers, int32_t firstMeasure, GridSettings& settings);
 
 #endif  // BEATSTAMPS_GRID_ARGUMENTS_H_

@@ -1,6 +1,9 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "cli/grid_arguments.h"
 
 namespace {
 
@@ -46,11 +49,43 @@ bool ReadPlacementOption(const char* option, ExportOptions& options, Failure& fa
   return ReadAudioOption(option + std::strlen(kAudio), options.audioName, failure);
 }
 
+constexpr const char* kFirstMeasure = "--first-measure=";
+constexpr const char* kBeat = "--beat=";
+
+// Options of the batch run and the exports that say how the grid is counted
+// and how strictly the run takes what it is given.
+bool IsRunOption(const char* option) {
+  return std::strcmp(option, "--strict") == 0 || StartsWith(option, kFirstMeasure) ||
+         StartsWith(option, kBeat);
+}
+
+bool ReadRunOption(const char* option, CommandLine& line, Failure& failure) {
+  if (std::strcmp(option, "--strict") == 0) {
+    line.strict = true;
+    return true;
+  }
+  if (StartsWith(option, kFirstMeasure)) {
+    const char* text = option + std::strlen(kFirstMeasure);
+    if (ReadWholeNumber(text, line.firstMeasure)) return true;
+    SetFailure(failure,
+               "Error: --first-measure takes a whole number, such as 0 or 1, not \"%.*s\"!\n",
+               kQuotedLimit, text);
+    return false;
+  }
+  const char* text = option + std::strlen(kBeat);
+  if (std::strcmp(text, "dotted") == 0 || std::strcmp(text, "note") == 0) {
+    line.beat = text[0] == 'd' ? MidiBeat::kDotted : MidiBeat::kNote;
+    return true;
+  }
+  SetFailure(failure, "Error: --beat takes dotted or note, not \"%.*s\"!\n", kQuotedLimit, text);
+  return false;
+}
+
 // Options that a run of the given kind cannot take, or that need a map and
 // an output file the command line does not give.
 bool CheckCombination(const CommandLine& line, Failure& failure) {
   const bool placed = AnyExportOption(line.exportOptions);
-  if (line.check && (line.format != nullptr || placed || line.strict)) {
+  if (line.check && (line.format != nullptr || placed || line.runOption != nullptr)) {
     SetFailure(failure, "Error: --check takes no other option! (see beatstamps1a --help)\n");
     return false;
   }
@@ -66,9 +101,12 @@ bool CheckCombination(const CommandLine& line, Failure& failure) {
                "(see beatstamps1a --help)\n");
     return false;
   }
-  if (line.strict) {
+  if (line.runOption != nullptr) {
+    // The option's name, without its value.
+    const int name = static_cast<int>(std::strcspn(line.runOption, "="));
     SetFailure(failure,
-               "Error: --strict needs a tempo map and an output file! (see beatstamps1a --help)\n");
+               "Error: %.*s needs a tempo map and an output file! (see beatstamps1a --help)\n",
+               std::min(name, kQuotedLimit), line.runOption);
     return false;
   }
   if (line.positional.count == 1 && IsStandardStream(line.positional.values[0])) {
@@ -112,9 +150,9 @@ bool ReadOption(int argumentCount, char** arguments, int& k, CommandLine& line, 
     line.check = true;
     return true;
   }
-  if (std::strcmp(option, "--strict") == 0) {
-    line.strict = true;
-    return true;
+  if (IsRunOption(option)) {
+    if (line.runOption == nullptr) line.runOption = option;
+    return ReadRunOption(option, line, failure);
   }
   if (StartsWith(option, "--format=")) {
     return ChooseFormat(option + std::strlen("--format="), line, failure);
@@ -129,8 +167,9 @@ bool ReadOption(int argumentCount, char** arguments, int& k, CommandLine& line, 
 }  // namespace
 
 bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure) {
-  line =
-      CommandLine{false, false, false, false, 0, nullptr, Arguments{0, nullptr}, ExportOptions{}};
+  line = CommandLine{false,          false, false,           false,   0,
+                     nullptr,        1,     MidiBeat::kNote, nullptr, Arguments{0, nullptr},
+                     ExportOptions{}};
   int k = 1;
   bool ended = false;  // "--" ends the options: what follows is taken as it stands
   for (; k < argumentCount && IsOption(arguments[k]); ++k) {
@@ -177,6 +216,11 @@ void PrintUsage(FILE* out) {
       "Options of the batch run and the exports:\n"
       "  --strict        any warning about the map or the arguments ends the run\n"
       "                  with status 1 before anything is written\n"
+      "  --first-measure=N  number the measures from N (0 for a pickup) in every\n"
+      "                  format and in START and STOP (default 1)\n"
+      "            beatstamps1a --first-measure=0 --format=csv song.mid grid.csv 48000 0 8\n"
+      "  --beat=dotted   count a MIDI map's 6/8, 9/8, 12/8... in dotted beats\n"
+      "                  (--beat=note, the default: in eighths)\n"
       "  --offset=TIME   measure 1 begins TIME into the recording: seconds (1.25, -0.5)\n"
       "                  or whole samples (60000smp); points before 0 are left out\n"
       "            beatstamps1a --offset=-0.5 --format=labels song.map labels.txt 48000\n"

@@ -9,6 +9,7 @@
 #include "base/failure.h"
 #include "exports/export_formats.h"
 #include "exports/export_options.h"
+#include "maps/midi_map.h"
 
 // The arguments after the options: MAP, OUT, RATE, START, STOP, DIVISIONS.
 struct Arguments {
@@ -22,6 +23,9 @@ struct CommandLine {
   bool check;                  // --check: name what is wrong with MAP
   bool strict;                 // --strict: a warning ends the run before anything is written
   int optionCount;             // options read: with any, RATE... must be whole numbers
+  const char* runOption;       // the first option typed that needs MAP and OUT; or null
+  int32_t firstMeasure;        // --first-measure: the number of the map's first measure
+  MidiBeat beat;               // --beat: how a MIDI map's compound meters are counted
   const ExportFormat* format;  // null without --format
   Arguments positional;
   ExportOptions exportOptions;

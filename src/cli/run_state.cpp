@@ -1,7 +1,7 @@
 #include "cli/run_state.h"
 
 void InitRunState(RunState& state) {
-  state.settings = GridSettings{44100, 1, 0, 0};
+  state.settings = GridSettings{44100, 1, 0, 0, 1};
   state.mapFileName[0] = '\0';
   state.outputFileName[0] = '\0';
   state.mapLoaded = false;
@@ -18,4 +18,5 @@ void InitRunState(RunState& state) {
   state.map.totalBeats = 0;
   state.midiInForce = false;
   state.stopAtMidiEnd = false;
+  state.midiBeat = MidiBeat::kNote;
 }

@@ -34,6 +34,7 @@ struct RunState {
   // measure; a map read after it starts again from no stop chosen, as if
   // that MIDI map had never been read.
   bool stopAtMidiEnd;
+  MidiBeat midiBeat;                // how a MIDI map read counts a compound meter's beats
   std::unique_ptr<MidiState> midi;  // null until a MIDI file is read
 };
 

@@ -56,7 +56,7 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
   MidiState& midi = *state.midi;
   const int32_t slot = 1 - midi.slot;
   MidiMap& map = midi.maps[slot];
-  if (!ReadMidiMap(file, name, midi.reading, map, failure)) {
+  if (!ReadMidiMap(file, name, midi.reading, map, failure, state.midiBeat)) {
     std::fputs(failure.message, out);
     return MapRead::kRefused;
   }

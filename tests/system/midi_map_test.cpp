@@ -157,6 +157,41 @@ TEST_F(MidiMaps, AreReadAsFoundPaddedWrappedInRiffOrEndingJustAfterABarLine) {
             Banner() + "Read 1 sections, 2 measures, 8 beats\n");
 }
 
+TEST_F(MidiMaps, CountFromAPickupAndInDottedBeats) {
+  // 480 ticks a quarter at 120: a pickup of 1/8, then 6/8 (a half second a
+  // dotted beat), then 3/8, which is no compound meter and keeps its eighths.
+  Write("jig.mid", Header(0, 1, 480) + Track(Meter(0, 1, 3) + Meter(240, 6, 3) + Meter(1440, 3, 3) +
+                                             EndOfTrack(720)));
+  // Measure 0 is the pickup; START and STOP count in those numbers too.
+  EXPECT_EQ(ExportedWith({"--first-measure=0"}, "labels", "jig.mid", {"48000", "0", "1"}),
+            "0.000000\t0.000000\t0.1\n0.250000\t0.250000\t1.1\n0.500000\t0.500000\t1.2\n"
+            "0.750000\t0.750000\t1.3\n1.000000\t1.000000\t1.4\n1.250000\t1.250000\t1.5\n"
+            "1.500000\t1.500000\t1.6\n");
+  EXPECT_EQ(ExportedWith({"--first-measure=0"}, "csv", "jig.mid", {"48000", "2", "2"}),
+            "section,measure,beat,division,seconds,sample\n3,2,1,1,1.75,84000\n"
+            "3,2,2,1,2,96000\n3,2,3,1,2.25,108000\n");
+  ProgramRun run = Run({"--first-measure=0", "jig.mid", "grid.txt", "48000", "0", "0"});
+  EXPECT_EQ(Read("grid.txt"),
+            "\nSample Rate\t48000\n\nSection 1\tTempo 240.000\tBeats/Meas 1\tMeasures 1\n\n"
+            "M 0\tB 1\t0.000 sec\t0 smp\n");
+  // Dotted beats: two a measure of 6/8, at 80 a minute; 3/8 as it was.
+  const std::string beats =
+      "0.000000\t1\n0.250000\t1\n1.000000\t2\n1.750000\t1\n"
+      "2.000000\t2\n2.250000\t3\n";
+  EXPECT_EQ(ExportedWith({"--beat=dotted"}, "beats", "jig.mid", {"48000"}), beats);
+  run = Run({"--beat=dotted", "--format=grid", "jig.mid", "dotted.txt", "48000", "2", "2", "3"});
+  EXPECT_EQ(run.output, Banner() + "Read 3 sections, 3 measures, 6 beats\n" + "Saved 210 bytes\n");
+  EXPECT_EQ(Read("dotted.txt"),
+            "\nSample Rate\t48000\n\n\nSection 2\tTempo 80.000\tBeats/Meas 2\tMeasures 1\n\n"
+            "M 2\tB 1\t0.250 sec\t12000 smp\n\t\t0.500 sec\t24000 smp\n\t\t0.750 sec\t36000 smp\n"
+            "\tB 2\t1.000 sec\t48000 smp\n\t\t1.250 sec\t60000 smp\n\t\t1.500 sec\t72000 smp\n");
+  EXPECT_EQ(Run({"--beat=triplet", "jig.mid", "x.txt"}).output,
+            "Error: --beat takes dotted or note, not \"triplet\"!\n");
+  EXPECT_EQ(Run({"--first-measure=0"}).output,
+            "Error: --first-measure needs a tempo map and an output file! (see beatstamps1a "
+            "--help)\n");
+}
+
 TEST_F(MidiMaps, TakeTheirTempoAndMeterFromTheFileAndLeaveTheTextMapAlone) {
   // 't' and 'b' say where the tempo and meter come from, ask nothing, change nothing.
   ProgramRun run = Run({"song.mid"}, "l t b p q");
