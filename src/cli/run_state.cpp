@@ -19,4 +19,5 @@ void InitRunState(RunState& state) {
   state.midiInForce = false;
   state.stopAtMidiEnd = false;
   state.midiBeat = MidiBeat::kNote;
+  state.mapTitle[0] = '\0';
 }

@@ -35,6 +35,7 @@ struct RunState {
   // that MIDI map had never been read.
   bool stopAtMidiEnd;
   MidiBeat midiBeat;                // how a MIDI map read counts a compound meter's beats
+  char mapTitle[kTitleLimit + 1];   // the title line of the map in force; empty when none
   std::unique_ptr<MidiState> midi;  // null until a MIDI file is read
 };
 

@@ -25,13 +25,14 @@ void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) 
 // A text map; the state changes only when the whole file was read.
 bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* diagnostics) {
   static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
-  MapReadout readout{state.map, state.settings, false};
+  MapReadout readout{state.map, state.settings, false, ""};
   if (state.stopAtMidiEnd) readout.settings.stopMeasure = 0;
   if (!ParseMapText(file, readout, diagnostics)) return false;
   state.midiInForce = false;
   state.stopAtMidiEnd = false;
   state.map = readout.map;
   state.settings = readout.settings;
+  std::memcpy(state.mapTitle, readout.title, sizeof state.mapTitle);
   PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
   if (readout.capped) {
     std::fprintf(out, "Warning: only the first %i sections were read\n", kMaxReadSections);
@@ -65,6 +66,7 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
   state.stopAtMidiEnd = false;
   std::snprintf(midi.fileName, sizeof midi.fileName, "%s", name);
+  state.mapTitle[0] = '\0';  // a MIDI file has no title line
   if (printer != nullptr) ReportMidiProblems(*printer, midi.reading.contents);
   PrintSummary(out, map.sectionCount, map.totalMeasures, map.totalBeats);
   return MapRead::kRead;

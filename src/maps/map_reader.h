@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/name_limits.h"
 #include "maps/tempo_map.h"
 
 // Everything a map text may set. A read starts from the current values, so
@@ -13,6 +14,9 @@ struct MapReadout {
   TempoMap map;
   GridSettings settings;
   bool capped;  // section lines past the last readable section were ignored
+  // The map's first line when it is a note (no tab, no command word), as a
+  // song's name: "Shoreline - album version". Empty when there is none.
+  char title[kTitleLimit + 1];
 };
 
 // The values a map line sets, to name them.
