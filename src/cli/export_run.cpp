@@ -114,6 +114,18 @@ bool CheckMapIsKept(const RunState& state, const char* mapName, const char* out,
   return false;
 }
 
+// The options as this run writes them; the map's title line names the song
+// where a file names it.
+bool ResolveRunSettings(const RunState& state, const CommandLine& line, ExportSettings& placed,
+                        Failure& failure) {
+  if (!ResolveExportSettings(line.exportOptions, state.settings.sampleRate,
+                             line.positional.values[0], placed, failure)) {
+    return false;
+  }
+  if (state.mapTitle[0] != '\0') placed.title = state.mapTitle;
+  return true;
+}
+
 int Export(Console& console, FILE* messages, const ExportFormat& format, const CommandLine& line) {
   PrintBanner(messages);
   const Arguments& arguments = line.positional;
@@ -139,8 +151,7 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
   ExportSettings placed;
   ExportPlan plan{};
   if (!CheckMapIsKept(state, arguments.values[0], arguments.values[1], failure) ||
-      !ResolveExportSettings(line.exportOptions, state.settings.sampleRate, arguments.values[0],
-                             placed, failure) ||
+      !ResolveRunSettings(state, line, placed, failure) ||
       !PlanExport(format, MapInForce(state), state.settings, placed, plan, failure)) {
     std::fputs(failure.message, messages);
     return failure.status;

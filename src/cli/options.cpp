@@ -51,12 +51,31 @@ bool ReadPlacementOption(const char* option, ExportOptions& options, Failure& fa
 
 constexpr const char* kFirstMeasure = "--first-measure=";
 constexpr const char* kBeat = "--beat=";
+constexpr const char* kArtist = "--artist=";
+constexpr const char* kCreator = "--creator=";
+constexpr const char* kOsuMode = "--osu-mode=";
+constexpr const char* kMidiTempo = "--midi-tempo=";
 
-// Options of the batch run and the exports that say how the grid is counted
-// and how strictly the run takes what it is given.
+// Options of the batch run and the exports that say how the grid is counted,
+// how strictly the run takes what it is given, and what the files credit.
 bool IsRunOption(const char* option) {
   return std::strcmp(option, "--strict") == 0 || StartsWith(option, kFirstMeasure) ||
-         StartsWith(option, kBeat);
+         StartsWith(option, kBeat) || StartsWith(option, kArtist) || StartsWith(option, kCreator) ||
+         StartsWith(option, kOsuMode) || StartsWith(option, kMidiTempo);
+}
+
+// The options whose values the exports read.
+bool ReadFileOption(const char* option, ExportOptions& options, Failure& failure) {
+  if (StartsWith(option, kArtist)) {
+    return ReadCreditOption("--artist", option + std::strlen(kArtist), options.artist, failure);
+  }
+  if (StartsWith(option, kCreator)) {
+    return ReadCreditOption("--creator", option + std::strlen(kCreator), options.creator, failure);
+  }
+  if (StartsWith(option, kOsuMode)) {
+    return ReadOsuModeOption(option + std::strlen(kOsuMode), options.osuMode, failure);
+  }
+  return ReadMidiTempoOption(option + std::strlen(kMidiTempo), options.midiTempo, failure);
 }
 
 bool ReadRunOption(const char* option, CommandLine& line, Failure& failure) {
@@ -72,6 +91,7 @@ bool ReadRunOption(const char* option, CommandLine& line, Failure& failure) {
                kQuotedLimit, text);
     return false;
   }
+  if (!StartsWith(option, kBeat)) return ReadFileOption(option, line.exportOptions, failure);
   const char* text = option + std::strlen(kBeat);
   if (std::strcmp(text, "dotted") == 0 || std::strcmp(text, "note") == 0) {
     line.beat = text[0] == 'd' ? MidiBeat::kDotted : MidiBeat::kNote;
@@ -221,6 +241,9 @@ void PrintUsage(FILE* out) {
       "            beatstamps1a --first-measure=0 --format=csv song.mid grid.csv 48000 0 8\n"
       "  --beat=dotted   count a MIDI map's 6/8, 9/8, 12/8... in dotted beats\n"
       "                  (--beat=note, the default: in eighths)\n"
+      "  --artist=NAME, --creator=NAME, --osu-mode=osu|taiko|catch|mania\n"
+      "                  what the osu file credits, and its game\n"
+      "            beatstamps1a --artist=Mara --osu-mode=mania --format=osu song.map song.osu\n"
       "  --offset=TIME   measure 1 begins TIME into the recording: seconds (1.25, -0.5)\n"
       "                  or whole samples (60000smp); points before 0 are left out\n"
       "            beatstamps1a --offset=-0.5 --format=labels song.map labels.txt 48000\n"
