@@ -19,6 +19,11 @@ constexpr uint64_t kMostExportedPoints = 16777216;
 // Bytes handed to the file or stream at once.
 constexpr size_t kExportBufferBytes = size_t{1} << 20;
 
+// "-", or a name that is the standard output itself (/dev/stdout).
+bool IsStandardOutput(const char* name) {
+  return IsStandardStream(name) || IsStandardOutputFile(name);
+}
+
 bool CheckPointCount(const GridMap& map, const GridSettings& settings, Failure& failure) {
   const uint64_t points = CountGridPoints(map, settings);
   if (points <= kMostExportedPoints) return true;
@@ -75,10 +80,11 @@ uint64_t CountExportBytes(const void* source) {
   return sink.bytes;
 }
 
-// Replaces the file whole, or leaves it as it was.
+// Replaces the file whole, or leaves it as it was; FinishOutput(file)
+// follows once the outcome is told.
 bool SaveToFile(const char* name, const ExportFormat& format, const RunState& state,
-                const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes) {
-  OutputFile file;
+                const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes,
+                OutputFile& file) {
   const ExportSource source{&format, &state, &placed, &plan};
   if (!OpenOutput(name, OutputMode::kReplace, OutputLength{CountExportBytes, &source}, file)) {
     return false;
@@ -100,13 +106,13 @@ bool SaveToFile(const char* name, const ExportFormat& format, const RunState& st
 // (the two names swapped), nor come from a file that held no tempo map.
 bool CheckMapIsKept(const RunState& state, const char* mapName, const char* out, Failure& failure) {
   // A MIDI map always holds one: its tempo and meter start at tick 0.
-  if (!state.midiInForce && state.map.sectionCount <= 0) {
+  if (state.textMapInForce && state.map.sectionCount <= 0) {
     SetFailure(failure, "Error: %s holds no tempo map; nothing exported!\n", mapName);
     return false;
   }
   struct stat map {};
   struct stat output {};
-  if (IsStandardStream(out) || IsStandardStream(mapName) || stat(mapName, &map) != 0 ||
+  if (IsStandardOutput(out) || IsStandardStream(mapName) || stat(mapName, &map) != 0 ||
       stat(out, &output) != 0 || map.st_dev != output.st_dev || map.st_ino != output.st_ino) {
     return true;
   }
@@ -147,7 +153,7 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
     return 1;
   }
   ApplyGridArguments(numbers, line.firstMeasure, state.settings);
-  if (!state.midiInForce) SizeDefaultSection(state.map, state.settings);
+  if (state.textMapInForce) SizeDefaultSection(state.map, state.settings);
   ExportSettings placed;
   ExportPlan plan{};
   if (!CheckMapIsKept(state, arguments.values[0], arguments.values[1], failure) ||
@@ -159,10 +165,13 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
   const char* name = arguments.values[1];
   uint64_t bytes = 0;
   errno = 0;
-  const bool saved = IsStandardStream(name)
+  OutputFile file{};
+  const bool saved = IsStandardOutput(name)
                          ? SendToStandardOutput(console.out, format, state, placed, plan, bytes)
-                         : SaveToFile(name, format, state, placed, plan, bytes);
+                         : SaveToFile(name, format, state, placed, plan, bytes, file);
   PrintSaveOutcome(messages, name, saved, bytes, errno);
+  (void)std::fflush(messages);  // told before a held signal acts
+  FinishOutput(file);
   return saved ? 0 : 1;
 }
 
@@ -175,7 +184,7 @@ int RunExport(Console& console, const ExportFormat& format, const CommandLine& l
                console.out);
     return 1;
   }
-  FILE* messages = IsStandardStream(arguments.values[1]) ? console.errors : console.out;
+  FILE* messages = IsStandardOutput(arguments.values[1]) ? console.errors : console.out;
   const int status = Export(console, messages, format, line);
   return std::fflush(messages) == 0 && !std::ferror(messages) ? status : 1;
 }

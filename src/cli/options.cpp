@@ -253,7 +253,7 @@ void PrintUsage(FILE* out) {
       "  --audio=NAME    the recording the osu and ssc files name (default audio.mp3)\n"
       "            beatstamps1a --audio=song.ogg --format=ssc song.map song.ssc\n"
       "\n"
-      "Formats (all but grid replace OUT, and OUT - sends their data to standard output):\n",
+      "Formats (all but grid replace OUT, and OUT - sends the data to standard output):\n",
       out);
   PrintExportFormats(out);
 }

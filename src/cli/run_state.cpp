@@ -16,7 +16,7 @@ void InitRunState(RunState& state) {
   state.map.sectionCount = 0;
   state.map.totalMeasures = 0;
   state.map.totalBeats = 0;
-  state.midiInForce = false;
+  state.textMapInForce = true;
   state.stopAtMidiEnd = false;
   state.midiBeat = MidiBeat::kNote;
   state.mapTitle[0] = '\0';

@@ -57,9 +57,9 @@ bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSam
 // that count afterwards.
 void SizeDefaultSection(TempoMap& map, const GridSettings& settings);
 
-// The warning after a report that was cut, and on standard error the export
-// that holds the whole grid.
-void PrintTruncationWarning(Console& console, const ReportText& report);
+// The warning after a report that was cut, and on `hints` (standard error)
+// the export that holds the whole grid.
+void PrintTruncationWarning(FILE* out, FILE* hints, const ReportText& report);
 
 // --strict: a run with a warning about its map or its arguments ends before
 // it writes anything; false, with the line, when it must.

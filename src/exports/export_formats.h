@@ -18,7 +18,6 @@
 struct ExportPlan {
   MidiPlan midi;
   ClickPlan click;
-  OsuPlan osu;
 };
 
 struct ExportFormat {
