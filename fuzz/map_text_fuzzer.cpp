@@ -57,7 +57,7 @@ void CheckToldReading(std::vector<char>& text, const MapReadout& untold) {
   FILE* file = fmemopen(text.data(), text.size(), "r");
   if (file == nullptr) std::abort();
   InitRunState(state);
-  MapReadout told{state.map, state.settings, false};
+  MapReadout told{state.map, state.settings, false, ""};
   Check(ParseMapText(file, told, &diagnostics));
   (void)std::fclose(file);
   const TempoMap& a = told.map;
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (file == nullptr) std::abort();
 
   InitRunState(state);
-  MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}};
+  MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}, ""};
   const bool read = ParseMapText(file, readout);
   (void)std::fclose(file);
   Check(read);

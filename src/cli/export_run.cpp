@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "cli/batch_run.h"
+#include "cli/grid_arguments.h"
 #include "cli/help_text.h"
 #include "cli/session.h"
 #include "files/output_file.h"
@@ -23,7 +23,7 @@ constexpr size_t kExportBufferBytes = size_t{1} << 20;
 
 // "-", or a name that is the standard output itself (/dev/stdout).
 bool IsStandardOutput(const char* name) {
-  return std::strcmp(name, "-") == 0 || IsStandardOutputFile(name);
+  return IsStandardStream(name) || IsStandardOutputFile(name);
 }
 
 bool CheckPointCount(const GridMap& map, const GridSettings& settings, Failure& failure) {
@@ -135,31 +135,41 @@ bool CheckMapIsKept(const RunState& state, const ExportFormat& format, const cha
   }
   struct stat map {};
   struct stat output {};
-  if (IsStandardOutput(out) || stat(mapName, &map) != 0 || stat(out, &output) != 0 ||
-      map.st_dev != output.st_dev || map.st_ino != output.st_ino) {
+  if (IsStandardOutput(out) || IsStandardStream(mapName) || stat(mapName, &map) != 0 ||
+      stat(out, &output) != 0 || map.st_dev != output.st_dev || map.st_ino != output.st_ino) {
     return true;
   }
   SetFailure(failure, "Error: %s is the tempo map itself; an export never replaces it!\n", out);
   return false;
 }
 
-int Export(Console& console, FILE* messages, const ExportFormat& format, const Arguments& arguments,
-           const ExportOptions& options, const FitOptions& fit) {
+int Export(Console& console, FILE* messages, const ExportFormat& format, const CommandLine& line) {
   PrintBanner(messages);
+  const Arguments& arguments = line.positional;
+  Failure failure;
+  GridArguments numbers{};
+  if (!ReadGridArguments(arguments, NumberReading::kWholeOnly, line.firstMeasure, messages, numbers,
+                         failure)) {
+    std::fputs(failure.message, messages);
+    return failure.status;
+  }
   static_assert(sizeof(RunState) + sizeof(ExportPlan) < size_t{512} * 1024,
                 "the state and the plan live on the stack");
   RunState state;
   InitRunState(state);
-  state.fitOptions = fit;
+  state.fitOptions = line.fit;
+  state.midiBeat = line.beat;
   int64_t problems = 0;
-  if (!LoadMapWithWarnings(messages, state, arguments.values[0], problems)) return 1;
-  ApplyBatchArguments(arguments, state.settings);
+  if (!LoadMapWithWarnings(messages, console.in, state, arguments.values[0], problems) ||
+      !StrictAllows(messages, line.strict, problems)) {
+    return 1;
+  }
+  ApplyGridArguments(numbers, line.firstMeasure, state.settings);
   if (state.textMapInForce) SizeDefaultSection(state.map, state.settings);
   ExportSettings placed;
   ExportPlan plan{};
-  Failure failure;
   if (!CheckMapIsKept(state, format, arguments.values[0], arguments.values[1], failure) ||
-      !ResolveRunSettings(options, state, arguments.values[0], placed, failure) ||
+      !ResolveRunSettings(line.exportOptions, state, arguments.values[0], placed, failure) ||
       !PlanExport(format, MapInForce(state), state.settings, placed, plan, failure)) {
     std::fputs(failure.message, messages);
     return failure.status;
@@ -179,14 +189,14 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const A
 
 }  // namespace
 
-int RunExport(Console& console, const ExportFormat& format, const Arguments& arguments,
-              const ExportOptions& options, const FitOptions& fit) {
+int RunExport(Console& console, const ExportFormat& format, const CommandLine& line) {
+  const Arguments& arguments = line.positional;
   if (arguments.values[1][0] == '\0') {
     std::fputs("Error: An export needs an output file name, or - for standard output!\n",
                console.out);
     return 1;
   }
   FILE* messages = IsStandardOutput(arguments.values[1]) ? console.errors : console.out;
-  const int status = Export(console, messages, format, arguments, options, fit);
+  const int status = Export(console, messages, format, line);
   return std::fflush(messages) == 0 && !std::ferror(messages) ? status : 1;
 }

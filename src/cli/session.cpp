@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/int32_math.h"
+#include "cli/options.h"
 #include "cli/report_writer.h"
 #include "grid/beat_fit.h"
 #include "grid/renderer.h"
@@ -26,7 +27,7 @@ void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) 
 // A text map; the state changes only when the whole file was read.
 bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* diagnostics) {
   static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
-  MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}};
+  MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}, ""};
   if (state.stopAtMidiEnd) readout.settings.stopMeasure = 0;
   if (!ParseMapText(file, readout, diagnostics)) return false;
   state.textMapInForce = true;
@@ -36,6 +37,7 @@ bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* d
   state.fitted.reset();
   state.map = readout.map;
   state.settings = readout.settings;
+  std::memcpy(state.mapTitle, readout.title, sizeof state.mapTitle);
   PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
   if (readout.capped) {
     std::fprintf(out, "Warning: only the first %i sections were read\n", kMaxReadSections);
@@ -45,7 +47,8 @@ bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* d
 
 // A MIDI file, read into the slot not in force: a refused file leaves the
 // map in force as it was, and a MIDI map never touches the text map.
-MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name) {
+MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name,
+                        ProblemPrinter* printer) {
   Failure failure;
   if (state.midi == nullptr) {
     state.midi.reset(new (std::nothrow) MidiState);
@@ -59,7 +62,7 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
   MidiState& midi = *state.midi;
   const int32_t slot = 1 - midi.slot;
   MidiMap& map = midi.maps[slot];
-  if (!ReadMidiMap(file, name, midi.reading, map, failure)) {
+  if (!ReadMidiMap(file, name, midi.reading, map, failure, state.midiBeat)) {
     std::fputs(failure.message, out);
     return MapRead::kRefused;
   }
@@ -70,6 +73,8 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
   state.stopAtMidiEnd = false;
   std::snprintf(midi.fileName, sizeof midi.fileName, "%s", name);
+  state.mapTitle[0] = '\0';  // a MIDI file has no title line
+  if (printer != nullptr) ReportMidiProblems(*printer, midi.reading.contents);
   PrintSummary(out, map.sectionCount, map.totalMeasures, map.totalBeats);
   return MapRead::kRead;
 }
@@ -104,6 +109,7 @@ MapRead ReadBeatListMap(FILE* out, RunState& state, std::string_view text, const
   }
   FillTempoMap(*fitted, state.map);
   state.textMapInForce = true;
+  state.mapTitle[0] = '\0';  // a beat list has no title line
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
   state.stopAtMidiEnd = false;
   state.mapOffset = OffsetOption{true, false, fitted->offsetSeconds, 0};
@@ -129,24 +135,36 @@ MapRead ReadTextFile(FILE* out, RunState& state, FILE* file, const char* name,
 }
 
 // Reads the map file `name` into the state and prints the summary line: a
-// MIDI file when it begins with "MThd", else a beat list or a text map,
-// whose problems go to `printer` when it is given. The file is opened once,
-// so a pipe works as well. Not read: errno says why.
-MapRead ReadMapInto(FILE* out, RunState& state, const char* name, ProblemPrinter* printer) {
-  FILE* file = std::fopen(name, "r");
+// MIDI file (or a RIFF file holding one), else a text map; the problems of
+// either go to `printer` when it is given. The name "-" is `standardInput`
+// where that is given. The file is opened once, so a pipe works as well.
+// Not read: errno says why.
+MapRead ReadMapInto(FILE* out, RunState& state, const char* name, FILE* standardInput,
+                    ProblemPrinter* printer) {
+  const bool piped = standardInput != nullptr && IsStandardStream(name);
+  FILE* file = piped ? standardInput : std::fopen(name, "r");
   if (file == nullptr) return MapRead::kNotRead;
-  const MapRead read = StartsAsMidiFile(file) ? ReadMidiMapFile(out, state, file, name)
-                                              : ReadTextFile(out, state, file, name, printer);
+  const MapDiagnostics diagnostics =
+      printer != nullptr ? PrintingDiagnostics(*printer) : MapDiagnostics{nullptr, nullptr};
+  MapRead read = MapRead::kNotRead;
+  if (StartsAsMidiFile(file)) {
+    read = ReadMidiMapFile(out, state, file, name, printer);
+  } else {
+    read = ReadTextFile(out, state, file, name, printer);
+  }
+  if (piped) return read;
   const int error = errno;
   (void)std::fclose(file);  // read only: closing cannot lose data
   errno = error;
   return read;
 }
 
-// Reads `state.mapFileName`.
-MapRead ReadNamedMap(Console& console, RunState& state) {
-  const MapRead read = ReadMapInto(console.out, state, state.mapFileName, nullptr);
+// Reads `state.mapFileName`, its problems told on standard error.
+MapRead ReadNamedMap(Console& console, RunState& state, FILE* standardInput, int64_t& problems) {
+  ProblemPrinter printer{console.errors, state.mapFileName, 0};
+  const MapRead read = ReadMapInto(console.out, state, state.mapFileName, standardInput, &printer);
   if (read == MapRead::kNotRead) std::fputs("File not found!\n", console.out);
+  problems = printer.count;
   return read;
 }
 
@@ -181,18 +199,20 @@ void ApplyAfterLoadRule(RunState& state) {
   state.stopAtMidiEnd = true;
 }
 
-bool LoadMapNamed(Console& console, RunState& state, const char* name) {
+bool LoadMapNamed(Console& console, RunState& state, const char* name, int64_t& problems) {
+  problems = 0;
   const MapRead read = StoreFileName(console, state.mapFileName, name)
-                           ? ReadNamedMap(console, state)
+                           ? ReadNamedMap(console, state, console.in, problems)
                            : MapRead::kNotRead;
   if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
   return read == MapRead::kRead;
 }
 
-bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& problems) {
+bool LoadMapWithWarnings(FILE* out, FILE* standardInput, RunState& state, const char* name,
+                         int64_t& problems) {
   ProblemPrinter printer{out, name, 0};
   errno = 0;
-  const MapRead read = ReadMapInto(out, state, name, &printer);
+  const MapRead read = ReadMapInto(out, state, name, standardInput, &printer);
   if (read == MapRead::kNotRead) PrintFailedFile(out, "read", name, errno);
   if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
   problems = printer.count;
@@ -202,8 +222,10 @@ bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& 
 InputStatus LoadAskedMap(Console& console, RunState& state) {
   const InputStatus asked =
       AskFileName(console, "Enter name of tempo map file\n", state.mapFileName);
-  const MapRead read =
-      asked == InputStatus::kRead ? ReadNamedMap(console, state) : MapRead::kNotRead;
+  // Standard input holds the commands: "-" here is a file of that name.
+  int64_t problems = 0;
+  const MapRead read = asked == InputStatus::kRead ? ReadNamedMap(console, state, nullptr, problems)
+                                                   : MapRead::kNotRead;
   if (asked != InputStatus::kEnded && read != MapRead::kRefused) ApplyAfterLoadRule(state);
   return asked;
 }
@@ -255,6 +277,8 @@ bool ResolveRunSettings(const ExportOptions& options, const RunState& state, con
     return false;
   }
   if (state.textMapInForce && state.fitted == nullptr) placed.mapLines = &state.mapLines;
+  // The map's title line names the song where a file names it.
+  if (state.mapTitle[0] != '\0') placed.title = state.mapTitle;
   return true;
 }
 
@@ -268,10 +292,20 @@ bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSam
   return false;
 }
 
-void PrintTruncationWarning(FILE* out, const ReportText& report) {
-  if (report.truncated) {
-    std::fprintf(out, "Warning: report truncated to %i characters\n", report.length);
-  }
+void PrintTruncationWarning(FILE* out, FILE* hints, const ReportText& report) {
+  if (!report.truncated) return;
+  std::fprintf(out, "Warning: report truncated to %i characters\n", report.length);
+  std::fputs(
+      "The whole grid, of any length: beatstamps1a --format=csv MAP OUT [RATE [START "
+      "[STOP [DIVISIONS]]]]\n",
+      hints);
+}
+
+bool StrictAllows(FILE* out, bool strict, int64_t warnings) {
+  if (!strict || warnings == 0) return true;
+  std::fprintf(out, "Error: --strict allows no warning, and there %s %lld; nothing written!\n",
+               warnings == 1 ? "is" : "are", static_cast<long long>(warnings));
+  return false;
 }
 
 void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes) {
@@ -301,7 +335,7 @@ bool SaveReport(Console& console, RunState& state, bool nameGiven, OutputMode mo
   const bool saved = WriteData(state.report, state.outputFileName, mode, console.out, file);
   PrintSaveResult(console.out, state.outputFileName, saved,
                   static_cast<uint64_t>(state.report.length));
-  PrintTruncationWarning(console.out, state.report);
+  PrintTruncationWarning(console.out, console.errors, state.report);
   (void)std::fflush(console.out);  // told before a held signal acts
   FinishOutput(file);
   return saved;

@@ -13,7 +13,7 @@ struct DivisionTicks {
 
 DivisionTicks DivisionTicksOf(const MidiMap& map, const MidiMeter& meter,
                               int32_t divisionsPerBeat) {
-  const uint64_t beatTimesPower = uint64_t{4} * map.ticksPerQuarter;
+  const uint64_t beatTimesPower = uint64_t{4} * map.ticksPerQuarter * meter.beatNotes;
   const uint64_t splits =
       (uint64_t{1} << meter.denominatorPower) * static_cast<uint64_t>(divisionsPerBeat);
   const uint64_t common = std::gcd(beatTimesPower, splits);
@@ -42,7 +42,8 @@ Region RegionOf(const MidiMap& map, int32_t slot, int32_t divisionsPerBeat) {
   Region region{slot,
                 &meter,
                 DivisionTicksOf(map, meter, divisionsPerBeat),
-                static_cast<Wide>(meter.numerator) * static_cast<uint64_t>(divisionsPerBeat),
+                static_cast<Wide>(BeatsPerMeasure(meter.numerator, meter.beatNotes)) *
+                    static_cast<uint64_t>(divisionsPerBeat),
                 slot + 1 < map.meterCount,
                 0};
   if (region.ends) {
@@ -248,7 +249,8 @@ uint64_t CountMidiGridPoints(const MidiMap& map, const GridSettings& settings) {
 
 SectionHeading MidiSectionHeading(const MidiMap& map, int32_t section) {
   const MidiSection& heading = map.sections[section];
-  return SectionHeading{TempoOfSection(heading), heading.numerator, heading.measures};
+  return SectionHeading{TempoOfSection(heading),
+                        BeatsPerMeasure(heading.numerator, heading.beatNotes), heading.measures};
 }
 
 int64_t LastMidiMeasureInRange(const GridSettings& settings) {

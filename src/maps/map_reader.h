@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/name_limits.h"
 #include "maps/map_offset.h"
 #include "maps/tempo_map.h"
 
@@ -28,6 +29,9 @@ struct MapReadout {
   // without one (each read starts from none).
   OffsetOption offset;
   SettingsLines lines;  // none before the read
+  // The map's first line when it is a note (no tab, no command word), as a
+  // song's name: "Shoreline - album version". Empty when there is none.
+  char title[kTitleLimit + 1];
 };
 
 // The values a map line sets, to name them.

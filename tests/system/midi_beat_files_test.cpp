@@ -93,10 +93,11 @@ TEST_F(MidiBeatFiles, OsuReaderFindsTheGridsBeatsAndSscPlacesTheChanges) {
 
 TEST_F(MidiBeatFiles, WhatTheFilesCannotPlaceIsRefused) {
   // 96 ticks a quarter, 4/4: a tempo 1 tick into measure 3, off StepMania's
-  // 48ths (2 ticks apart), which a range up to measure 2 does not reach.
+  // 48ths (2 ticks apart), which a range up to measure 2 does not reach. The
+  // file ends there, before measure 3's first beat does: 2 measures.
   Write("late.mid",
         Header(0, 1, 96) + Track(Tempo(0, 500000) + Tempo(769, 600000) + EndOfTrack(0)));
-  const std::string summary = "Read 2 sections, 3 measures, 12 beats\n";
+  const std::string summary = "Read 2 sections, 2 measures, 8 beats\n";
   ProgramRun run = Run({"--format=ssc", "late.mid", "early.ssc", "48000", "1", "2"});
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(Read("early.ssc").find("#BPMS:0.000000=120.000000;"), std::string::npos);

@@ -330,8 +330,14 @@ TEST_F(SaveEdges, OffsetsBackLongFoldersAndOddOptionValues) {
   // The 2^31 - 1 divisions of each beat before the offset's second are passed
   // over, not walked.
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Run({"--offset=-1", "song.map", "o.txt", "48000", "1", "8", "2147483647"}).status, 0);
-  EXPECT_EQ(Run({"--offset=-60", "song.mid", "o.txt", "48000", "1", "8", "2147483647"}).status, 0);
+  EXPECT_EQ(
+      RunCapturingErrors({"--offset=-1", "song.map", "o.txt", "48000", "1", "8", "2147483647"})
+          .status,
+      0);
+  EXPECT_EQ(
+      RunCapturingErrors({"--offset=-60", "song.mid", "o.txt", "48000", "1", "8", "2147483647"})
+          .status,
+      0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   // The first point kept lands at 0: a division just after beat 3.
   EXPECT_EQ(Split(Read("o.txt"), '\n')[5], "\t\t0.000 sec\t0 smp");
