@@ -180,7 +180,8 @@ bool RenderReport(Console& console, RunState& state) {
 bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples) {
   if (state.textMapInForce) SizeDefaultSection(state.map, state.settings);
   Failure failure;
-  if (DisplayWithOffset(MapInForce(state), state.settings, offsetSamples, state.report, failure)) {
+  if (BuildReportWithOffset(MapInForce(state), state.settings, offsetSamples, state.report,
+                            failure)) {
     return true;
   }
   std::fputs(failure.message, console.out);

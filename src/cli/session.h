@@ -46,7 +46,7 @@ void ApplyRangeGuard(RunState& state);
 // cannot take, prints why and returns false.
 bool RenderReport(Console& console, RunState& state);
 
-// The same, with every step moved by `offsetSamples` (see DisplayWithOffset).
+// The same, with every step moved by `offsetSamples` (see BuildReportWithOffset).
 bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples);
 
 // While the map has no sections, slot 0 is the single section that the
