@@ -1,6 +1,5 @@
 #include "cli/batch_run.h"
 
-#include <cerrno>
 #include <cstdlib>
 
 #include "base/int32_math.h"
@@ -28,9 +27,9 @@ int SaveBatchReport(Console& console, RunState& state, const char* name, bool ex
     if (!StoreFileName(console, state.outputFileName, name)) return 1;
     return SaveReport(console, state, true, OutputMode::kAppend, input) ? 0 : 1;
   }
-  errno = 0;
-  const bool saved = WriteData(state.report, name, OutputMode::kAppend);
-  PrintSaveOutcome(console.out, name, saved, static_cast<uint64_t>(state.report.length), errno);
+  Failure failure;
+  const bool saved = WriteData(state.report, name, OutputMode::kAppend, failure);
+  PrintSaveOutcome(console.out, saved, static_cast<uint64_t>(state.report.length), failure);
   PrintTruncationWarning(console.out, state.report);
   return saved ? 0 : 1;
 }

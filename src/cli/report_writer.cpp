@@ -8,13 +8,15 @@ uint64_t ReportLength(const void* report) {
 
 }  // namespace
 
-bool WriteData(const ReportText& report, const char* fileName, OutputMode mode) {
+bool WriteData(const ReportText& report, const char* fileName, OutputMode mode, Failure& failure) {
   OutputFile file{};
-  if (!OpenOutput(fileName, mode, OutputLength{ReportLength, &report}, file)) return false;
+  if (!OpenOutput(fileName, mode, OutputLength{ReportLength, &report}, file, failure)) {
+    return false;
+  }
   // One write: an appended report never mixes with another writer's bytes.
-  if (!WriteOutput(file, report.text, static_cast<size_t>(report.length))) {
+  if (!WriteOutput(file, report.text, static_cast<size_t>(report.length), failure)) {
     AbandonOutput(file);
     return false;
   }
-  return CommitOutput(file);
+  return CommitOutput(file, failure);
 }

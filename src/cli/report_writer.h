@@ -6,8 +6,8 @@
 #include "files/output_file.h"
 
 // Writes the report to `fileName`, replacing the file's contents or adding to
-// its end. False (errno kept) when not every byte was saved; the file is
-// then as it was.
-bool WriteData(const ReportText& report, const char* fileName, OutputMode mode);
+// its end. False, with the line that says why, when not every byte was
+// saved; the file is then as it was.
+bool WriteData(const ReportText& report, const char* fileName, OutputMode mode, Failure& failure);
 
 #endif  // BEATSTAMPS_REPORT_WRITER_H_

@@ -5,102 +5,119 @@
 #include <new>
 
 #include "base/int32_math.h"
+#include "cli/map_problems.h"
 #include "cli/report_writer.h"
 #include "grid/renderer.h"
-#include "maps/map_problems.h"
 #include "maps/map_reader.h"
 #include "maps/midi_file.h"
 
 namespace {
 
-// How a map read ended. A refused MIDI file changes nothing at all: not
-// even the after-load rule follows it.
-enum class MapRead { kRead, kNotRead, kRefused };
+// What a map read held, for its summary line.
+struct MapSummary {
+  int32_t sections;
+  int32_t measures;
+  int32_t beats;
+  bool capped;  // a text map of more sections than a read stores
+};
 
-void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) {
-  std::fprintf(out, "Read %i sections, %i measures, %i beats\n", sections, measures, beats);
+void PrintSummary(FILE* out, const MapSummary& summary) {
+  std::fprintf(out, "Read %i sections, %i measures, %i beats\n", summary.sections, summary.measures,
+               summary.beats);
+  if (summary.capped) {
+    std::fprintf(out, "Warning: only the first %i sections were read\n", kMaxReadSections);
+  }
+}
+
+// A file that could not be read, with the system's reason (`error`, an errno
+// value) where it gave one.
+void SetUnreadFailure(Failure& failure, const char* name, int error) {
+  if (error == 0) {
+    SetFailure(failure, "Error: Cannot read %s!\n", name);
+  } else {
+    SetFailure(failure, "Error: Cannot read %s: %s!\n", name, std::strerror(error));
+  }
 }
 
 // A text map; the state changes only when the whole file was read.
-bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* diagnostics) {
+bool ReadTextMap(RunState& state, FILE* file, const char* name, const MapDiagnostics* diagnostics,
+                 MapSummary& summary, Failure& failure) {
   static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
   MapReadout readout{state.map, state.settings, false};
   if (state.stopAtMidiEnd) readout.settings.stopMeasure = 0;
-  if (!ParseMapText(file, readout, diagnostics)) return false;
+  if (!ParseMapText(file, readout, diagnostics)) {
+    SetUnreadFailure(failure, name, errno);
+    return false;
+  }
   state.textMapInForce = true;
   state.stopAtMidiEnd = false;
   state.map = readout.map;
   state.settings = readout.settings;
-  PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
-  if (readout.capped) {
-    std::fprintf(out, "Warning: only the first %i sections were read\n", kMaxReadSections);
-  }
+  summary = MapSummary{state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats,
+                       readout.capped};
   return true;
 }
 
 // A MIDI file, read into the slot not in force: a refused file leaves the
 // map in force as it was, and a MIDI map never touches the text map.
-MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name) {
-  Failure failure;
+bool ReadMidiMapFile(RunState& state, FILE* file, const char* name, MapSummary& summary,
+                     Failure& failure) {
   if (state.midi == nullptr) {
     state.midi.reset(new (std::nothrow) MidiState);
     if (state.midi == nullptr) {
       SetMidiFailure(failure, name, "not enough memory for its tables");
-      std::fputs(failure.message, out);
-      return MapRead::kRefused;
+      return false;
     }
     state.midi->slot = 0;
   }
   MidiState& midi = *state.midi;
   const int32_t slot = 1 - midi.slot;
   MidiMap& map = midi.maps[slot];
-  if (!ReadMidiMap(file, name, midi.reading, map, failure)) {
-    std::fputs(failure.message, out);
-    return MapRead::kRefused;
-  }
+  if (!ReadMidiMap(file, name, midi.reading, map, failure)) return false;
   midi.slot = slot;
   state.textMapInForce = false;
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
   state.stopAtMidiEnd = false;
   std::snprintf(midi.fileName, sizeof midi.fileName, "%s", name);
-  PrintSummary(out, map.sectionCount, map.totalMeasures, map.totalBeats);
-  return MapRead::kRead;
+  summary = MapSummary{map.sectionCount, map.totalMeasures, map.totalBeats, false};
+  return true;
+}
+
+// A map that was not read: its line (the system's reason, or the
+// interactive "File not found!"), and the after-load rule.
+bool SayNotRead(FILE* out, RunState& state, const Failure& failure, bool nameTheReason) {
+  std::fputs(nameTheReason ? failure.message : "File not found!\n", out);
+  ApplyAfterLoadRule(state);
+  return false;
 }
 
 // Reads the map file `name` into the state and prints the summary line: a
 // MIDI file when it begins with "MThd", else a text map, whose problems go to
 // `diagnostics` when it is given. The file is opened once, so a pipe works as
-// well. Not read: errno says why.
-MapRead ReadMapInto(FILE* out, RunState& state, const char* name,
-                    const MapDiagnostics* diagnostics) {
+// well. The after-load rule follows, but for a refused MIDI file, which
+// changes nothing at all. False when the map was not read.
+bool LoadMap(FILE* out, RunState& state, const char* name, const MapDiagnostics* diagnostics,
+             bool nameTheReason) {
+  Failure failure;
+  errno = 0;
   FILE* file = std::fopen(name, "r");
-  if (file == nullptr) return MapRead::kNotRead;
-  MapRead read = MapRead::kNotRead;
-  if (StartsAsMidiFile(file)) {
-    read = ReadMidiMapFile(out, state, file, name);
-  } else if (ReadTextMap(out, state, file, diagnostics)) {
-    read = MapRead::kRead;
+  if (file == nullptr) {
+    SetUnreadFailure(failure, name, errno);
+    return SayNotRead(out, state, failure, nameTheReason);
   }
-  const int error = errno;
+  MapSummary summary{};
+  const bool midi = StartsAsMidiFile(file);
+  const bool read = midi ? ReadMidiMapFile(state, file, name, summary, failure)
+                         : ReadTextMap(state, file, name, diagnostics, summary, failure);
   (void)std::fclose(file);  // read only: closing cannot lose data
-  errno = error;
-  return read;
-}
-
-// Reads `state.mapFileName`.
-MapRead ReadNamedMap(Console& console, RunState& state) {
-  const MapRead read = ReadMapInto(console.out, state, state.mapFileName, nullptr);
-  if (read == MapRead::kNotRead) std::fputs("File not found!\n", console.out);
-  return read;
-}
-
-// The system's reason for the failure that set `error`, when it gave one.
-void PrintFailedFile(FILE* out, const char* what, const char* name, int error) {
-  if (error == 0) {
-    std::fprintf(out, "Error: Cannot %s %s!\n", what, name);
-  } else {
-    std::fprintf(out, "Error: Cannot %s %s: %s!\n", what, name, std::strerror(error));
+  if (!read && midi) {
+    std::fputs(failure.message, out);
+    return false;
   }
+  if (!read) return SayNotRead(out, state, failure, nameTheReason);
+  PrintSummary(out, summary);
+  ApplyAfterLoadRule(state);
+  return true;
 }
 
 }  // namespace
@@ -126,30 +143,29 @@ void ApplyAfterLoadRule(RunState& state) {
 }
 
 bool LoadMapNamed(Console& console, RunState& state, const char* name) {
-  const MapRead read = StoreFileName(console, state.mapFileName, name)
-                           ? ReadNamedMap(console, state)
-                           : MapRead::kNotRead;
-  if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
-  return read == MapRead::kRead;
+  if (!StoreFileName(console, state.mapFileName, name)) {
+    ApplyAfterLoadRule(state);
+    return false;
+  }
+  return LoadMap(console.out, state, state.mapFileName, nullptr, false);
 }
 
 bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& problems) {
   ProblemPrinter printer{out, name, 0};
   const MapDiagnostics diagnostics = PrintingDiagnostics(printer);
-  errno = 0;
-  const MapRead read = ReadMapInto(out, state, name, &diagnostics);
-  if (read == MapRead::kNotRead) PrintFailedFile(out, "read", name, errno);
-  if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
+  const bool read = LoadMap(out, state, name, &diagnostics, true);
   problems = printer.count;
-  return read == MapRead::kRead;
+  return read;
 }
 
 InputStatus LoadAskedMap(Console& console, RunState& state) {
   const InputStatus asked =
       AskFileName(console, "Enter name of tempo map file\n", state.mapFileName);
-  const MapRead read =
-      asked == InputStatus::kRead ? ReadNamedMap(console, state) : MapRead::kNotRead;
-  if (asked != InputStatus::kEnded && read != MapRead::kRefused) ApplyAfterLoadRule(state);
+  if (asked == InputStatus::kRead) {
+    LoadMap(console.out, state, state.mapFileName, nullptr, false);
+  } else if (asked != InputStatus::kEnded) {
+    ApplyAfterLoadRule(state);
+  }
   return asked;
 }
 
@@ -202,11 +218,11 @@ void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes) {
   }
 }
 
-void PrintSaveOutcome(FILE* out, const char* name, bool saved, uint64_t bytes, int error) {
+void PrintSaveOutcome(FILE* out, bool saved, uint64_t bytes, const Failure& failure) {
   if (saved) {
-    PrintSaveResult(out, name, saved, bytes);
+    std::fprintf(out, "Saved %llu bytes\n", static_cast<unsigned long long>(bytes));
   } else {
-    PrintFailedFile(out, "write to", name, error);
+    std::fputs(failure.message, out);
   }
 }
 
@@ -217,7 +233,8 @@ bool SaveReport(Console& console, RunState& state, bool nameGiven, OutputMode mo
     input = AskFileName(console, "Enter file to write data to\n", state.outputFileName);
     if (input != InputStatus::kRead) return false;
   }
-  const bool saved = WriteData(state.report, state.outputFileName, mode);
+  Failure failure;  // the line of a failed save names no reason here
+  const bool saved = WriteData(state.report, state.outputFileName, mode, failure);
   PrintSaveResult(console.out, state.outputFileName, saved,
                   static_cast<uint64_t>(state.report.length));
   PrintTruncationWarning(console.out, state.report);

@@ -59,9 +59,9 @@ void PrintTruncationWarning(FILE* out, const ReportText& report);
 // The one line that tells how a save went.
 void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes);
 
-// The save line of an export: a failure names the system's reason, from
-// `error` (an errno value; 0 when there is none).
-void PrintSaveOutcome(FILE* out, const char* name, bool saved, uint64_t bytes, int error);
+// The save line of an export or a batch run: a failure's line names the
+// system's reason.
+void PrintSaveOutcome(FILE* out, bool saved, uint64_t bytes, const Failure& failure);
 
 // Saves the rendered report to `state.outputFileName`, asking for the name
 // unless `nameGiven` and one is set. False when it was not saved whole;
