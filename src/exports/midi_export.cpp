@@ -177,15 +177,11 @@ void PutMidiClick(MidiClickWriting& writing, Wide tick, const GridPoint& point, 
   writing.pendingNote = click.note;
 }
 
-Wide UnplacedTick(MidiClickWriting& writing, const GridPoint& point) {
-  return UnplacedTickOf(writing.finder, writing.view, *writing.plan, point);
-}
-
 bool WriteMidiClick(void* context, const GridPoint& point) {
   MidiClickWriting& writing = *static_cast<MidiClickWriting*>(context);
   const MidiPlacement& placement = writing.plan->placement;
   const MapPosition at = PositionOf(writing.finder, point);
-  Wide tick = UnplacedTick(writing, point);
+  Wide tick = UnplacedTickOf(writing.view, *writing.plan, at);
   if (placement.placed) tick = PlacedTick(placement, tick);
   PutMidiClick(writing, tick, point,
                ClickLength(*writing.plan, *writing.settings, at.denominatorPower));
@@ -231,7 +227,8 @@ void WriteMidiClickTrack(MidiClickWriting& writing) {
 bool RememberFirstClick(void* context, const GridPoint& point) {
   MidiClickWriting& writing = *static_cast<MidiClickWriting*>(context);
   writing.found = true;
-  writing.firstTick = UnplacedTick(writing, point);
+  writing.firstTick =
+      UnplacedTickOf(writing.view, *writing.plan, PositionOf(writing.finder, point));
   return false;
 }
 
@@ -257,6 +254,33 @@ int64_t LastClickBeat(const GridMap& map, const GridSettings& settings) {
   if (!LastPointInRange(map, settings, point)) return -1;
   PositionFinder finder = PositionFinderFor(map, settings);
   return static_cast<int64_t>(PositionOf(finder, point).units / ViewOf(map).unitsPerQuarter);
+}
+
+// The click track of a grid whose divisions all last the same, without a
+// count-in, measured without writing it: its clicks follow one another a
+// division apart, across section boundaries too, so every delta but the
+// first, which CheckFirstClick has passed, is the same.
+void MeasureEvenClickTrack(const GridMap& map, const GridSettings& settings, MidiPlan& plan) {
+  ExportSink track = CountingSink();
+  MidiClickWriting first = MidiClickWritingFor(map, settings, plan, track);
+  WalkGrid(map, settings, GridVisitor{&first, RememberFirstClick, nullptr});
+  PutTrackName(track, "Click");
+  PutEndOfTrack(track, 0);
+  if (first.found) {
+    const uint8_t power = CountInSection(map, settings).denominatorPower;
+    const uint64_t division =
+        ((uint64_t{4} * static_cast<uint64_t>(plan.ticksPerQuarter)) >> power) /
+        static_cast<uint64_t>(settings.divisionsPerBeat);
+    const uint64_t length = ClickLength(plan, settings, power);
+    PutChannelEvent(track, static_cast<uint64_t>(first.firstTick), kPercussionNoteOn, 0, 0);
+    PutChannelEvent(track, length, kPercussionNoteOff, 0, 0);
+    // Every later click is the same number of bytes, whatever its sound.
+    ExportSink later = CountingSink();
+    PutChannelEvent(later, division - length, kPercussionNoteOn, 0, 0);
+    PutChannelEvent(later, length, kPercussionNoteOff, 0, 0);
+    track.bytes += (CountGridPoints(map, settings) - 1) * later.bytes;
+  }
+  plan.clickTrackLength = static_cast<uint32_t>(track.bytes);
 }
 
 // The click track is measured by writing it: its count-in, the gap before
@@ -285,7 +309,8 @@ bool PlanMidi(const GridMap& map, const GridSettings& settings, const ExportSett
     return false;
   }
   plan.lastClickBeat = -1;
-  if (ViewOf(map).runningClock) {
+  const SectionView view = ViewOf(map);
+  if (view.runningClock) {
     // The beats up to the last click are carried one by one: the range's
     // first click must be near enough to the start that they are few enough
     // to walk.
@@ -299,6 +324,10 @@ bool PlanMidi(const GridMap& map, const GridSettings& settings, const ExportSett
   // fillers, a lead-in of 4,080 count-in beats, and 16,777,216 clicks of at
   // most 11 bytes.
   plan.tempoTrackLength = static_cast<uint32_t>(tempoTrack.bytes);
+  if (!plan.placement.placed && view.evenDivisions && view.runningClock) {
+    MeasureEvenClickTrack(map, settings, plan);
+    return true;
+  }
   if (!MeasureClickTrack(map, settings, plan, failure)) return false;
   return plan.placement.placed || CheckFirstClick(map, settings, plan, failure);
 }

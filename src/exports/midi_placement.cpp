@@ -355,7 +355,7 @@ bool PlaceCut(const GridMap& map, const GridSettings& settings, const ExportSett
   GridPoint first{};
   PositionFinder finder = PositionFinderFor(map, settings);
   const Wide firstKept = FirstShiftedPoint(map, settings, placed.offsetSamples, first)
-                             ? UnplacedTickOf(finder, ViewOf(map), plan, first)
+                             ? UnplacedTickOf(ViewOf(map), plan, PositionOf(finder, first))
                              : ~Wide{0};
   MidiCut cut = FindMidiCut(map, settings, plan, time, firstKept);
   MidiPlacement& placement = plan.placement;
@@ -393,15 +393,20 @@ Wide ExportTickOf(const SectionView& view, const MidiPlan& plan, Wide units) {
   return units * static_cast<uint64_t>(plan.ticksPerQuarter) / view.unitsPerQuarter;
 }
 
-Wide UnplacedTickOf(PositionFinder& finder, const SectionView& view, const MidiPlan& plan,
-                    const GridPoint& point) {
-  const MapPosition at = PositionOf(finder, point);
+Wide UnplacedTickOf(const SectionView& view, const MidiPlan& plan, const MapPosition& at) {
   const auto scale = static_cast<uint64_t>(plan.ticksPerQuarter);
   const Wide whole = at.units * scale;
-  const Wide rest =
-      (whole % view.unitsPerQuarter) * at.denominator + static_cast<Wide>(at.fraction) * scale;
-  const Wide below = static_cast<Wide>(view.unitsPerQuarter) * at.denominator;
-  return whole / view.unitsPerQuarter + (2 * rest + below) / (2 * below);
+  const uint64_t units = view.unitsPerQuarter;
+  // Most positions are far inside 64 bits, where the divisions are quick.
+  if (whole >> 64 == 0 && at.denominator < (uint64_t{1} << 30) && units < (uint64_t{1} << 32)) {
+    const auto low = static_cast<uint64_t>(whole);
+    const uint64_t rest = (low % units) * at.denominator + at.fraction * scale;
+    const uint64_t below = units * at.denominator;
+    return low / units + (2 * rest + below) / (2 * below);
+  }
+  const Wide rest = (whole % units) * at.denominator + static_cast<Wide>(at.fraction) * scale;
+  const Wide below = static_cast<Wide>(units) * at.denominator;
+  return whole / units + (2 * rest + below) / (2 * below);
 }
 
 Wide PlacedTick(const MidiPlacement& placement, Wide tick) {

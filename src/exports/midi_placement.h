@@ -24,11 +24,10 @@ bool LeadsIn(const ExportSettings& placed);
 // every position the map has a change at.
 Wide ExportTickOf(const SectionView& view, const MidiPlan& plan, Wide units);
 
-// Where a grid point clicks in the export without --offset and --count-in:
-// its position scaled to the export's ticks, to the nearest tick (a half
-// rounds up) where it falls between two.
-Wide UnplacedTickOf(PositionFinder& finder, const SectionView& view, const MidiPlan& plan,
-                    const GridPoint& point);
+// Where a grid point at `at` clicks in the export without --offset and
+// --count-in: its position scaled to the export's ticks, to the nearest tick
+// (a half rounds up) where it falls between two.
+Wide UnplacedTickOf(const SectionView& view, const MidiPlan& plan, const MapPosition& at);
 
 // Where a tick of the unplaced export, at or after the cut, lies in the file.
 Wide PlacedTick(const MidiPlacement& placement, Wide tick);
