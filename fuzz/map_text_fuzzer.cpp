@@ -13,9 +13,9 @@
 #include <cstring>
 #include <vector>
 
+#include "cli/map_problems.h"
 #include "cli/session.h"
 #include "grid/renderer.h"
-#include "cli/map_problems.h"
 #include "maps/map_reader.h"
 #include "reference_walk.h"
 #include "scratch_folder.h"
