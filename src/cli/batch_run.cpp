@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -113,13 +114,13 @@ int SaveBatchReport(Console& console, FILE* lines, RunState& state, const char* 
   }
   Console named{console.in, lines, console.errors};
   if (!exportRun && !StoreFileName(named, state.outputFileName, name)) return 1;
-  errno = 0;
   OutputFile file{};
+  Failure failure;
   const char* path = exportRun && std::strcmp(name, "-") == 0 ? "/dev/stdout" : name;
-  const bool saved = WriteData(state.report, path, OutputMode::kAppend, console.out, file);
+  const bool saved = WriteData(state.report, path, OutputMode::kAppend, console.out, file, failure);
   const auto bytes = static_cast<uint64_t>(state.report.length);
   if (exportRun) {
-    PrintSaveOutcome(lines, name, saved, bytes, errno);
+    PrintSaveOutcome(lines, saved, bytes, failure);
   } else {
     PrintSaveResult(lines, name, saved, bytes);
   }

@@ -46,8 +46,15 @@ bool DrainToStream(void* stream, const void* data, size_t length) {
   return std::fwrite(data, 1, length, static_cast<FILE*>(stream)) == length;
 }
 
-bool DrainToFile(void* file, const void* data, size_t length) {
-  return WriteOutput(*static_cast<OutputFile*>(file), data, length);
+// A file being saved, and the line of its failure.
+struct SavingFile {
+  OutputFile* file;
+  Failure* failure;
+};
+
+bool DrainToFile(void* saving, const void* data, size_t length) {
+  SavingFile& to = *static_cast<SavingFile*>(saving);
+  return WriteOutput(*to.file, data, length, *to.failure);
 }
 
 // Writes the export through `sink`; false when a byte was lost.
@@ -57,13 +64,17 @@ bool WriteThrough(ExportSink& sink, const ExportFormat& format, const RunState& 
   return FlushSink(sink);
 }
 
-bool SendToStandardOutput(FILE* out, const ExportFormat& format, const RunState& state,
-                          const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes) {
+bool SendToStandardOutput(FILE* out, const char* name, const ExportFormat& format,
+                          const RunState& state, const ExportSettings& placed,
+                          const ExportPlan& plan, uint64_t& bytes, Failure& failure) {
   auto buffer = std::make_unique<uint8_t[]>(kExportBufferBytes);
   ExportSink sink = DrainingSink(DrainToStream, out, buffer.get(), kExportBufferBytes);
+  errno = 0;
   const bool written = WriteThrough(sink, format, state, placed, plan);
   bytes = sink.bytes;
-  return written && std::fflush(out) == 0 && !std::ferror(out);
+  if (written && std::fflush(out) == 0 && !std::ferror(out)) return true;
+  SetWriteFailure(failure, name, errno);
+  return false;
 }
 
 struct ExportSource {
@@ -86,22 +97,22 @@ uint64_t CountExportBytes(const void* source) {
 // follows once the outcome is told.
 bool SaveToFile(const char* name, const ExportFormat& format, const RunState& state,
                 const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes,
-                OutputFile& file) {
+                OutputFile& file, Failure& failure) {
+  SavingFile saving{&file, &failure};
   const ExportSource source{&format, &state, &placed, &plan};
-  if (!OpenOutput(name, OutputMode::kReplace, OutputLength{CountExportBytes, &source}, file)) {
+  if (!OpenOutput(name, OutputMode::kReplace, OutputLength{CountExportBytes, &source}, *saving.file,
+                  failure)) {
     return false;
   }
   auto buffer = std::make_unique<uint8_t[]>(kExportBufferBytes);
-  ExportSink sink = DrainingSink(DrainToFile, &file, buffer.get(), kExportBufferBytes);
+  ExportSink sink = DrainingSink(DrainToFile, &saving, buffer.get(), kExportBufferBytes);
   const bool written = WriteThrough(sink, format, state, placed, plan);
   bytes = sink.bytes;
   if (!written) {
-    const int error = errno;  // for the error line, whatever giving up the file sets
-    AbandonOutput(file);
-    errno = error;
+    AbandonOutput(*saving.file);
     return false;
   }
-  return CommitOutput(file);
+  return CommitOutput(*saving.file, failure);
 }
 
 // A map a beat list's export would replace: a text map, or a MIDI file
@@ -176,12 +187,12 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
   }
   const char* name = arguments.values[1];
   uint64_t bytes = 0;
-  errno = 0;
   OutputFile file{};
-  const bool saved = IsStandardOutput(name)
-                         ? SendToStandardOutput(console.out, format, state, placed, plan, bytes)
-                         : SaveToFile(name, format, state, placed, plan, bytes, file);
-  PrintSaveOutcome(messages, name, saved, bytes, errno);
+  const bool saved =
+      IsStandardOutput(name)
+          ? SendToStandardOutput(console.out, name, format, state, placed, plan, bytes, failure)
+          : SaveToFile(name, format, state, placed, plan, bytes, file, failure);
+  PrintSaveOutcome(messages, saved, bytes, failure);
   (void)std::fflush(messages);  // told before a held signal acts
   FinishOutput(file);
   return saved ? 0 : 1;

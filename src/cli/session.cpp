@@ -5,12 +5,12 @@
 #include <new>
 
 #include "base/int32_math.h"
+#include "cli/map_problems.h"
 #include "cli/options.h"
 #include "cli/report_writer.h"
 #include "grid/beat_fit.h"
 #include "grid/renderer.h"
 #include "maps/beat_list_reader.h"
-#include "maps/map_problems.h"
 #include "maps/map_reader.h"
 #include "maps/midi_file.h"
 
@@ -285,7 +285,8 @@ bool ResolveRunSettings(const ExportOptions& options, const RunState& state, con
 bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples) {
   if (state.textMapInForce) SizeDefaultSection(state.map, state.settings);
   Failure failure;
-  if (DisplayWithOffset(MapInForce(state), state.settings, offsetSamples, state.report, failure)) {
+  if (BuildReportWithOffset(MapInForce(state), state.settings, offsetSamples, state.report,
+                            failure)) {
     return true;
   }
   std::fputs(failure.message, console.out);
@@ -316,11 +317,11 @@ void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes) {
   }
 }
 
-void PrintSaveOutcome(FILE* out, const char* name, bool saved, uint64_t bytes, int error) {
+void PrintSaveOutcome(FILE* out, bool saved, uint64_t bytes, const Failure& failure) {
   if (saved) {
-    PrintSaveResult(out, name, saved, bytes);
+    std::fprintf(out, "Saved %llu bytes\n", static_cast<unsigned long long>(bytes));
   } else {
-    PrintFailedFile(out, "write to", name, error);
+    std::fputs(failure.message, out);
   }
 }
 
@@ -332,7 +333,9 @@ bool SaveReport(Console& console, RunState& state, bool nameGiven, OutputMode mo
     if (input != InputStatus::kRead) return false;
   }
   OutputFile file{};
-  const bool saved = WriteData(state.report, state.outputFileName, mode, console.out, file);
+  Failure failure;  // the line of a failed save names no reason here
+  const bool saved =
+      WriteData(state.report, state.outputFileName, mode, console.out, file, failure);
   PrintSaveResult(console.out, state.outputFileName, saved,
                   static_cast<uint64_t>(state.report.length));
   PrintTruncationWarning(console.out, console.errors, state.report);

@@ -55,7 +55,7 @@ bool RenderReport(Console& console, RunState& state);
 bool ResolveRunSettings(const ExportOptions& options, const RunState& state, const char* mapName,
                         ExportSettings& placed, Failure& failure);
 
-// The same, with every step moved by `offsetSamples` (see DisplayWithOffset).
+// The same, with every step moved by `offsetSamples` (see BuildReportWithOffset).
 bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples);
 
 // While the map has no sections, slot 0 is the single section that the
@@ -74,9 +74,9 @@ bool StrictAllows(FILE* out, bool strict, int64_t warnings);
 // The one line that tells how a save went.
 void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes);
 
-// The save line of an export: a failure names the system's reason, from
-// `error` (an errno value; 0 when there is none).
-void PrintSaveOutcome(FILE* out, const char* name, bool saved, uint64_t bytes, int error);
+// The save line of an export or a batch run: a failure's line names the
+// system's reason.
+void PrintSaveOutcome(FILE* out, bool saved, uint64_t bytes, const Failure& failure);
 
 // Saves the rendered report to `state.outputFileName`, asking for the name
 // unless `nameGiven` and one is set. False when it was not saved whole;

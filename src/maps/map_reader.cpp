@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -498,14 +497,4 @@ bool ParseMapText(FILE* file, MapReadout& readout, const MapDiagnostics* diagnos
   readout.lines.values = readout.settings;
   if (diagnostics != nullptr && !cursor.failed) CheckWholeText(cursor, readout);
   return !cursor.failed;
-}
-
-bool ReadMapFile(const char* name, MapReadout& readout, const MapDiagnostics* diagnostics) {
-  FILE* file = std::fopen(name, "r");
-  if (file == nullptr) return false;
-  const bool read = ParseMapText(file, readout, diagnostics);
-  const int error = errno;
-  (void)std::fclose(file);  // read only: closing cannot lose data
-  errno = error;
-  return read;
 }

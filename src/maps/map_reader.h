@@ -88,12 +88,8 @@ struct MapDiagnostics {
 
 // Reads the map text of `file` (up to its end or first zero byte) into
 // `readout`; a byte order mark at its start is passed over. Each problem
-// goes to `diagnostics` when given. False when the file could not be read.
+// goes to `diagnostics` when given. False when the file could not be read
+// (errno, read at once, says why).
 bool ParseMapText(FILE* file, MapReadout& readout, const MapDiagnostics* diagnostics = nullptr);
-
-// Reads the map file `name` into `readout`. False (errno kept) when the file
-// could not be opened or read whole; `readout` is then not to be used.
-bool ReadMapFile(const char* name, MapReadout& readout,
-                 const MapDiagnostics* diagnostics = nullptr);
 
 #endif  // BEATSTAMPS_MAP_READER_H_

@@ -1,4 +1,4 @@
-#include "maps/map_problems.h"
+#include "cli/map_problems.h"
 
 #include <cctype>
 #include <cinttypes>
