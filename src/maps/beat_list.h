@@ -9,7 +9,7 @@
 struct ListedBeat {
   double seconds;         // from the start of the recording
   int32_t beatInMeasure;  // 1 on a downbeat, 2 on the next beat...; 0 when the list does not say
-  int32_t line;           // where it came from: the line of its file, or its number among the found beats
+  int32_t line;  // where it came from: the line of its file, or its number among the found beats
 };
 
 #endif  // BEATSTAMPS_BEAT_LIST_H_

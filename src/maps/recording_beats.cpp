@@ -30,6 +30,12 @@ constexpr double kLeastSeconds = 3.0;
 // The tracker sets a beat at every period whatever the sound; in music the
 // detection function peaks on the beats far above its level between them.
 constexpr double kLeastBeatSalience = 1.25;
+// A beat at either end of the music stands at least this far (of the
+// median beat's) above the detection function's floor.
+constexpr double kLeastEndBeatPeak = 0.1;
+// The tracker's window over the detection function and its hop, in values.
+constexpr int32_t kTrackerWindow = 512;
+constexpr int32_t kTrackerHop = 128;
 // The floor under the detection function, relative to its peak.
 constexpr double kDetectionFloor = 1e-6;
 
@@ -141,6 +147,17 @@ void AddDetectionFloor(std::vector<double>& detection) {
   }
 }
 
+// The tracker finds the period of each hop of kTrackerHop values from the
+// window of kTrackerWindow values that begins there, so its periods reach a
+// tempo change half a window before the music does: they are moved on by
+// half a window, so that each window's period lies at its centre.
+void CentrePeriods(std::vector<double>& periods) {
+  const auto lead = static_cast<ptrdiff_t>(kTrackerWindow / 2);
+  if (static_cast<ptrdiff_t>(periods.size()) <= lead) return;
+  std::copy_backward(periods.begin(), periods.end() - lead, periods.end());
+  std::fill(periods.begin(), periods.begin() + lead, periods[lead]);
+}
+
 // The detection function near a beat: its largest value within a quarter of
 // the beat period around `position`.
 double PeakNear(const std::vector<double>& detection, double position, double period) {
@@ -167,6 +184,27 @@ double BeatSalience(const std::vector<double>& detection, const std::vector<doub
   return between > 0.0 ? onBeats / between : 0.0;
 }
 
+// The tracker goes on setting beats through the silence or the fading sound
+// before and after the music: beats at either end whose detection function
+// stays far below that of the beats in the music are left out.
+void TrimQuietEnds(const std::vector<double>& detection, std::vector<double>& beats) {
+  if (beats.size() < 3) return;
+  std::vector<double> peaks(beats.size());
+  for (size_t k = 0; k < beats.size(); ++k) {
+    const double period = k + 1 < beats.size() ? beats[k + 1] - beats[k] : beats[k] - beats[k - 1];
+    peaks[k] = PeakNear(detection, beats[k], period);
+  }
+  std::vector<double> sorted = peaks;
+  std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+  const double least = sorted[sorted.size() / 2] * kLeastEndBeatPeak;
+  size_t first = 0;
+  size_t end = peaks.size();
+  while (first < end && peaks[first] < least) ++first;
+  while (end > first && peaks[end - 1] < least) --end;
+  beats.erase(beats.begin() + static_cast<ptrdiff_t>(end), beats.end());
+  beats.erase(beats.begin(), beats.begin() + static_cast<ptrdiff_t>(first));
+}
+
 // Each beat numbered in its measure: 1 on a downbeat, counting on from
 // there and back before the first.
 std::vector<ListedBeat> NumberBeats(const std::vector<double>& beats,
@@ -182,8 +220,10 @@ std::vector<ListedBeat> NumberBeats(const std::vector<double>& beats,
     while (next < downbeats.size() && downbeats[next] <= index) last = downbeats[next++];
     const int64_t since = index - (index < first ? first : last);
     const int64_t inMeasure = ((since % meter) + meter) % meter + 1;
-    listed.push_back(ListedBeat{beats[k] * secondsPerStep, static_cast<int32_t>(inMeasure),
-                                static_cast<int32_t>(k + 1)});
+    // Value n of the detection function peaks on an onset at the start of
+    // its window, one step before n.
+    listed.push_back(ListedBeat{std::max(0.0, beats[k] - 1.0) * secondsPerStep,
+                                static_cast<int32_t>(inMeasure), static_cast<int32_t>(k + 1)});
   }
   return listed;
 }
@@ -215,8 +255,10 @@ bool FindBeats(const char* name, SoundStream& stream, const SoundInfo& info, int
   std::vector<double> periods(analysis.detection.size());
   std::vector<double> tempi;
   tracker.calculateBeatPeriod(analysis.detection, periods, tempi, 120.0, false);
+  CentrePeriods(periods);
   std::vector<double> beats;
   tracker.calculateBeats(analysis.detection, periods, beats, 0.9, 4.0);
+  TrimQuietEnds(analysis.detection, beats);
   if (beats.size() < 2 || BeatSalience(analysis.detection, beats) < kLeastBeatSalience) {
     SetRecordingFailure(failure, name, "no beat found: it holds no steady pulse");
     return false;
