@@ -25,10 +25,12 @@ bool ChooseFormat(const char* name, CommandLine& line, Failure& failure) {
 constexpr const char* kOffset = "--offset=";
 constexpr const char* kCountIn = "--count-in=";
 constexpr const char* kAudio = "--audio=";
+constexpr const char* kZoom = "--zoom=";
 
 // The options that place the grid in a recording, each with its value after "=".
 bool IsPlacementOption(const char* option) {
-  return StartsWith(option, kOffset) || StartsWith(option, kCountIn) || StartsWith(option, kAudio);
+  return StartsWith(option, kOffset) || StartsWith(option, kCountIn) ||
+         StartsWith(option, kAudio) || StartsWith(option, kZoom);
 }
 
 bool ReadPlacementOption(const char* option, ExportOptions& options, Failure& failure) {
@@ -37,6 +39,9 @@ bool ReadPlacementOption(const char* option, ExportOptions& options, Failure& fa
   }
   if (StartsWith(option, kCountIn)) {
     return ReadCountInOption(option + std::strlen(kCountIn), options.countIn, failure);
+  }
+  if (StartsWith(option, kZoom)) {
+    return ReadZoomOption(option + std::strlen(kZoom), options.zoom, failure);
   }
   return ReadAudioOption(option + std::strlen(kAudio), options.audioName, failure);
 }
@@ -53,6 +58,12 @@ bool CheckCombination(const CommandLine& line, Failure& failure) {
   if (line.format != nullptr) {
     SetFailure(failure,
                "Error: --format needs a tempo map and an output file! (see beatstamps1a --help)\n");
+    return false;
+  }
+  if (placed && line.exportOptions.zoom != 0 && !line.exportOptions.offset.given &&
+      line.exportOptions.countIn == 0 && line.exportOptions.audioName == nullptr) {
+    SetFailure(failure,
+               "Error: --zoom needs a tempo map and an output file! (see beatstamps1a --help)\n");
     return false;
   }
   if (placed) {

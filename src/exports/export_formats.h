@@ -11,6 +11,7 @@
 #include "exports/export_sink.h"
 #include "exports/midi_export.h"
 #include "exports/osu_export.h"
+#include "exports/svg_export.h"
 #include "grid/grid_walk.h"
 
 // What planning found out, for the writing: the layout of the formats that
@@ -19,6 +20,7 @@ struct ExportPlan {
   MidiPlan midi;
   ClickPlan click;
   OsuPlan osu;
+  SvgPlan svg;
 };
 
 struct ExportFormat {

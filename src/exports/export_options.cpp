@@ -15,6 +15,8 @@ constexpr double kMostOffsetSeconds = 2147483647.0;
 constexpr int32_t kMostCountIn = 16;
 constexpr const char* kDefaultAudioName = "audio.mp3";
 constexpr const char* kSampleSuffix = "smp";
+constexpr int32_t kDefaultZoom = 100;
+constexpr int32_t kMostZoom = 10000;
 
 bool ReadSeconds(const char* text, double& seconds) {
   char* end = nullptr;
@@ -94,16 +96,33 @@ bool ReadAudioOption(const char* text, const char*& audioName, Failure& failure)
   return true;
 }
 
+bool ReadZoomOption(const char* text, int32_t& zoom, Failure& failure) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 1 || value > kMostZoom) {
+    SetFailure(failure, "Error: --zoom takes whole pixels per second from 1 to %i!\n", kMostZoom);
+    return false;
+  }
+  zoom = static_cast<int32_t>(value);
+  return true;
+}
+
 bool AnyExportOption(const ExportOptions& options) {
-  return options.offset.given || options.countIn != 0 || options.audioName != nullptr;
+  return options.offset.given || options.countIn != 0 || options.audioName != nullptr ||
+         options.zoom != 0;
 }
 
 bool ResolveExportSettings(const ExportOptions& options, uint32_t sampleRate, const char* mapName,
                            ExportSettings& settings, Failure& failure) {
   const OffsetOption& offset = options.offset;
-  settings =
-      ExportSettings{0, offset.given, options.countIn,
-                     options.audioName != nullptr ? options.audioName : kDefaultAudioName, mapName};
+  settings = ExportSettings{0,
+                            offset.given,
+                            options.countIn,
+                            options.audioName != nullptr ? options.audioName : kDefaultAudioName,
+                            options.audioName != nullptr,
+                            mapName,
+                            options.zoom != 0 ? options.zoom : kDefaultZoom,
+                            BeatMarks{nullptr, nullptr, 0}};
   const bool none = offset.inSamples ? offset.samples == 0 : offset.seconds == 0.0;
   if (!offset.given || none) return true;
   if (sampleRate == 0) {
