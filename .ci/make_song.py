@@ -26,6 +26,8 @@ SONGS = {
     "steady": [(110, 4, 12), (140, 4, 12)],
     # three beats to the measure throughout
     "waltz": [(150, 3, 24)],
+    # three minutes, for timing the program against aubio
+    "long": [(120, 4, 45), (132, 4, 50)],
 }
 LEAD_IN = 0.5
 CHORDS = [(48, 52, 55), (45, 48, 52), (41, 45, 48), (43, 47, 50)]  # C Am F G

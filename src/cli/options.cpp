@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "maps/sound_file.h"
+
 namespace {
 
 bool StartsWith(const char* text, const char* prefix) {
@@ -134,10 +136,12 @@ void PrintUsage(FILE* out) {
       "  beatstamps1a --help           show this text\n"
       "  beatstamps1a --version        show the version\n"
       "\n"
-      "MAP is a tempo map text file, or a MIDI file from a sequencer or notation\n"
-      "program (read as one when it begins with MThd). RATE is in samples per\n"
-      "second, START and STOP are measures counted from 1, DIVISIONS are steps per\n"
-      "beat (read only when all six are given).\n"
+      "MAP is a tempo map text file, a MIDI file from a sequencer or notation\n"
+      "program (read as one when it begins with MThd), or a recording (WAV, AIFF,\n"
+      "FLAC, Ogg, MP3: told by its first bytes), whose beats are found and fitted\n"
+      "into a tempo map; without RATE its grid is at the recording's own rate.\n"
+      "RATE is in samples per second, START and STOP are measures counted from 1,\n"
+      "DIVISIONS are steps per beat (read only when all six are given).\n"
       "\n"
       "Options of the batch run and the exports:\n"
       "  --offset=TIME   measure 1 begins TIME into the recording: seconds (1.25, -0.5)\n"
@@ -148,8 +152,17 @@ void PrintUsage(FILE* out) {
       "            beatstamps1a --count-in=2 --format=click song.map click.wav 48000\n"
       "  --audio=NAME    the recording the osu and ssc files name (default audio.mp3)\n"
       "            beatstamps1a --audio=song.ogg --format=ssc song.map song.ssc\n"
+      "                  and the recording the svg picture draws\n"
+      "  --zoom=PX       the svg picture's scale: PX pixels a second (1 to 10000; 100)\n"
+      "            beatstamps1a --zoom=200 --format=svg song.wav song.svg\n"
       "\n"
       "Formats (all but grid replace OUT, and OUT - sends their data to standard output):\n",
       out);
   PrintExportFormats(out);
+  std::fputs(ReadsRecordings()
+                 ? "\nThis build reads recordings (with libsndfile) and finds their beats (with "
+                   "qm-dsp).\n"
+                 : "\nThis build reads no recordings: it was built without the Debian packages "
+                   "libsndfile1-dev and libqm-dsp-dev.\n",
+             out);
 }
