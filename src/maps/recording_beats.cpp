@@ -21,8 +21,9 @@ constexpr double kLeastAnalysisRate = 11000.0;
 // The detection function's hop, for which the tracker's windows are made
 // (512 samples at 44.1 kHz).
 constexpr double kStepSeconds = 0.01161;
-// The downbeat finder compares spectra of audio at about 2.7 kHz.
-constexpr double kLeastDownbeatRate = 2500.0;
+// The downbeat finder compares spectra of audio at about 2.7 kHz; it keeps
+// all of it, so no faster than this.
+constexpr double kMostDownbeatRate = 3000.0;
 constexpr int32_t kMostDecimatorFactor = 8;  // qm-dsp's Decimator, chained twice at most
 constexpr int32_t kMostDecimation = kMostDecimatorFactor * kMostDecimatorFactor;
 // A recording shorter than this holds too few beats to find a tempo in.
@@ -56,7 +57,8 @@ AnalysisPlan PlanAnalysis(uint32_t sampleRate) {
   AnalysisPlan plan{};
   plan.decimation = std::min(PowerOfTwoAtMost(sampleRate / kLeastAnalysisRate), kMostDecimation);
   plan.rate = static_cast<double>(sampleRate) / plan.decimation;
-  plan.downbeatFactor = PowerOfTwoAtMost(plan.rate / kLeastDownbeatRate);
+  plan.downbeatFactor = 1;
+  while (plan.rate / plan.downbeatFactor > kMostDownbeatRate) plan.downbeatFactor *= 2;
   // The downbeat finder takes whole steps of its own samples.
   const double steps = std::round(plan.rate * kStepSeconds / plan.downbeatFactor);
   plan.step = static_cast<int32_t>(std::max(1.0, steps)) * plan.downbeatFactor;

@@ -16,7 +16,7 @@ struct RecordingBeats {
   double seconds;                 // its length
 };
 
-// Longest recording read: the analysis keeps about 16 kB per second of it.
+// Longest recording read: the analysis keeps up to about 20 kB per second of it.
 constexpr double kMostRecordingSeconds = 12.0 * 3600.0;
 
 // Finds the beats of the recording `name`, each numbered in its measure of
