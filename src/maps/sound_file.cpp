@@ -4,14 +4,45 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 
 namespace {
 
 // Interleaved frames decoded at once; a recording of many channels reads
 // fewer frames per block.
 constexpr int64_t kBlockSamples = 16384;
+
+// libsndfile's reason, without the full stop its messages end with (the
+// refusal line ends with its own mark).
+void SetLibraryFailure(Failure& failure, const char* name, SNDFILE* file) {
+  char reason[256];
+  std::snprintf(reason, sizeof reason, "%s", sf_strerror(file));
+  size_t length = std::strlen(reason);
+  while (length > 0 && (reason[length - 1] == '.' || reason[length - 1] == ' ')) {
+    reason[--length] = '\0';
+  }
+  SetRecordingFailure(failure, name, reason);
+}
+
+// libsndfile reads a WAV or AIFF file whose sound data its header says is
+// longer than the file as far as the file goes, and notes in its log the
+// length the data chunk "should be": the file was cut short.
+bool IsCutShort(SNDFILE* file) {
+  char log[8192] = {};
+  (void)sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+  for (const char* line = log; line != nullptr && *line != '\0';) {
+    const char* end = std::strchr(line, '\n');
+    const std::string_view text(
+        line, end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line));
+    const bool soundChunk = text.starts_with("data") || text.starts_with("SSND");
+    if (soundChunk && text.find("(should be") != std::string_view::npos) return true;
+    line = end != nullptr ? end + 1 : nullptr;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -42,7 +73,12 @@ bool OpenSoundStream(const char* name, SoundStreamHandle& stream, SoundInfo& inf
   SF_INFO format{};
   SNDFILE* file = sf_open(name, SFM_READ, &format);
   if (file == nullptr) {
-    SetRecordingFailure(failure, name, sf_strerror(nullptr));
+    SetLibraryFailure(failure, name, nullptr);
+    return false;
+  }
+  if (IsCutShort(file)) {
+    (void)sf_close(file);
+    SetRecordingFailure(failure, name, "it ends before the length its header gives");
     return false;
   }
   stream.reset(new (std::nothrow) SoundStream{file, name, format.channels, format.frames, 0,
@@ -73,7 +109,7 @@ bool ReadMonoFrames(SoundStream& stream, float* mono, int64_t count, int64_t& re
     const int64_t wanted = std::min(count - read, kBlockSamples / channels);
     const sf_count_t got = sf_readf_float(stream.file, stream.block.get(), wanted);
     if (sf_error(stream.file) != SF_ERR_NO_ERROR) {
-      SetRecordingFailure(failure, stream.name, sf_strerror(stream.file));
+      SetLibraryFailure(failure, stream.name, stream.file);
       return false;
     }
     for (sf_count_t frame = 0; frame < got; ++frame) {
