@@ -35,8 +35,9 @@ bool IsCutShort(SNDFILE* file) {
   (void)sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
   for (const char* line = log; line != nullptr && *line != '\0';) {
     const char* end = std::strchr(line, '\n');
-    const std::string_view text(
-        line, end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line));
+    std::string_view text(line,
+                          end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line));
+    while (text.starts_with(' ')) text.remove_prefix(1);
     const bool soundChunk = text.starts_with("data") || text.starts_with("SSND");
     if (soundChunk && text.find("(should be") != std::string_view::npos) return true;
     line = end != nullptr ? end + 1 : nullptr;
