@@ -160,7 +160,9 @@ void PutTimeAxis(ExportSink& sink, const SvgPlan& plan, int32_t zoom) {
   const double step = TimeLabelStep(zoom);
   TextLine line;
   line.length = 0;
-  for (double seconds = plan.viewStart; seconds <= plan.viewEnd; seconds += step) {
+  for (int64_t label = 0;; ++label) {
+    const double seconds = plan.viewStart + static_cast<double>(label) * step;
+    if (seconds > plan.viewEnd) return;
     const double x = SvgColumn(plan, zoom, seconds);
     Add(line, "<line class=\"time\" x1=\"");
     AddNumber(line, x);

@@ -197,8 +197,9 @@ void TrimQuietEnds(const std::vector<double>& detection, std::vector<double>& be
     peaks[k] = PeakNear(detection, beats[k], period);
   }
   std::vector<double> sorted = peaks;
-  std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-  const double least = sorted[sorted.size() / 2] * kLeastEndBeatPeak;
+  const auto middle = sorted.begin() + static_cast<ptrdiff_t>(sorted.size() / 2);
+  std::nth_element(sorted.begin(), middle, sorted.end());
+  const double least = *middle * kLeastEndBeatPeak;
   size_t first = 0;
   size_t end = peaks.size();
   while (first < end && peaks[first] < least) ++first;

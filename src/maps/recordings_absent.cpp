@@ -3,8 +3,6 @@
 #include "maps/recording_beats.h"
 #include "maps/sound_file.h"
 
-struct SoundStream {};
-
 namespace {
 
 void RefuseRecording(Failure& failure, const char* name) {
@@ -19,9 +17,8 @@ bool ReadsRecordings() {
   return false;
 }
 
-void SoundStreamCloser::operator()(SoundStream* stream) const {
-  delete stream;
-}
+// No stream is ever opened: there is none to close.
+void SoundStreamCloser::operator()(SoundStream* /*stream*/) const {}
 
 void SetRecordingFailure(Failure& failure, const char* name, const char* reason) {
   SetFailure(failure, "Error: Cannot read %s as a recording: %s!\n", name, reason);

@@ -40,7 +40,7 @@ TEST(SoundSignature, PutsBackWhatItLookedAt) {
   char read[16] = {};
   EXPECT_EQ(std::fread(read, 1, sizeof read, file), 13u);
   EXPECT_EQ(std::string(read), "fLaC and more");
-  std::fclose(file);
+  (void)std::fclose(file);
 }
 
 }  // namespace
