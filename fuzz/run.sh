@@ -11,8 +11,8 @@
 #                                              inputs that keep its coverage
 #
 # Harnesses: map_text, typed_input, arguments, midi_file (all when none is named).
-# A crash, a sanitizer report, an input that runs over its time (a second;
-# five for arguments, whose exports may be long) or a memory
+# A crash, a sanitizer report, an input that runs over its time (10 seconds;
+# 30 for arguments, whose exports may be long) or a memory
 # use over 2 GB fails the run; the input is kept in fuzz/artifacts/. The
 # harnesses work in a scratch folder of their own, so every path given to
 # them here is absolute.
@@ -29,6 +29,13 @@ usage() {
   sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
+
+# The harnesses' scratch folders go under one folder of this run, in memory
+# where the machine has it (a save's syncs then wait for no disk), removed
+# when the run ends, however the harnesses ended.
+scratch="$(mktemp -d /dev/shm/beatstamps-fuzz-run.XXXXXX 2>/dev/null || mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+export TMPDIR="$scratch"
 
 build_harnesses() {
   CC="${CC:-clang}" CXX="${CXX:-clang++}" cmake -S "$root" -B "$build" \
@@ -50,13 +57,15 @@ inputs() {
   return 0
 }
 
-# The time an input may take. An export may walk up to 16,777,216 grid points,
-# about 3 s under the sanitizers when little of it is written (a click track
-# at a low rate), so the arguments harness gets longer than the others.
+# The time an input may take, on a 2-core machine shared with other builds:
+# the slowest kept inputs take about a tenth of it unloaded. An export may
+# walk up to 16,777,216 grid points, about 3 s under the sanitizers when
+# little of it is written (a click track at a low rate), so the arguments
+# harness gets longer than the others.
 time_limit() {
   case "$1" in
-    arguments) echo 5 ;;
-    *) echo 1 ;;
+    arguments) echo 30 ;;
+    *) echo 10 ;;
   esac
 }
 
@@ -106,9 +115,9 @@ fuzz() {
   if [ "$merge" = yes ]; then
     "$(binary "$harness")" "${common[@]}" -timeout="$(time_limit "$harness")" -merge=1 "$root/fuzz/corpus/$harness" "$work" \
       >>"$log" 2>&1
-    rm -rf "$work"
     echo "   corpus: $(find "$root/fuzz/corpus/$harness" -type f | wc -l) inputs"
   fi
+  rm -rf "$work"
 }
 
 minimize() {

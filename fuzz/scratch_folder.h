@@ -7,8 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 
-// Makes a fresh folder under /tmp and changes into it, once per process; the
-// folder is removed when the process ends normally. Aborts if that fails.
+// Makes a fresh folder under $TMPDIR (or /tmp) and changes into it, once per
+// process; the folder is removed when the process ends normally. Aborts if
+// that fails.
 void EnterScratchFolder();
 
 // Removes every file in the scratch folder, so files cannot pile up from one

@@ -50,7 +50,7 @@ Next ChangeSampleRate(Console& console, RunState& state, const char* prompt) {
 
 // A MIDI map's tempo and meter are its file's: nothing is asked.
 bool SayMidiMapDecides(Console& console, const RunState& state) {
-  if (!state.midiInForce) return false;
+  if (state.textMapInForce) return false;
   std::fprintf(console.out, "Tempo and meter come from the MIDI file %s\n", state.midi->fileName);
   return true;
 }
@@ -134,14 +134,12 @@ void ShowSampleRate(FILE* out, const RunState& state) {
 
 // Section 1 of the map in force.
 void ShowTempo(FILE* out, const RunState& state) {
-  const double tempo = state.midiInForce ? TempoOfSection(MidiMapInForce(state).sections[0])
-                                         : static_cast<double>(state.map.tempo[0]);
+  const double tempo = HeadingOf(MapInForce(state), 0).tempo;
   std::fprintf(out, " (%.3f)", tempo);
 }
 
 void ShowBeatsPerMeasure(FILE* out, const RunState& state) {
-  const int32_t beats = state.midiInForce ? MidiMapInForce(state).sections[0].numerator
-                                          : state.map.beatsPerMeasure[0];
+  const int32_t beats = HeadingOf(MapInForce(state), 0).beatsPerMeasure;
   std::fprintf(out, " (%i)", beats);
 }
 

@@ -19,8 +19,9 @@ constexpr uint64_t kMostExportedPoints = 16777216;
 // Bytes handed to the file or stream at once.
 constexpr size_t kExportBufferBytes = size_t{1} << 20;
 
+// "-", or a name that is the standard output itself (/dev/stdout).
 bool IsStandardOutput(const char* name) {
-  return std::strcmp(name, "-") == 0;
+  return std::strcmp(name, "-") == 0 || IsStandardOutputFile(name);
 }
 
 bool CheckPointCount(const GridMap& map, const GridSettings& settings, Failure& failure) {
@@ -79,10 +80,11 @@ uint64_t CountExportBytes(const void* source) {
   return sink.bytes;
 }
 
-// Replaces the file whole, or leaves it as it was.
+// Replaces the file whole, or leaves it as it was; FinishOutput(file)
+// follows once the outcome is told.
 bool SaveToFile(const char* name, const ExportFormat& format, const RunState& state,
-                const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes) {
-  OutputFile file;
+                const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes,
+                OutputFile& file) {
   const ExportSource source{&format, &state, &placed, &plan};
   if (!OpenOutput(name, OutputMode::kReplace, OutputLength{CountExportBytes, &source}, file)) {
     return false;
@@ -104,7 +106,7 @@ bool SaveToFile(const char* name, const ExportFormat& format, const RunState& st
 // (the two names swapped), nor come from a file that held no tempo map.
 bool CheckMapIsKept(const RunState& state, const char* mapName, const char* out, Failure& failure) {
   // A MIDI map always holds one: its tempo and meter start at tick 0.
-  if (!state.midiInForce && state.map.sectionCount <= 0) {
+  if (state.textMapInForce && state.map.sectionCount <= 0) {
     SetFailure(failure, "Error: %s holds no tempo map; nothing exported!\n", mapName);
     return false;
   }
@@ -128,7 +130,7 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const A
   int64_t problems = 0;
   if (!LoadMapWithWarnings(messages, state, arguments.values[0], problems)) return 1;
   ApplyBatchArguments(arguments, state.settings);
-  if (!state.midiInForce) SizeDefaultSection(state.map, state.settings);
+  if (state.textMapInForce) SizeDefaultSection(state.map, state.settings);
   ExportSettings placed;
   ExportPlan plan{};
   Failure failure;
@@ -142,10 +144,13 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const A
   const char* name = arguments.values[1];
   uint64_t bytes = 0;
   errno = 0;
+  OutputFile file{};
   const bool saved = IsStandardOutput(name)
                          ? SendToStandardOutput(console.out, format, state, placed, plan, bytes)
-                         : SaveToFile(name, format, state, placed, plan, bytes);
+                         : SaveToFile(name, format, state, placed, plan, bytes, file);
   PrintSaveOutcome(messages, name, saved, bytes, errno);
+  (void)std::fflush(messages);  // told before a held signal acts
+  FinishOutput(file);
   return saved ? 0 : 1;
 }
 

@@ -156,7 +156,7 @@ void PrintUsage(FILE* out) {
       "  --zoom=PX       the svg picture's scale: PX pixels a second (1 to 10000; 100)\n"
       "            beatstamps1a --zoom=200 --format=svg song.wav song.svg\n"
       "\n"
-      "Formats (all but grid replace OUT, and OUT - sends their data to standard output):\n",
+      "Formats (all but grid replace OUT, and OUT - sends the data to standard output):\n",
       out);
   PrintExportFormats(out);
   std::fputs(ReadsRecordings()

@@ -1,5 +1,7 @@
 #include "cli/report_writer.h"
 
+#include <cstdio>
+
 namespace {
 
 uint64_t ReportLength(const void* report) {
@@ -8,8 +10,12 @@ uint64_t ReportLength(const void* report) {
 
 }  // namespace
 
-bool WriteData(const ReportText& report, const char* fileName, OutputMode mode) {
-  OutputFile file{};
+bool WriteData(const ReportText& report, const char* fileName, OutputMode mode, FILE* out,
+               OutputFile& file) {
+  if (IsStandardOutputFile(fileName)) {
+    const auto length = static_cast<size_t>(report.length);
+    return std::fwrite(report.text, 1, length, out) == length && std::fflush(out) == 0;
+  }
   if (!OpenOutput(fileName, mode, OutputLength{ReportLength, &report}, file)) return false;
   // One write: an appended report never mixes with another writer's bytes.
   if (!WriteOutput(file, report.text, static_cast<size_t>(report.length))) {

@@ -16,6 +16,6 @@ void InitRunState(RunState& state) {
   state.map.sectionCount = 0;
   state.map.totalMeasures = 0;
   state.map.totalBeats = 0;
-  state.midiInForce = false;
+  state.textMapInForce = true;
   state.stopAtMidiEnd = false;
 }

@@ -27,9 +27,10 @@ struct RunState {
   bool mapLoaded;  // a map read has been attempted; never cleared
   ReportText report;
   TempoMap map;
-  // A map read from a MIDI file is in force instead of `map` until a text
-  // map is read; reading it leaves `map` as it was.
-  bool midiInForce;
+  // `map` is the map in force, the one t and b change; false while a map
+  // read from a MIDI file is, until a text map is read (reading the MIDI
+  // file leaves `map` as it was).
+  bool textMapInForce;
   // The stop is the one the after-load rule gave a MIDI map, its last
   // measure; a map read after it starts again from no stop chosen, as if
   // that MIDI map had never been read.

@@ -27,7 +27,7 @@ bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* d
   MapReadout readout{state.map, state.settings, false};
   if (state.stopAtMidiEnd) readout.settings.stopMeasure = 0;
   if (!ParseMapText(file, readout, diagnostics)) return false;
-  state.midiInForce = false;
+  state.textMapInForce = true;
   state.stopAtMidiEnd = false;
   state.map = readout.map;
   state.settings = readout.settings;
@@ -59,7 +59,7 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
     return MapRead::kRefused;
   }
   midi.slot = slot;
-  state.midiInForce = true;
+  state.textMapInForce = false;
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
   state.stopAtMidiEnd = false;
   std::snprintf(midi.fileName, sizeof midi.fileName, "%s", name);
@@ -110,14 +110,14 @@ const MidiMap& MidiMapInForce(const RunState& state) {
 }
 
 GridMap MapInForce(const RunState& state) {
-  return state.midiInForce ? MidiGrid(MidiMapInForce(state)) : TextGrid(state.map);
+  return state.textMapInForce ? TextGrid(state.map) : MidiGrid(MidiMapInForce(state));
 }
 
 // On a MIDI map the stop becomes its last measure: its grid goes on past
 // the end, where a text map's holds nothing.
 void ApplyAfterLoadRule(RunState& state) {
   if (state.settings.stopMeasure != 0) return;
-  if (!state.midiInForce) {
+  if (state.textMapInForce) {
     state.settings.stopMeasure = state.map.totalMeasures;
     return;
   }
@@ -161,7 +161,7 @@ void ApplyRangeGuard(RunState& state) {
         WrappingAdd(WrappingSubtract(settings.stopMeasure, settings.startMeasure), 1);
     map.totalBeats = WrappingMultiply(map.beatsPerMeasure[0], measures);
   }
-  const int32_t beats = state.midiInForce ? MidiMapInForce(state).totalBeats : map.totalBeats;
+  const int32_t beats = state.textMapInForce ? map.totalBeats : MidiMapInForce(state).totalBeats;
   if (beats <= 0) {
     settings.startMeasure = 0;
     settings.stopMeasure = 0;
@@ -178,7 +178,7 @@ bool RenderReport(Console& console, RunState& state) {
 }
 
 bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples) {
-  if (!state.midiInForce) SizeDefaultSection(state.map, state.settings);
+  if (state.textMapInForce) SizeDefaultSection(state.map, state.settings);
   Failure failure;
   if (DisplayWithOffset(MapInForce(state), state.settings, offsetSamples, state.report, failure)) {
     return true;
@@ -216,9 +216,12 @@ bool SaveReport(Console& console, RunState& state, bool nameGiven, OutputMode mo
     input = AskFileName(console, "Enter file to write data to\n", state.outputFileName);
     if (input != InputStatus::kRead) return false;
   }
-  const bool saved = WriteData(state.report, state.outputFileName, mode);
+  OutputFile file{};
+  const bool saved = WriteData(state.report, state.outputFileName, mode, console.out, file);
   PrintSaveResult(console.out, state.outputFileName, saved,
                   static_cast<uint64_t>(state.report.length));
   PrintTruncationWarning(console.out, state.report);
+  (void)std::fflush(console.out);  // told before a held signal acts
+  FinishOutput(file);
   return saved;
 }

@@ -6,8 +6,8 @@
 #include <numbers>
 
 #include "exports/wav_encoder.h"
+#include "grid/section_view.h"
 #include "grid/shifted_walk.h"
-#include "grid/text_grid.h"
 
 namespace {
 
@@ -34,38 +34,6 @@ struct LastPoint {
   int64_t samplePosition;
 };
 
-bool RememberPoint(void* context, const GridPoint& point) {
-  LastPoint& last = *static_cast<LastPoint*>(context);
-  last.found = true;
-  last.samplePosition = point.samplePosition;
-  return true;
-}
-
-// Walks the last measure of the range alone: the clock jumps over everything
-// before it exactly as a walk of the whole range would add it up.
-LastPoint FindLastPoint(const GridMap& map, const GridSettings& settings) {
-  LastPoint last{false, 0};
-  const int64_t measure = LastMeasureInRange(map, settings);
-  if (measure < 0) return last;
-  GridSettings lastMeasure = settings;
-  lastMeasure.startMeasure = static_cast<int32_t>(measure);
-  lastMeasure.stopMeasure = static_cast<int32_t>(measure);
-  WalkGrid(map, lastMeasure, GridVisitor{&last, RememberPoint, nullptr});
-  return last;
-}
-
-// The section measure 1 lies in, whose meter and tempo the count-in takes: a
-// text map's first section with measures, a MIDI map's first.
-SectionHeading FirstSectionHeading(const GridMap& map) {
-  if (map.midi != nullptr) return HeadingOf(map, 0);  // a MIDI map's begins at tick 0
-  const TempoMap& text = *map.text;
-  const int32_t sectionCount = SectionsToWalk(text);
-  for (int32_t k = 0; k < sectionCount; ++k) {
-    if (text.measures[k] > 0) return HeadingOf(map, k);
-  }
-  return HeadingOf(map, 0);
-}
-
 // Where count-in beat `beat` clicks: whole beats back from measure 1, to the
 // nearest sample; -1 before the start of the file.
 int64_t CountInPosition(const ClickPlan& plan, int64_t beat) {
@@ -80,10 +48,10 @@ int64_t CountInPosition(const ClickPlan& plan, int64_t beat) {
 // grid follows it.
 bool PlaceCountIn(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
                   ClickPlan& plan, Failure& failure) {
-  const SectionHeading first = FirstSectionHeading(map);
+  const MapSection first = CountInSection(map, settings);
   plan.countInMeter = std::max(first.beatsPerMeasure, 0);
   plan.countInBeats = int64_t{placed.countIn} * plan.countInMeter;
-  plan.countInBeat = 60.0 / first.tempo * static_cast<double>(settings.sampleRate);
+  plan.countInBeat = 60.0 / first.beatsPerMinute * static_cast<double>(settings.sampleRate);
   plan.gridShift = placed.offsetSamples;
   if (plan.countInBeats > kMostCountInBeats) {
     SetFailure(
@@ -245,7 +213,9 @@ bool PlanClickTrack(const GridMap& map, const GridSettings& settings, const Expo
   }
   plan.clickLength = std::max<int64_t>(1, settings.sampleRate / kClicksPerSecond);
   if (!PlaceCountIn(map, settings, placed, plan, failure)) return false;
-  const LastPoint last = LastClick(plan, FindLastPoint(map, settings));
+  GridPoint lastPoint{};
+  const bool found = LastPointInRange(map, settings, lastPoint);
+  const LastPoint last = LastClick(plan, LastPoint{found, lastPoint.samplePosition});
   const uint64_t mostSamples = MostDataBytes() / kBytesPerSample;
   if (last.found && static_cast<uint64_t>(last.samplePosition) >
                         mostSamples - static_cast<uint64_t>(plan.clickLength)) {

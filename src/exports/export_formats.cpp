@@ -45,13 +45,13 @@ void WriteBeatsFile(const GridMap& map, const GridSettings& settings, const Expo
 }
 
 bool PlanOsuFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
-                 ExportPlan& plan, Failure& failure) {
-  return PlanOsu(map, settings, placed, plan.osu, failure);
+                 ExportPlan& /*plan*/, Failure& failure) {
+  return PlanOsu(map, settings, placed, failure);
 }
 
 void WriteOsuFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
-                  const ExportPlan& plan, ExportSink& sink) {
-  WriteOsu(map, settings, placed, plan.osu, sink);
+                  const ExportPlan& /*plan*/, ExportSink& sink) {
+  WriteOsu(map, settings, placed, sink);
 }
 
 bool PlanSscFile(const GridMap& map, const GridSettings& settings, const ExportSettings& /*placed*/,

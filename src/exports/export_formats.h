@@ -19,7 +19,6 @@
 struct ExportPlan {
   MidiPlan midi;
   ClickPlan click;
-  OsuPlan osu;
   SvgPlan svg;
 };
 

@@ -1,5 +1,6 @@
 #include "exports/export_options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -44,9 +45,39 @@ bool EndsWith(const char* text, size_t length, const char* suffix) {
   return length >= suffixLength && std::strcmp(text + length - suffixLength, suffix) == 0;
 }
 
+// The bytes after a UTF-8 lead byte, or -1 for a byte no character begins with.
+int FollowingBytes(unsigned char lead) {
+  if (lead < 0x80) return 0;
+  if (lead >= 0xC2 && lead <= 0xDF) return 1;
+  if (lead >= 0xE0 && lead <= 0xEF) return 2;
+  if (lead >= 0xF0 && lead <= 0xF4) return 3;
+  return -1;
+}
+
+// Well-formed UTF-8: no stray or missing continuation byte, no overlong
+// form, no surrogate, nothing past U+10FFFF. The name goes into text files
+// that their readers take as UTF-8.
+bool IsUtf8(const char* text) {
+  for (const auto* byte = reinterpret_cast<const unsigned char*>(text); *byte != 0;) {
+    const int following = FollowingBytes(*byte);
+    if (following < 0) return false;
+    uint32_t code = *byte & (0x7Fu >> following);
+    for (int k = 1; k <= following; ++k) {
+      if ((byte[k] & 0xC0) != 0x80) return false;
+      code = (code << 6) | (byte[k] & 0x3Fu);
+    }
+    constexpr uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[following] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      return false;
+    }
+    byte += following + 1;
+  }
+  return true;
+}
+
 bool IsAudioName(const char* text) {
   const size_t length = std::strlen(text);
-  if (length == 0 || length > static_cast<size_t>(kFileNameLimit)) return false;
+  if (length == 0 || length > static_cast<size_t>(kFileNameLimit) || !IsUtf8(text)) return false;
   if (text[0] == ' ' || text[length - 1] == ' ') return false;
   for (size_t k = 0; k < length; ++k) {
     if (!FitsSongField(text[k])) return false;
@@ -59,9 +90,11 @@ bool IsAudioName(const char* text) {
 bool ReadOffsetOption(const char* text, OffsetOption& offset, Failure& failure) {
   const size_t length = std::strlen(text);
   OffsetOption read{true, EndsWith(text, length, kSampleSuffix), 0.0, 0};
-  const bool valid = read.inSamples
-                         ? ReadSamples(text, length - std::strlen(kSampleSuffix), read.samples)
-                         : ReadSeconds(text, read.seconds);
+  // Blanks are refused at either end, though the C readers skip those ahead.
+  const bool valid =
+      std::isspace(static_cast<unsigned char>(text[0])) == 0 &&
+      (read.inSamples ? ReadSamples(text, length - std::strlen(kSampleSuffix), read.samples)
+                      : ReadSeconds(text, read.seconds));
   if (!valid) {
     SetFailure(failure,
                "Error: --offset takes seconds (1.25, -0.5; at most 2147483647 either way) or "
@@ -87,7 +120,7 @@ bool ReadCountInOption(const char* text, int32_t& countIn, Failure& failure) {
 bool ReadAudioOption(const char* text, const char*& audioName, Failure& failure) {
   if (!IsAudioName(text)) {
     SetFailure(failure,
-               "Error: --audio takes a file name of 1 to %i characters, without control "
+               "Error: --audio takes a UTF-8 file name of 1 to %i characters, without control "
                "characters, : ; # or \\, and not beginning or ending with a blank!\n",
                kFileNameLimit);
     return false;

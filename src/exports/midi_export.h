@@ -11,33 +11,14 @@
 
 #include "exports/export_options.h"
 #include "exports/export_sink.h"
-#include "exports/midi_placement.h"
+#include "exports/midi_plan.h"
 #include "grid/grid_walk.h"
-
-struct MidiPlan {
-  int32_t ticksPerQuarter;                  // of a text map: a multiple of the divisions
-  int32_t ticksPerStep;                     // of a text map: ticks per division of a beat
-  uint64_t sectionStartTick[kMaxSections];  // of a text map
-  int64_t sectionStartMeasure[kMaxSections];
-  int64_t lastClickBeat;      // of a text map: the beat (a quarter) of the last click; -1: none
-  bool clicksOnTicks;         // of a MIDI map: every grid point falls on a whole tick
-  uint32_t tempoTrackLength;  // bytes of each track's events
-  uint32_t clickTrackLength;
-  MidiPlacement placement;  // where --offset and --count-in put the grid
-};
 
 // Lays the file out, or refuses with one line what a MIDI file cannot hold:
 // too many divisions for its ticks, more than 255 beats per measure, a tempo
-// beyond its 24-bit microseconds, a gap longer than a delta time, or an
-// offset longer than its slowest tempo makes of a delta time.
-//
-// Placed in a recording, the file holds the time before measure 1: the
-// count-in's measures at the first section's meter and tempo, ending where
-// measure 1 begins, and before them, with --offset, bars whose tempo makes up
-// the rest of the offset; or, with a negative offset, it begins inside the
-// map where the recording does, the clicks before it left out. Every time is
-// the export's without the options, moved by the offset's samples as nearly
-// as the file's whole microseconds and ticks hold it.
+// beyond its 24-bit microseconds, changes too far apart, a range that begins
+// too far in, or an offset longer than its slowest tempo makes of a delta
+// time. Placed in a recording as midi_placement.h says.
 bool PlanMidi(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
               MidiPlan& plan, Failure& failure);
 

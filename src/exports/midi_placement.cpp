@@ -4,6 +4,9 @@
 #include <bit>
 #include <cmath>
 
+#include "exports/midi_tempo_track.h"
+#include "grid/shifted_walk.h"
+
 namespace {
 
 constexpr uint32_t kMostTempo = 0xFFFFFF;  // 24-bit microseconds per quarter note
@@ -14,6 +17,17 @@ constexpr MidiTicks kMostFillTicks = MidiTicks{1} << 27;
 constexpr MidiTicks kLongestDelta = 0x0FFFFFFF;
 constexpr uint32_t kMicrosecondsPerSecond = 1000000;
 constexpr int kQuarterNotePower = 2;
+
+// What the lead-in is made of, as the export worked it out.
+struct LeadInRequest {
+  uint32_t ticksPerQuarter;
+  Wide time;              // units the file holds before the first bar line's content
+  MidiTicks content;      // ticks between the fill and the first bar line
+  int64_t wholeMeasures;  // of the meter, after the first bar line
+  uint8_t numerator;      // the meter its bars are of
+  uint8_t denominatorPower;
+  uint32_t tempo;  // microseconds per quarter note the fill comes near
+};
 
 // The ticks of a note of 1 / 2^power, a power no finer than a whole tick.
 MidiTicks NoteTicks(uint32_t ticksPerQuarter, int power) {
@@ -67,19 +81,9 @@ uint32_t BackBeatTempo(double quarter, int64_t back) {
   return static_cast<uint32_t>(std::clamp<long long>(length, 1, kMostTempo));
 }
 
-}  // namespace
-
-uint32_t CountInBeatTempo(const MidiPlacement& placement, int64_t index) {
-  if (placement.countInFromStart) {
-    // Each beat ends at the whole microseconds nearest its time from the start.
-    const double quarter = placement.countInQuarter;
-    const long long length = std::llround(static_cast<double>(index + 1) * quarter) -
-                             std::llround(static_cast<double>(index) * quarter);
-    return static_cast<uint32_t>(std::clamp<long long>(length, 1, kMostTempo));
-  }
-  return BackBeatTempo(placement.countInQuarter, placement.countInClicks - index);
-}
-
+// How many of the count-in's last `beats` beats (each of the placement's
+// beat ticks and quarter note) fit in `time` units, counted back from
+// measure 1, and the units they take.
 int64_t CountInBeatsWithin(const MidiPlacement& placement, int64_t beats, Wide time, Wide& used) {
   used = 0;
   int64_t fitting = 0;
@@ -94,6 +98,11 @@ int64_t CountInBeatsWithin(const MidiPlacement& placement, int64_t beats, Wide t
   return fitting;
 }
 
+// Lays out the fill and the first bar: `placement.meters` and the fill's
+// ticks and tempos. A time shorter than the fill's ticks at one microsecond
+// per quarter note is held up to a microsecond long (or, short of half of
+// that, left out). False where no tempo a MIDI file holds can make the time
+// fit in a delta time.
 bool LayLeadIn(const LeadInRequest& request, MidiPlacement& placement) {
   const int finest = FinestNotePower(request.ticksPerQuarter);
   const int coarsest = std::min<int>(request.denominatorPower, finest);
@@ -132,11 +141,15 @@ bool LayLeadIn(const LeadInRequest& request, MidiPlacement& placement) {
   return true;
 }
 
+// The units of `samples` samples at `sampleRate`, to the nearest (a half
+// rounds up).
 Wide UnitsOfSamples(uint64_t samples, uint32_t sampleRate, uint32_t ticksPerQuarter) {
   const Wide scaled = static_cast<Wide>(samples) * kMicrosecondsPerSecond * ticksPerQuarter;
   return (2 * scaled + sampleRate) / (Wide{2} * sampleRate);
 }
 
+// The first measure start at or after `tick` in a meter that starts a
+// measure at `meterTick`: whole ticks, up.
 MidiTicks NextMeasureStart(MidiTicks tick, MidiTicks meterTick, uint8_t numerator,
                            uint8_t denominatorPower, uint32_t ticksPerQuarter) {
   if (tick <= meterTick) return meterTick;
@@ -147,4 +160,270 @@ MidiTicks NextMeasureStart(MidiTicks tick, MidiTicks meterTick, uint8_t numerato
   const MidiTicks ticks = measures * measure;
   const MidiTicks whole = ticks >> denominatorPower;
   return meterTick + whole + ((whole << denominatorPower) != ticks ? 1 : 0);
+}
+
+// --- the cut ---------------------------------------------------------------
+
+// Where the export without --offset and --count-in reaches a time: its
+// first tick at or after it, or the first click kept where that comes
+// first; with the time there, the tempo and meter in force there (its
+// events at that tick included), and the first measure start at or after it.
+struct MidiCut {
+  MidiTicks tick;
+  Wide time;  // units of a microsecond over the export's ticks per quarter note
+  uint32_t tempo;
+  MidiTicks meterTick;  // where the meter in force began
+  uint8_t numerator;
+  uint8_t denominatorPower;
+  MidiTicks barTick;
+};
+
+// Where the map's time reaches the time looked for, as its events come.
+struct CutSearch {
+  Wide target;          // the time looked for
+  MidiTicks firstKept;  // the first click kept, which no cut may pass
+  uint32_t ticksPerQuarter;
+  MidiTicks at;  // the map's last event so far
+  Wide elapsed;  // its time
+  bool found;
+  bool barFound;
+  MidiCut cut;
+  // The map's tempo and meter in force, as its events come.
+  uint32_t tempo;
+  MidiTicks meterTick;
+  uint8_t numerator;
+  uint8_t denominatorPower;
+};
+
+// The map's time runs at its tempo in force from its last event to `tick`:
+// the first tick it reaches the time looked for (or the first click kept)
+// is the cut.
+void SearchUpTo(CutSearch& search, MidiTicks tick) {
+  if (!search.found) {
+    MidiTicks reach = ~MidiTicks{0};
+    if (search.elapsed >= search.target) {
+      reach = search.at;
+    } else if (search.tempo > 0) {
+      reach = search.at + (search.target - search.elapsed + search.tempo - 1) / search.tempo;
+    }
+    const MidiTicks cut = std::min(reach, search.firstKept);
+    if (cut <= tick) {
+      search.found = true;
+      search.cut = MidiCut{cut,
+                           search.elapsed + (cut - search.at) * search.tempo,
+                           search.tempo,
+                           search.meterTick,
+                           search.numerator,
+                           search.denominatorPower,
+                           0};
+    }
+  }
+  search.elapsed += (tick - search.at) * search.tempo;
+  search.at = tick;
+}
+
+MidiTicks BarAfterCut(const CutSearch& search) {
+  const MidiCut& cut = search.cut;
+  return NextMeasureStart(cut.tick, cut.meterTick, cut.numerator, cut.denominatorPower,
+                          search.ticksPerQuarter);
+}
+
+// The first bar line at or after the cut: a measure's end in the meter in
+// force there, or an earlier time signature, which starts one.
+void SearchBar(CutSearch& search, MidiTicks tick, bool meter) {
+  if (!search.found || search.barFound || tick <= search.cut.tick) return;
+  const MidiTicks bar = BarAfterCut(search);
+  if (bar <= tick || meter) {
+    search.cut.barTick = std::min(bar, tick);
+    search.barFound = true;
+  }
+}
+
+// What the map sets at the cut's own tick is in force there.
+void SearchAt(CutSearch& search, MidiTicks tick) {
+  if (!search.found || tick != search.cut.tick) return;
+  search.cut.tempo = search.tempo;
+  search.cut.meterTick = search.meterTick;
+  search.cut.numerator = search.numerator;
+  search.cut.denominatorPower = search.denominatorPower;
+}
+
+void SearchTempo(void* context, MidiTicks tick, uint32_t tempo) {
+  CutSearch& search = *static_cast<CutSearch*>(context);
+  SearchUpTo(search, tick);
+  SearchBar(search, tick, false);
+  search.tempo = tempo;
+  SearchAt(search, tick);
+}
+
+void SearchMeter(void* context, MidiTicks tick, uint8_t numerator, uint8_t power) {
+  CutSearch& search = *static_cast<CutSearch*>(context);
+  SearchUpTo(search, tick);
+  SearchBar(search, tick, true);
+  search.meterTick = tick;
+  search.numerator = numerator;
+  search.denominatorPower = power;
+  SearchAt(search, tick);
+}
+
+void SearchEnd(void* context, MidiTicks /*tick*/) {
+  CutSearch& search = *static_cast<CutSearch*>(context);
+  SearchUpTo(search, ~MidiTicks{0} >> 1);
+  if (!search.barFound) search.cut.barTick = BarAfterCut(search);
+}
+
+MidiCut FindMidiCut(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
+                    Wide time, MidiTicks firstKept) {
+  CutSearch search{time,  firstKept, static_cast<uint32_t>(plan.ticksPerQuarter),
+                   0,     0,         false,
+                   false, MidiCut{}, 0,
+                   0,     0,         0};
+  StreamTempoEvents(map, settings, plan,
+                    TempoEventVisitor{&search, SearchTempo, SearchMeter, SearchEnd});
+  return search.cut;
+}
+
+// --- the lead-in and the cut in the file --------------------------------------
+
+bool RefuseLongOffset(Failure& failure) {
+  SetFailure(failure, "Error: The offset is too long for a MIDI file!\n");
+  return false;
+}
+
+// Seconds by which measure 1's time lies past the `held` units where the file
+// holds it: the count-in's beats carried in whole microseconds, or a fill
+// too short for its ticks. A text map's carried beats aim at them.
+double MeasureOneAim(const ExportSettings& placed, const GridSettings& settings,
+                     const MidiPlacement& placement, Wide held, uint32_t ticksPerQuarter) {
+  const double countIn = static_cast<double>(placement.countInClicks) * placement.countInQuarter *
+                         static_cast<double>(placement.beatTicks) / ticksPerQuarter;
+  const double microseconds =
+      placed.offsetGiven ? static_cast<double>(placed.offsetSamples) * 1e6 / settings.sampleRate
+                         : countIn;
+  return (microseconds - static_cast<double>(held) / ticksPerQuarter) / kMicrosecondsPerSecond;
+}
+
+// Measure 1 at the offset, or without one after the count-in: the count-in's
+// beats that fit, and before them a fill that makes up the rest.
+bool PlaceLeadIn(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                 MidiPlan& plan, Failure& failure) {
+  // The meter and tempo the count-in takes, and the lead-in's bars are of.
+  const MapSection reference = CountInSection(map, settings);
+  const auto numerator = static_cast<uint8_t>(reference.beatsPerMeasure);
+  const auto ticksPerQuarter = static_cast<uint32_t>(plan.ticksPerQuarter);
+  MidiPlacement& placement = plan.placement;
+  placement.countInMeter = numerator;
+  placement.beatTicks = (MidiTicks{4} * ticksPerQuarter) >> reference.denominatorPower;
+  placement.countInQuarter = reference.quarterMicroseconds;
+  const int64_t beats = int64_t{placed.countIn} * reference.beatsPerMeasure;
+  Wide time = 0;
+  if (placed.offsetGiven) {
+    time = UnitsOfSamples(static_cast<uint64_t>(placed.offsetSamples), settings.sampleRate,
+                          ticksPerQuarter);
+  } else {
+    CountInBeatsWithin(placement, beats, ~Wide{0}, time);
+  }
+  Wide used = 0;
+  const int64_t kept = CountInBeatsWithin(placement, beats, time, used);
+  placement.countInClicks = kept;
+  placement.countInSkipped = beats - kept;
+  const LeadInRequest request{ticksPerQuarter,
+                              time - used,
+                              static_cast<MidiTicks>(kept % numerator) * placement.beatTicks,
+                              kept / numerator,
+                              numerator,
+                              reference.denominatorPower,
+                              reference.microsecondsPerQuarter};
+  if (!LayLeadIn(request, placement)) return RefuseLongOffset(failure);
+  placement.cutOut = placement.fillTicks + static_cast<MidiTicks>(kept) * placement.beatTicks;
+  placement.countInFromStart = !placed.offsetGiven;
+  const Wide held = used + (placement.fillExact ? request.time : placement.fillTicks);
+  placement.measureOneAim = MeasureOneAim(placed, settings, placement, held, ticksPerQuarter);
+  placement.placed = true;
+  placement.offsetSamples = placed.offsetSamples;
+  return true;
+}
+
+// The recording begins inside the map: the file begins where it does, with
+// a fill that makes up the time to the first tick of the map after it, and
+// from there the map's own events.
+bool PlaceCut(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+              MidiPlan& plan, Failure& failure) {
+  const auto ticksPerQuarter = static_cast<uint32_t>(plan.ticksPerQuarter);
+  const uint64_t back = static_cast<uint64_t>(-(placed.offsetSamples + 1)) + 1;
+  const Wide time = UnitsOfSamples(back, settings.sampleRate, ticksPerQuarter);
+  GridPoint first{};
+  PositionFinder finder = PositionFinderFor(map, settings);
+  const MidiTicks firstKept = FirstShiftedPoint(map, settings, placed.offsetSamples, first)
+                                  ? UnplacedTickOf(finder, ViewOf(map), plan, first)
+                                  : ~MidiTicks{0};
+  MidiCut cut = FindMidiCut(map, settings, plan, time, firstKept);
+  MidiPlacement& placement = plan.placement;
+  LeadInRequest request{ticksPerQuarter,
+                        cut.time > time ? cut.time - time : 0,
+                        cut.barTick - cut.tick,
+                        0,
+                        cut.numerator,
+                        cut.denominatorPower,
+                        cut.tempo};
+  if (!LayLeadIn(request, placement)) return RefuseLongOffset(failure);
+  // A fill too short for its ticks takes the map's next tick too, where no
+  // click stands: a tick's time is enough for any fill.
+  if (!placement.fillExact && cut.tick < cut.barTick && cut.tick < firstKept) {
+    cut.tick += 1;
+    request.time += cut.tempo;
+    request.content -= 1;
+    if (!LayLeadIn(request, placement)) return RefuseLongOffset(failure);
+  }
+  placement.cutTick = cut.tick;
+  placement.barTick = cut.barTick;
+  placement.cutOut = placement.fillTicks;
+  placement.placed = true;
+  placement.offsetSamples = placed.offsetSamples;
+  return true;
+}
+
+}  // namespace
+
+bool LeadsIn(const ExportSettings& placed) {
+  return placed.offsetSamples > 0 || (!placed.offsetGiven && placed.countIn > 0);
+}
+
+MidiTicks ExportTickOf(const SectionView& view, const MidiPlan& plan, Wide units) {
+  return units * static_cast<uint64_t>(plan.ticksPerQuarter) / view.unitsPerQuarter;
+}
+
+MidiTicks UnplacedTickOf(PositionFinder& finder, const SectionView& view, const MidiPlan& plan,
+                         const GridPoint& point) {
+  const MapPosition at = PositionOf(finder, point);
+  const auto scale = static_cast<uint64_t>(plan.ticksPerQuarter);
+  const MidiTicks whole = at.units * scale;
+  const MidiTicks rest =
+      (whole % view.unitsPerQuarter) * at.denominator + static_cast<MidiTicks>(at.fraction) * scale;
+  const MidiTicks below = static_cast<MidiTicks>(view.unitsPerQuarter) * at.denominator;
+  return whole / view.unitsPerQuarter + (2 * rest + below) / (2 * below);
+}
+
+MidiTicks PlacedTick(const MidiPlacement& placement, MidiTicks tick) {
+  return tick - placement.cutTick + placement.cutOut;
+}
+
+uint32_t CountInBeatTempo(const MidiPlacement& placement, int64_t index) {
+  if (placement.countInFromStart) {
+    // Each beat ends at the whole microseconds nearest its time from the start.
+    const double quarter = placement.countInQuarter;
+    const long long length = std::llround(static_cast<double>(index + 1) * quarter) -
+                             std::llround(static_cast<double>(index) * quarter);
+    return static_cast<uint32_t>(std::clamp<long long>(length, 1, kMostTempo));
+  }
+  return BackBeatTempo(placement.countInQuarter, placement.countInClicks - index);
+}
+
+bool PlaceMidiExport(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                     MidiPlan& plan, Failure& failure) {
+  plan.placement = MidiPlacement{};
+  plan.placement.countInMeter = 1;
+  if (placed.offsetSamples < 0) return PlaceCut(map, settings, placed, plan, failure);
+  if (LeadsIn(placed)) return PlaceLeadIn(map, settings, placed, plan, failure);
+  return true;
 }

@@ -1,8 +1,11 @@
 // The grid as an osu! beatmap: the timing of a song for rhythm-game editors,
-// and no hit objects. Of a text map, one uninherited timing point where each
-// section begins; of a MIDI map, whose sections may begin inside a measure or
-// a beat, one where each run of its beats begins (see midi_beat_runs), so
-// that a reader's beats are the grid's.
+// and no hit objects: one uninherited timing point where each run of the
+// grid's beats begins (see grid/beat_runs.h: of a text map, each section; of a
+// MIDI map, whose sections may begin inside a measure or a beat, finer), so
+// that a reader's beats are the grid's. The timing points listed are those
+// of the export's points: the range's, less those that land before 0; each
+// run is timed from its first beat, even where that lies before the range or
+// before 0, so that a reader places the run's beats from it.
 #ifndef BEATSTAMPS_OSU_EXPORT_H_
 #define BEATSTAMPS_OSU_EXPORT_H_
 
@@ -12,29 +15,13 @@
 #include "exports/export_sink.h"
 #include "grid/grid_walk.h"
 
-// A timing point: a section and the time it begins, in whole milliseconds.
-struct OsuTimingPoint {
-  int32_t section;
-  int64_t milliseconds;
-};
-
-// The sections listed are those that hold points of the export: the range's,
-// less those whose every point lands before 0. Each is timed from its first
-// step, even where that lies before the range or before 0, so that a reader
-// places the section's beats from it.
-struct OsuPlan {
-  int32_t pointCount;
-  OsuTimingPoint points[kMaxSections];
-};
-
-// Lists a text map's timing points (a MIDI map's are found as they are
-// written), or refuses with one line what an osu! reader cannot take: a beat
-// outside 6 to 60,000 ms (which it clamps) or a time beyond its 32-bit
-// milliseconds.
+// Refuses with one line what an osu! reader cannot take: a beat outside 6 to
+// 60,000 ms (which it clamps) or a time beyond its 32-bit milliseconds. The
+// timing points are found again as they are written.
 bool PlanOsu(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
-             OsuPlan& plan, Failure& failure);
+             Failure& failure);
 
 void WriteOsu(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
-              const OsuPlan& plan, ExportSink& sink);
+              ExportSink& sink);
 
 #endif  // BEATSTAMPS_OSU_EXPORT_H_

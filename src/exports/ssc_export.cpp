@@ -6,115 +6,26 @@
 
 #include "exports/song_title.h"
 #include "exports/text_line.h"
-#include "grid/midi_grid.h"
+#include "grid/section_view.h"
 #include "grid/shifted_walk.h"
-#include "grid/text_grid.h"
 
 namespace {
 
 // The slowest tempo that six decimals show as more than 0.
 constexpr double kSlowestTempo = 0.000001;
-
-// A section as the file places it: where it begins, in quarter notes from
-// measure 1, and its meter.
-struct SscSection {
-  int32_t slot;
-  int64_t quarterNotes;
-  int32_t numerator;
-  int32_t denominator;
-};
-
-// The next section to list after `section`, false past the last. A text
-// map's sections begin at whole measures of whole beats, and a beat is a
-// quarter note.
-bool NextSection(const GridMap& map, const GridSettings& settings, SscSection& section) {
-  const TempoMap& text = *map.text;
-  const int32_t sectionCount = SectionsToWalk(text);
-  const bool first = section.slot < 0;
-  int64_t measure = 0;
-  int64_t quarterNotes = 0;
-  for (int32_t k = 0; k < sectionCount; ++k) {
-    const int32_t measures = text.measures[k];
-    if (measures <= 0) continue;
-    if (k > section.slot) {
-      if (!first && measure > settings.stopMeasure) return false;
-      section = SscSection{k, quarterNotes, text.beatsPerMeasure[k], 4};
-      return true;
-    }
-    // Only the sections up to one that holds a 32-bit measure are listed,
-    // so this stays far inside 64 bits.
-    measure += measures;
-    quarterNotes += int64_t{measures} * text.beatsPerMeasure[k];
-  }
-  if (!first) return false;
-  section = SscSection{0, 0, text.beatsPerMeasure[0], 4};
-  return true;
-}
+// StepMania's rows: 48 to a quarter note.
+constexpr uint64_t kRowsPerQuarter = 48;
 
 void PutText(ExportSink& sink, const char* text) {
   PutBytes(sink, text, std::strlen(text));
 }
 
-void AddBeat(TextLine& line, int64_t quarterNotes) {
-  AddInteger(line, quarterNotes);
-  AddText(line, ".000000", 7);
-}
-
-void AddTempo(TextLine& line, const GridMap& map, const SscSection& section) {
-  AddFixed(line, HeadingOf(map, section.slot).tempo, 6);
-}
-
-void AddMeter(TextLine& line, const GridMap& /*map*/, const SscSection& section) {
-  AddInteger(line, section.numerator);
-  AddCharacter(line, '=');
-  AddInteger(line, section.denominator);
-}
-
-// One of the file's lists: `beat=value` for each section listed.
-void PutList(ExportSink& sink, const GridMap& map, const GridSettings& settings, const char* tag,
-             void (*addValue)(TextLine&, const GridMap&, const SscSection&)) {
-  PutText(sink, tag);
-  TextLine line;
-  line.length = 0;
-  SscSection section{-1, 0, 0, 0};
-  for (bool first = true; NextSection(map, settings, section); first = false) {
-    if (!first) AddCharacter(line, ',');
-    AddBeat(line, section.quarterNotes);
-    AddCharacter(line, '=');
-    addValue(line, map, section);
-    PutLine(sink, line);
-  }
-  PutText(sink, ";\n");
-}
-
-// --- a MIDI map: a tempo where it changes, a meter where it changes -----------
-
-// StepMania's rows: 48 to a quarter note.
-constexpr uint64_t kRowsPerQuarter = 48;
-
-bool KeepPoint(void* context, const GridPoint& point) {
-  *static_cast<GridPoint*>(context) = point;
-  return true;
-}
-
-// The sections listed: from tick 0 through the last that begins at or
-// before the range's last point (the first at least).
-int32_t ListedMidiSections(const MidiMap& map, const GridSettings& settings) {
-  const int64_t measure = LastMidiMeasureInRange(settings);
-  if (measure < 0) return 1;
-  GridSettings last = settings;
-  last.startMeasure = static_cast<int32_t>(measure);
-  GridPoint point{};
-  WalkGrid(MidiGrid(map), last, GridVisitor{&point, KeepPoint, nullptr});
-  const MidiPosition at = PositionOfPoint(map, settings.divisionsPerBeat, point);
-  return SectionAt(map, at.tick) + 1;
-}
-
-// Quarter notes from measure 1 to `tick`, to six decimals.
-void AddQuarterNotes(TextLine& line, uint64_t tick, uint32_t ticksPerQuarter) {
-  uint64_t whole = tick / ticksPerQuarter;
-  const uint64_t rest = tick - whole * ticksPerQuarter;
-  uint64_t millionths = (rest * 1000000 + ticksPerQuarter / 2) / ticksPerQuarter;
+// Quarter notes from measure 1 to `start` units, to six decimals.
+void AddQuarterNotes(TextLine& line, Wide start, uint64_t unitsPerQuarter) {
+  auto whole = static_cast<uint64_t>(start / unitsPerQuarter);
+  const auto rest = static_cast<uint64_t>(start % unitsPerQuarter);
+  uint64_t millionths = static_cast<uint64_t>(
+      (static_cast<Wide>(rest) * 1000000 + unitsPerQuarter / 2) / unitsPerQuarter);
   if (millionths == 1000000) {
     whole += 1;
     millionths = 0;
@@ -125,53 +36,81 @@ void AddQuarterNotes(TextLine& line, uint64_t tick, uint32_t ticksPerQuarter) {
   AddText(line, digits, 7);
 }
 
-bool TempoChanges(const MidiMap& map, int32_t slot) {
-  return slot == 0 ||
-         map.sections[slot].microsecondsPerQuarter != map.sections[slot - 1].microsecondsPerQuarter;
+bool SetsTempo(const MapSection& section) {
+  return section.setsTempo;
 }
 
-bool MeterChanges(const MidiMap& map, int32_t slot) {
-  const MidiSection& section = map.sections[slot];
-  return slot == 0 || section.numerator != map.sections[slot - 1].numerator ||
-         section.denominatorPower != map.sections[slot - 1].denominatorPower;
+bool ChangesMeter(const MapSection& section) {
+  return section.meterChanges;
 }
 
-void AddMidiTempo(TextLine& line, const MidiSection& section) {
-  AddFixed(line, 60000000.0 / section.microsecondsPerQuarter, 6);
+void AddTempo(TextLine& line, const MapSection& section) {
+  AddFixed(line, section.quarterNotesPerMinute, 6);
 }
 
-void AddMidiMeter(TextLine& line, const MidiSection& section) {
-  AddInteger(line, section.numerator);
+void AddMeter(TextLine& line, const MapSection& section) {
+  AddInteger(line, section.beatsPerMeasure);
   AddCharacter(line, '=');
   AddInteger(line, int64_t{1} << section.denominatorPower);
 }
 
-// One of the file's lists: `beat=value` where `changes` says the value changes.
-void PutMidiList(ExportSink& sink, const MidiMap& map, int32_t listed, const char* tag,
-                 bool (*changes)(const MidiMap&, int32_t),
-                 void (*addValue)(TextLine&, const MidiSection&)) {
-  PutText(sink, tag);
+// One of the file's lists: `beat=value` for each section the range reaches
+// where `stands` says the value stands.
+struct SscList {
+  ExportSink* sink;
+  uint64_t unitsPerQuarter;
+  bool (*stands)(const MapSection&);
+  void (*addValue)(TextLine&, const MapSection&);
+  bool first;
   TextLine line;
-  line.length = 0;
-  for (int32_t k = 0; k < listed; ++k) {
-    if (!changes(map, k)) continue;
-    if (k > 0) AddCharacter(line, ',');
-    AddQuarterNotes(line, map.sections[k].tick, map.ticksPerQuarter);
-    AddCharacter(line, '=');
-    addValue(line, map.sections[k]);
-    PutLine(sink, line);
-  }
+};
+
+bool PutListed(void* context, const MapSection& section) {
+  SscList& list = *static_cast<SscList*>(context);
+  if (!section.reached) return false;
+  if (!list.stands(section)) return true;
+  if (!list.first) AddCharacter(list.line, ',');
+  list.first = false;
+  AddQuarterNotes(list.line, section.start, list.unitsPerQuarter);
+  AddCharacter(list.line, '=');
+  list.addValue(list.line, section);
+  PutLine(*list.sink, list.line);
+  return true;
+}
+
+void PutList(ExportSink& sink, const GridMap& map, const GridSettings& settings, const char* tag,
+             bool (*stands)(const MapSection&), void (*addValue)(TextLine&, const MapSection&)) {
+  PutText(sink, tag);
+  SscList list{&sink, ViewOf(map).unitsPerQuarter, stands, addValue, true, TextLine{}};
+  list.line.length = 0;
+  WalkSections(map, settings, SectionVisitor{&list, PutListed});
   PutText(sink, ";\n");
 }
 
-bool PlanMidiSsc(const MidiMap& map, const GridSettings& settings, Failure& failure) {
-  const int32_t listed = ListedMidiSections(map, settings);
-  for (int32_t k = 0; k < listed; ++k) {
-    if (map.sections[k].tick * kRowsPerQuarter % map.ticksPerQuarter == 0) continue;
-    SetFailure(failure,
+struct SscCheck {
+  uint64_t unitsPerQuarter;
+  Failure* failure;
+  bool refused;
+};
+
+// A section listed must begin on a row and have a tempo six decimals show.
+bool CheckListed(void* context, const MapSection& section) {
+  SscCheck& check = *static_cast<SscCheck*>(context);
+  if (!section.reached) return false;
+  if (!section.setsTempo && !section.meterChanges) return true;
+  if (section.start * kRowsPerQuarter % check.unitsPerQuarter != 0) {
+    SetFailure(*check.failure,
                "Error: An ssc file cannot place section %i: it begins between two 48ths of a "
                "quarter note!\n",
-               k + 1);
+               section.slot + 1);
+    check.refused = true;
+    return false;
+  }
+  const double tempo = section.beatsPerMinute;
+  if (!(tempo >= kSlowestTempo && std::isfinite(tempo))) {
+    SetFailure(*check.failure, "Error: An ssc file cannot hold the tempo of section %i!\n",
+               section.slot + 1);
+    check.refused = true;
     return false;
   }
   return true;
@@ -180,17 +119,9 @@ bool PlanMidiSsc(const MidiMap& map, const GridSettings& settings, Failure& fail
 }  // namespace
 
 bool PlanSsc(const GridMap& map, const GridSettings& settings, Failure& failure) {
-  if (map.midi != nullptr) return PlanMidiSsc(*map.midi, settings, failure);
-  SscSection section{-1, 0, 0, 0};
-  while (NextSection(map, settings, section)) {
-    const double tempo = HeadingOf(map, section.slot).tempo;
-    if (!(tempo >= kSlowestTempo && std::isfinite(tempo))) {
-      SetFailure(failure, "Error: An ssc file cannot hold the tempo of section %i!\n",
-                 section.slot + 1);
-      return false;
-    }
-  }
-  return true;
+  SscCheck check{ViewOf(map).unitsPerQuarter, &failure, false};
+  WalkSections(map, settings, SectionVisitor{&check, CheckListed});
+  return !check.refused;
 }
 
 void WriteSsc(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
@@ -207,12 +138,6 @@ void WriteSsc(const GridMap& map, const GridSettings& settings, const ExportSett
   AddFixed(line, 0.0 - ShiftClock(0.0, placed.offsetSamples, settings.sampleRate), 6);
   PutLine(sink, line);
   PutText(sink, ";\n");
-  if (map.midi != nullptr) {
-    const int32_t listed = ListedMidiSections(*map.midi, settings);
-    PutMidiList(sink, *map.midi, listed, "#BPMS:", TempoChanges, AddMidiTempo);
-    PutMidiList(sink, *map.midi, listed, "#TIMESIGNATURES:", MeterChanges, AddMidiMeter);
-    return;
-  }
-  PutList(sink, map, settings, "#BPMS:", AddTempo);
-  PutList(sink, map, settings, "#TIMESIGNATURES:", AddMeter);
+  PutList(sink, map, settings, "#BPMS:", SetsTempo, AddTempo);
+  PutList(sink, map, settings, "#TIMESIGNATURES:", ChangesMeter, AddMeter);
 }

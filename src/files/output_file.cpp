@@ -1,5 +1,6 @@
 #include "files/output_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -28,6 +29,12 @@ constexpr int kAttempts = 100;
 constexpr size_t kChunkBytes = 65536;
 // How long an append waits between looks at another save's lock.
 constexpr long kLockPauseNanoseconds = 1000000;
+// Links followed to the file a name leads to, as the system follows them.
+constexpr int kMostLinks = 40;
+// A replacement's hidden name: the prefix, then six letters or digits.
+constexpr char kHiddenPrefix[] = ".beatstamps-";
+constexpr size_t kHiddenPrefixLength = sizeof kHiddenPrefix - 1;
+constexpr size_t kHiddenLetters = 6;
 
 void Reset(OutputFile& file, OutputMode mode) {
   file.handle = kNoHandle;
@@ -39,6 +46,10 @@ void Reset(OutputFile& file, OutputMode mode) {
   file.locked = false;
   file.sizeBefore = 0;
   file.written = 0;
+  file.ownStart = 0;
+  file.ownEnd = 0;
+  file.ownApart = false;
+  file.privileges = Privileges{};
   file.target[0] = '\0';
   file.temporary[0] = '\0';
 }
@@ -79,11 +90,6 @@ bool IsRegular(int handle) {
   return fstat(handle, &info) == 0 && S_ISREG(info.st_mode);
 }
 
-bool IsSymbolicLink(const char* name) {
-  struct stat info {};
-  return lstat(name, &info) == 0 && S_ISLNK(info.st_mode);
-}
-
 // True when `name` leads to the very file open as `handle`.
 bool NameLeadsTo(const char* name, int handle) {
   struct stat named {};
@@ -104,6 +110,33 @@ void FolderOf(const char* path, char* folder) {
   folder[length] = '\0';
 }
 
+// The file `name` leads to, its links followed by their text (a relative
+// one from the link's own folder), so that a path of any length works: the
+// name itself when it is no link; a name no file has yet when the last link
+// leads nowhere.
+bool FollowLinks(const char* name, char* target) {
+  if (!CopyPath(name, target)) return false;
+  for (int link = 0; link < kMostLinks; ++link) {
+    struct stat info {};
+    if (lstat(target, &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+    char text[PATH_MAX];
+    const ssize_t length = readlink(target, text, sizeof text - 1);
+    if (length < 0) return false;
+    text[length] = '\0';
+    char folder[PATH_MAX];
+    FolderOf(target, folder);
+    const size_t folderLength = text[0] == '/' ? 0 : std::strlen(folder);
+    if (folderLength + static_cast<size_t>(length) >= PATH_MAX) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    std::memcpy(target, folder, folderLength);
+    std::memcpy(target + folderLength, text, static_cast<size_t>(length) + 1);
+  }
+  errno = ELOOP;
+  return false;
+}
+
 // Makes the names in the folder of `path` last through a power cut. A
 // folder we may not read, or a file system that cannot sync one, keeps
 // them as well as it can.
@@ -117,6 +150,23 @@ bool SyncFolderOf(const char* path) {
   return synced;
 }
 
+// An appended write ends where the handle now stands: its bytes lie just
+// before, whatever other writers added before them.
+void NoteOwnBytes(OutputFile& file, ssize_t put) {
+  const off_t end = lseek(file.handle, 0, SEEK_CUR);
+  if (end < 0) {
+    file.ownApart = true;
+    return;
+  }
+  const off_t start = end - put;
+  if (file.written == 0) {
+    file.ownStart = start;
+  } else if (start != file.ownEnd) {
+    file.ownApart = true;
+  }
+  file.ownEnd = end;
+}
+
 // Writes every byte, or fails with errno set.
 bool WriteAll(OutputFile& file, const void* data, size_t length) {
   const auto* bytes = static_cast<const char*>(data);
@@ -128,6 +178,7 @@ bool WriteAll(OutputFile& file, const void* data, size_t length) {
       return false;
     }
     file.touched = file.route == OutputRoute::kInPlace || file.route == OutputRoute::kStraight;
+    if (file.route == OutputRoute::kAppend) NoteOwnBytes(file, put);
     file.written += static_cast<uint64_t>(put);
     bytes += put;
     length -= static_cast<size_t>(put);
@@ -211,25 +262,87 @@ uint64_t NameSeed(int attempt) {
   return seed ^ (seed >> 31);
 }
 
-// A hidden file of a fresh name, where the file system has no unnamed files.
+bool IsHiddenName(const char* name) {
+  if (std::strncmp(name, kHiddenPrefix, kHiddenPrefixLength) != 0) return false;
+  const char* letters = name + kHiddenPrefixLength;
+  if (std::strlen(letters) != kHiddenLetters) return false;
+  for (const char* letter = letters; *letter != '\0'; ++letter) {
+    const bool alphanumeric = (*letter >= 'a' && *letter <= 'z') ||
+                              (*letter >= 'A' && *letter <= 'Z') ||
+                              (*letter >= '0' && *letter <= '9');
+    if (!alphanumeric) return false;
+  }
+  return true;
+}
+
+// A replacement holds a lock on its file for as long as it is written, so
+// that a hidden file whose lock nobody holds is one a killed save left.
+// False when another holds the lock; a file system without locks lets the
+// file go unlocked, and then it is never taken for a left one.
+bool LockReplacement(int handle) {
+  if (flock(handle, LOCK_EX | LOCK_NB) == 0) return true;
+  return errno != EWOULDBLOCK && errno != EINTR;
+}
+
+// Removes the hidden file `name` in the folder `folder` when no save holds it.
+void RemoveIfLeft(int folder, const char* name) {
+  const int handle = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (handle < 0) return;
+  struct stat open {};
+  struct stat named {};
+  // Locked, and still under that name: no save can take it up any more.
+  if (fstat(handle, &open) == 0 && S_ISREG(open.st_mode) && flock(handle, LOCK_EX | LOCK_NB) == 0 &&
+      fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == open.st_dev &&
+      named.st_ino == open.st_ino) {
+    unlinkat(folder, name, 0);
+  }
+  close(handle);
+}
+
+// The hidden files that killed saves left in the target's folder go.
+void RemoveLeftReplacements(const char* target) {
+  const int failure = errno;
+  char path[PATH_MAX];
+  FolderOf(target, path);
+  DIR* folder = opendir(path);
+  if (folder != nullptr) {
+    for (const dirent* entry = readdir(folder); entry != nullptr; entry = readdir(folder)) {
+      if (IsHiddenName(entry->d_name)) RemoveIfLeft(dirfd(folder), entry->d_name);
+    }
+    closedir(folder);
+  }
+  errno = failure;
+}
+
+// A hidden file of a fresh name, where the file system has no unnamed files,
+// locked while it is written. A cleaner that took it between the open and the
+// lock has removed it: a fresh name then.
 int OpenNamedReplacement(OutputFile& file, mode_t mode) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (!HiddenName(file.target, NameSeed(attempt), file.temporary)) break;
-    const int handle = open(file.temporary, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (handle >= 0) return handle;
-    if (errno != EEXIST) break;
+    int handle = open(file.temporary, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (handle < 0 && errno != EEXIST) break;
+    if (handle >= 0 && LockReplacement(handle) && NameLeadsTo(file.temporary, handle)) {
+      return handle;
+    }
+    CloseQuietly(handle);
   }
   file.temporary[0] = '\0';
   return kNoHandle;
 }
 
 // An unnamed file in the target's folder vanishes by itself when the program
-// is killed before it is linked in.
+// is killed before it is linked in; it is locked too, for the moment it has
+// a hidden name before the rename.
 int OpenReplacementFile(OutputFile& file, mode_t mode) {
+  RemoveLeftReplacements(file.target);
   char folder[PATH_MAX];
   FolderOf(file.target, folder);
   const int handle = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
-  if (handle >= 0) return handle;
+  if (handle >= 0) {
+    LockReplacement(handle);
+    return handle;
+  }
   if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return kNoHandle;
   return OpenNamedReplacement(file, mode);
 }
@@ -327,16 +440,24 @@ bool CopyBack(OutputFile& file) {
     return false;
   }
   const bool copied = CopyBytes(file.handle, target, file.written) &&
-                      ftruncate(target, static_cast<off_t>(file.written)) == 0 &&
-                      fsync(target) == 0;
+                      ftruncate(target, static_cast<off_t>(file.written)) == 0;
+  // The bytes took the old file's privileges; they are given back as far as
+  // the saver may.
+  if (copied) static_cast<void>(GivePrivileges(file.privileges, target));
+  const bool synced = copied && fsync(target) == 0;
   CloseQuietly(target);
-  return copied;
+  return synced;
 }
 
 // The last look at signals comes once the bytes are on the disk, just
-// before the new file takes the old one's place.
+// before the new file takes the old one's place. The privileges come after
+// the bytes, which would take them; a file that cannot take them is copied
+// over the old one instead.
 bool CommitReplacement(OutputFile& file) {
   bool saved = false;
+  if (!file.copyBack && !file.created && !GivePrivileges(file.privileges, file.handle)) {
+    file.copyBack = true;
+  }
   if (file.copyBack) {
     saved = CopyBack(file);
   } else if (fsync(file.handle) == 0 && !EndIfInterrupted(file)) {
@@ -367,8 +488,11 @@ bool OpenInPlace(const struct stat& old, const OutputLength& length, OutputFile&
 
 bool CommitInPlace(OutputFile& file) {
   if (!file.touched && EndIfInterrupted(file)) return false;
-  const bool saved =
-      ftruncate(file.handle, static_cast<off_t>(file.written)) == 0 && fsync(file.handle) == 0;
+  const bool cut = ftruncate(file.handle, static_cast<off_t>(file.written)) == 0;
+  // The bytes took the old file's privileges; they are given back as far as
+  // the saver may.
+  if (cut) static_cast<void>(GivePrivileges(file.privileges, file.handle));
+  const bool saved = cut && fsync(file.handle) == 0;
   CloseQuietly(file.handle);
   return saved;
 }
@@ -401,10 +525,10 @@ bool CommitStraight(OutputFile& file) {
 bool OpenReplace(const char* name, const OutputLength& length, OutputFile& file) {
   struct stat old {};
   if (stat(name, &old) != 0) {
-    // Unreadable paths fail in place just as before; a dangling link is
-    // written through.
-    if (errno != ENOENT || IsSymbolicLink(name)) return OpenStraight(name, file);
-    if (!CopyPath(name, file.target)) return false;
+    // Unreadable paths fail in place just as before; a new file, or the one
+    // a dangling link names, is made whole as every replacement is.
+    if (errno != ENOENT) return OpenStraight(name, file);
+    if (!FollowLinks(name, file.target)) return false;
     file.created = true;
     file.handle = OpenReplacementFile(file, kNewFileBits);
     return file.handle >= 0;
@@ -413,14 +537,15 @@ bool OpenReplace(const char* name, const OutputLength& length, OutputFile& file)
   // A file the user may not write is not replaced behind its back.
   if (faccessat(AT_FDCWD, name, W_OK, AT_EACCESS) != 0) return false;
   // A link stays a link: the file it leads to is replaced.
-  if (realpath(name, file.target) == nullptr) return false;
+  if (!FollowLinks(name, file.target)) return false;
+  if (!ReadPrivileges(file.target, old, file.privileges)) file.copyBack = true;
   file.handle = OpenReplacementFile(file, kPrivateBits);
   if (file.handle < 0) {
     const bool folderRefuses = errno == EACCES || errno == EPERM;
     return folderRefuses && OpenInPlace(old, length, file);
   }
   // A new file would part the old one from its other names.
-  if (old.st_nlink > 1) {
+  if (old.st_nlink > 1 || file.copyBack) {
     file.copyBack = true;
     return true;
   }
@@ -449,13 +574,7 @@ int OpenForAppend(const char* name, bool& created) {
     if (handle >= 0 || errno != EEXIST) return handle;
     handle = open(name, O_WRONLY | O_APPEND | O_CLOEXEC);
     if (handle >= 0 || errno != ENOENT) return handle;
-    // A link that leads to no file yet: the file it names is made.
-    if (IsSymbolicLink(name)) {
-      handle = open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kNewFileBits);
-      created = handle >= 0;
-      return handle;
-    }
-    // Otherwise the file went between the two opens: again.
+    // The file went between the two opens: again.
   }
   return kNoHandle;
 }
@@ -486,11 +605,7 @@ bool OpenLockedForAppend(OutputFile& file) {
       CloseQuietly(file.handle);
       return false;
     }
-    struct stat info {};
-    if (NameLeadsTo(file.target, file.handle) && fstat(file.handle, &info) == 0) {
-      file.sizeBefore = info.st_size;
-      return true;
-    }
+    if (NameLeadsTo(file.target, file.handle)) return true;
     CloseQuietly(file.handle);
     file.locked = false;
   }
@@ -498,8 +613,10 @@ bool OpenLockedForAppend(OutputFile& file) {
   return false;
 }
 
+// Through a link, the file it leads to is appended to, and made in its own
+// folder when it is new.
 bool OpenAppend(const char* name, OutputFile& file) {
-  if (!CopyPath(name, file.target)) return false;
+  if (!FollowLinks(name, file.target)) return false;
   struct stat info {};
   if (stat(name, &info) != 0 || S_ISREG(info.st_mode)) return OpenLockedForAppend(file);
   // A device or a pipe: written as before, signals as usual.
@@ -509,19 +626,30 @@ bool OpenAppend(const char* name, OutputFile& file) {
 }
 
 // A file this save made goes again only while the name still leads to it
-// and it holds nothing but the failed bytes; the lock keeps other saves out.
+// and it is empty; the lock keeps other saves out. Through a link, the file
+// it leads to goes; the link stays.
 void RemoveIfStillOurs(const OutputFile& file) {
-  char path[PATH_MAX];
-  if (!file.created || !file.locked || file.sizeBefore != 0) return;
-  // Through a link, the file it leads to goes; the link stays.
-  if (realpath(file.target, path) != nullptr && NameLeadsTo(path, file.handle)) unlink(path);
+  struct stat info {};
+  if (!file.created || !file.locked || fstat(file.handle, &info) != 0 || info.st_size != 0) return;
+  if (NameLeadsTo(file.target, file.handle)) unlink(file.target);
 }
 
-// Cuts back this save's own bytes: under the lock, all bytes past the old end.
+// Another program may append beside this one without a lock (a logger):
+// the save's own bytes are cut back only while they lie together at the
+// file's end, where a cut takes nothing else.
+void CutOwnBytes(const OutputFile& file) {
+  struct stat info {};
+  if (file.written == 0 || file.ownApart || fstat(file.handle, &info) != 0 ||
+      info.st_size != file.ownEnd) {
+    return;
+  }
+  CutTo(file.handle, file.ownStart);
+}
+
 void UndoAppend(OutputFile& file) {
   const int failure = errno;
   if (IsRegular(file.handle)) {
-    CutTo(file.handle, file.sizeBefore);
+    CutOwnBytes(file);
     RemoveIfStillOurs(file);
   }
   CloseQuietly(file.handle);
@@ -593,8 +721,11 @@ bool CommitOutput(OutputFile& file) {
       saved = CommitAppend(file);
       break;
   }
-  ReleaseSaveSignals(file.signals);
   return saved;
+}
+
+void FinishOutput(OutputFile& file) {
+  ReleaseSaveSignals(file.signals);
 }
 
 void AbandonOutput(OutputFile& file) {
@@ -615,4 +746,15 @@ void AbandonOutput(OutputFile& file) {
     }
   }
   ReleaseSaveSignals(file.signals);
+}
+
+bool IsStandardOutputFile(const char* name) {
+  if (std::strcmp(name, "/dev/stdout") == 0 || std::strcmp(name, "/dev/fd/1") == 0 ||
+      std::strcmp(name, "/proc/self/fd/1") == 0) {
+    return true;
+  }
+  struct stat named {};
+  struct stat standard {};
+  return stat(name, &named) == 0 && fstat(STDOUT_FILENO, &standard) == 0 &&
+         named.st_dev == standard.st_dev && named.st_ino == standard.st_ino;
 }

@@ -1,8 +1,10 @@
-// Saving a file so that nothing is lost: a replacement is written into an
-// unnamed file beside the file and linked into its place only once it is
-// whole on the disk; an append holds a lock on the file and is cut back to
-// the old end when it cannot be finished. A signal that would end the
-// program during a save undoes the save first.
+// Saving a file so that nothing is lost: a replacement is written into a
+// new file beside the file (unnamed, or hidden and locked while written) and
+// linked into its place only once it is whole on the disk; an append holds a
+// lock on the file and, when it cannot be finished, takes back its own bytes
+// while they are still the file's last. A signal that would end the program
+// during a save undoes the save first; once the save can no longer be
+// undone, the signal waits until the save has been told.
 #ifndef BEATSTAMPS_OUTPUT_FILE_H_
 #define BEATSTAMPS_OUTPUT_FILE_H_
 
@@ -12,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "files/file_metadata.h"
 #include "files/save_signals.h"
 
 enum class OutputMode { kReplace, kAppend };
@@ -24,8 +27,8 @@ enum class OutputRoute {
   // Replace: into the old regular file itself, its room reserved first: the
   // folder takes no new files.
   kInPlace,
-  // Replace: a device, a pipe, or a name that leads to no file yet through
-  // a link: written as the bytes come.
+  // Replace: a device, a pipe, or a path that cannot be looked at: written
+  // as the bytes come.
   kStraight,
   kAppend,
 };
@@ -48,8 +51,14 @@ struct OutputFile {
   bool touched;      // in place: bytes reached the file; it can no longer be undone
   bool created;      // append: this save made the file; replace: no file had the name
   bool locked;       // append: the save holds the file's lock
-  off_t sizeBefore;  // append: the old end, taken under the lock; in place: the old size
+  off_t sizeBefore;  // in place: the old size
   uint64_t written;  // bytes saved so far
+  // Append: where this save's bytes lie in the file, and whether another
+  // writer's bytes came between them.
+  off_t ownStart;
+  off_t ownEnd;
+  bool ownApart;
+  Privileges privileges;  // replacement of a file: what the bytes take from it
   SaveSignals signals;
   char target[PATH_MAX];     // the file saved to (for a link, the file it leads to)
   char temporary[PATH_MAX];  // replacement: its name while it has one, else empty
@@ -64,8 +73,17 @@ bool WriteOutput(OutputFile& file, const void* data, size_t length);
 // False (errno kept) when anything failed: the file is then as it was
 // before OpenOutput. Only a failure of the disk itself part way through an
 // in-place write, or a write to a device or pipe, leaves what reached it.
+// Past the last look at signals the save is done: an ending signal then
+// waits for FinishOutput, which follows every commit.
 bool CommitOutput(OutputFile& file);
+// After the outcome of the commit has been told: a signal held since acts now.
+void FinishOutput(OutputFile& file);
 // Gives the save up: the file is as it was, no other file left.
 void AbandonOutput(OutputFile& file);
+
+// True when `name` is the program's standard output itself (/dev/stdout,
+// /dev/fd/1, or the very file it is open to): such a save goes through the
+// standard output, in order with the program's own lines.
+bool IsStandardOutputFile(const char* name);
 
 #endif  // BEATSTAMPS_OUTPUT_FILE_H_

@@ -63,6 +63,12 @@ bool CheckGrid(const GridMap& map, const GridSettings& settings, Failure& failur
 // Walks a grid that CheckGrid has passed, from the start of the map.
 void WalkGrid(const GridMap& map, const GridSettings& settings, const GridVisitor& visitor);
 
+// Walks as WalkGrid does, but for the points at the front whose sample
+// position lies before `firstSample`, and the measure starts among them:
+// those are passed over unvisited, in few steps however many they are.
+void WalkGridFrom(const GridMap& map, const GridSettings& settings, int64_t firstSample,
+                  const GridVisitor& visitor);
+
 // The number of steps inside the range, held at UINT64_MAX.
 uint64_t CountGridPoints(const GridMap& map, const GridSettings& settings);
 
@@ -70,5 +76,10 @@ SectionHeading HeadingOf(const GridMap& map, int32_t section);
 
 // The range's last measure that the grid holds; -1 when it holds none.
 int64_t LastMeasureInRange(const GridMap& map, const GridSettings& settings);
+
+// The range's last point, found by walking its last measure alone: the clock
+// jumps over everything before it exactly as a walk of the whole range adds
+// it up. False when the range holds none.
+bool LastPointInRange(const GridMap& map, const GridSettings& settings, GridPoint& point);
 
 #endif  // BEATSTAMPS_GRID_WALK_H_

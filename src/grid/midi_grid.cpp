@@ -97,15 +97,16 @@ void Advance(MidiPosition& position, const DivisionTicks& length) {
   }
 }
 
-void WalkMeasure(Walk& walk, int64_t measure) {
+// Walks the measure from its point `from` on.
+void WalkMeasure(Walk& walk, int64_t measure, uint64_t from) {
   const Region& region = walk.region;
   const int32_t divisions = walk.settings->divisionsPerBeat;
   MidiPosition position =
-      PositionAfter(region.meter->tick, FirstPointOf(region, measure), region.length);
+      PositionAfter(region.meter->tick, FirstPointOf(region, measure) + from, region.length);
   const auto count = static_cast<uint64_t>(PointsOfMeasure(region, measure));
-  int64_t beat = 0;
-  int64_t division = 0;
-  for (uint64_t k = 0; k < count; ++k) {
+  auto beat = static_cast<int64_t>(from / static_cast<uint64_t>(divisions));
+  auto division = static_cast<int64_t>(from % static_cast<uint64_t>(divisions));
+  for (uint64_t k = from; k < count; ++k) {
     FollowTick(walk, position.tick);
     const ExactTime time =
         TimeAt(*walk.map, walk.tempo, position.tick, position.fraction, position.denominator);
@@ -132,6 +133,52 @@ int64_t FirstMeasureOf(const GridSettings& settings) {
   return std::max<int64_t>(settings.startMeasure, 0);
 }
 
+// The sample position of the measure's point `index`.
+int64_t SampleOfPoint(const MidiMap& map, const GridSettings& settings, int64_t measure,
+                      Wide index) {
+  const Region region = RegionOf(map, MeterOfMeasure(map, measure), settings.divisionsPerBeat);
+  const MidiPosition position =
+      PositionAfter(region.meter->tick, FirstPointOf(region, measure) + index, region.length);
+  const ExactTime time = TimeAt(map, TempoAt(map, position.tick), position.tick, position.fraction,
+                                position.denominator);
+  return SampleAt(time, settings.sampleRate);
+}
+
+Wide PointsOf(const MidiMap& map, const GridSettings& settings, int64_t measure) {
+  return PointsOfMeasure(RegionOf(map, MeterOfMeasure(map, measure), settings.divisionsPerBeat),
+                         measure);
+}
+
+// The first point of the range at or after `firstSample`, found by halving
+// (times only grow): its measure and its index there. False when there is none.
+bool FindFirstPointFrom(const MidiMap& map, const GridSettings& settings, int64_t firstSample,
+                        int64_t& measure, uint64_t& index) {
+  int64_t low = measure;
+  int64_t high = settings.stopMeasure + 1;
+  while (low < high) {
+    const int64_t middle = low + (high - low) / 2;
+    if (SampleOfPoint(map, settings, middle, PointsOf(map, settings, middle) - 1) >= firstSample) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  if (low > settings.stopMeasure) return false;
+  measure = low;
+  Wide first = 0;
+  Wide last = PointsOf(map, settings, measure) - 1;
+  while (first < last) {
+    const Wide middle = first + (last - first) / 2;
+    if (SampleOfPoint(map, settings, measure, middle) >= firstSample) {
+      last = middle;
+    } else {
+      first = middle + 1;
+    }
+  }
+  index = static_cast<uint64_t>(first);
+  return true;
+}
+
 }  // namespace
 
 bool CheckMidiGrid(const GridSettings& settings, Failure& failure) {
@@ -143,13 +190,29 @@ bool CheckMidiGrid(const GridSettings& settings, Failure& failure) {
 // Measures after the first get the measure separator before them, as in a
 // text map's walk; the first of the range gets it when measures lie before it.
 void WalkMidiGrid(const MidiMap& map, const GridSettings& settings, const GridVisitor& visitor) {
-  const int64_t first = FirstMeasureOf(settings);
-  if (first > settings.stopMeasure) return;
+  WalkMidiGridFrom(map, settings, 0, visitor);
+}
+
+// A measure start among the points passed over is not told; the range's
+// first is, as before any point.
+void WalkMidiGridFrom(const MidiMap& map, const GridSettings& settings, int64_t firstSample,
+                      const GridVisitor& visitor) {
+  const int64_t rangeStart = FirstMeasureOf(settings);
+  if (rangeStart > settings.stopMeasure) return;
+  int64_t first = rangeStart;
+  uint64_t from = 0;
+  const bool found =
+      firstSample <= 0 || FindFirstPointFrom(map, settings, firstSample, first, from);
+  if ((!found || first != rangeStart) && rangeStart > 0 && visitor.enterMeasure != nullptr &&
+      !visitor.enterMeasure(visitor.context, rangeStart)) {
+    return;
+  }
+  if (!found) return;
   const int32_t divisions = settings.divisionsPerBeat;
   Walk walk{&map, &settings, &visitor, RegionOf(map, MeterOfMeasure(map, first), divisions),
             0,    0,         false};
-  const MidiPosition start =
-      PositionAfter(walk.region.meter->tick, FirstPointOf(walk.region, first), walk.region.length);
+  const MidiPosition start = PositionAfter(
+      walk.region.meter->tick, FirstPointOf(walk.region, first) + from, walk.region.length);
   walk.tempo = TempoAt(map, start.tick);
   walk.section = SectionAt(map, start.tick);
   for (int64_t measure = first; measure <= settings.stopMeasure && !walk.finished; ++measure) {
@@ -157,11 +220,12 @@ void WalkMidiGrid(const MidiMap& map, const GridSettings& settings, const GridVi
     if (next < map.meterCount && measure >= map.meters[next].firstMeasure) {
       walk.region = RegionOf(map, next, divisions);
     }
-    if (measure > 0 && visitor.enterMeasure != nullptr &&
+    const bool passedOver = measure == first && first != rangeStart;
+    if (measure > 0 && !passedOver && visitor.enterMeasure != nullptr &&
         !visitor.enterMeasure(visitor.context, measure)) {
       return;
     }
-    WalkMeasure(walk, measure);
+    WalkMeasure(walk, measure, measure == first ? from : 0);
   }
 }
 

@@ -15,6 +15,10 @@ bool CheckMidiGrid(const GridSettings& settings, Failure& failure);
 
 void WalkMidiGrid(const MidiMap& map, const GridSettings& settings, const GridVisitor& visitor);
 
+// The points before sample `firstSample` are passed over (see WalkGridFrom).
+void WalkMidiGridFrom(const MidiMap& map, const GridSettings& settings, int64_t firstSample,
+                      const GridVisitor& visitor);
+
 uint64_t CountMidiGridPoints(const MidiMap& map, const GridSettings& settings);
 
 SectionHeading MidiSectionHeading(const MidiMap& map, int32_t section);

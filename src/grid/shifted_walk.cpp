@@ -33,6 +33,11 @@ bool EnterShiftedMeasure(void* context, int64_t measure) {
   return shift.visitor->enterMeasure(shift.visitor->context, measure);
 }
 
+bool TakePoint(void* context, const GridPoint& point) {
+  *static_cast<GridPoint*>(context) = point;
+  return false;
+}
+
 }  // namespace
 
 int64_t ShiftSamplePosition(int64_t position, int64_t offsetSamples) {
@@ -53,7 +58,20 @@ void WalkShiftedGrid(const GridMap& map, const GridSettings& settings, int64_t o
     return;
   }
   Shift shift{&visitor, offsetSamples, settings.sampleRate, false, false};
-  WalkGrid(map, settings,
-           GridVisitor{&shift, VisitShiftedPoint,
-                       visitor.enterMeasure != nullptr ? EnterShiftedMeasure : nullptr});
+  // The points an offset back moves before 0 are passed over at once: their
+  // number has no bound.
+  const int64_t firstSample = offsetSamples >= 0           ? 0
+                              : offsetSamples == INT64_MIN ? INT64_MAX
+                                                           : -offsetSamples;
+  WalkGridFrom(map, settings, firstSample,
+               GridVisitor{&shift, VisitShiftedPoint,
+                           visitor.enterMeasure != nullptr ? EnterShiftedMeasure : nullptr});
+}
+
+bool FirstShiftedPoint(const GridMap& map, const GridSettings& settings, int64_t offsetSamples,
+                       GridPoint& point) {
+  point = GridPoint{};
+  point.section = -1;
+  WalkShiftedGrid(map, settings, offsetSamples, GridVisitor{&point, TakePoint, nullptr});
+  return point.section >= 0;
 }

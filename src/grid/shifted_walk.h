@@ -23,4 +23,8 @@ double ShiftClock(double clock, int64_t offsetSamples, uint32_t sampleRate);
 void WalkShiftedGrid(const GridMap& map, const GridSettings& settings, int64_t offsetSamples,
                      const GridVisitor& visitor);
 
+// The first point such a walk gives; false when it gives none.
+bool FirstShiftedPoint(const GridMap& map, const GridSettings& settings, int64_t offsetSamples,
+                       GridPoint& point);
+
 #endif  // BEATSTAMPS_SHIFTED_WALK_H_

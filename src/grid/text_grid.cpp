@@ -16,6 +16,10 @@ struct Walk {
   int64_t measure;  // global 0-based measure index; 64 bits so it never wraps
   double clock;     // seconds from the start of the map to the current step
   bool finished;    // the range has ended or the visitor asked to stop
+  // Points before this sample are passed over; 0 once the first one after
+  // them is found.
+  int64_t firstSample;
+  int64_t resumeAt;  // the point of walk.measure its walk starts at
 };
 
 struct Section {
@@ -44,16 +48,6 @@ Section SectionAt(const TempoMap& map, int32_t slot, const GridSettings& setting
                  StepLength(map.tempo[slot], settings.divisionsPerBeat)};
 }
 
-// The clock as a sample position: the product truncated toward zero, held at
-// the ends of the 64-bit range.
-int64_t SamplePosition(uint32_t sampleRate, double clock) {
-  const double position = static_cast<double>(sampleRate) * clock;
-  if (position != position) return 0;
-  if (position >= 0x1p63) return INT64_MAX;
-  if (position <= -0x1p63) return INT64_MIN;
-  return static_cast<int64_t>(position);
-}
-
 void EnterMeasure(const GridVisitor& visitor, const Range& range, Walk& walk) {
   if (visitor.enterMeasure == nullptr || !InRange(range, walk.measure)) return;
   if (!visitor.enterMeasure(visitor.context, walk.measure)) walk.finished = true;
@@ -62,22 +56,56 @@ void EnterMeasure(const GridVisitor& visitor, const Range& range, Walk& walk) {
 // Visits every step of the measure at walk.measure, which lies in the range.
 void WalkMeasure(const Section& section, uint32_t sampleRate, const GridVisitor& visitor,
                  Walk& walk) {
-  for (int64_t beat = 0; beat < section.beatsPerMeasure; ++beat) {
-    for (int64_t division = 0; division < section.divisions; ++division) {
+  int64_t beat = walk.resumeAt / section.divisions;
+  int64_t division = walk.resumeAt % section.divisions;
+  walk.resumeAt = 0;
+  for (; beat < section.beatsPerMeasure; ++beat) {
+    for (; division < section.divisions; ++division) {
       const GridPoint point{section.slot,
                             KindOf(beat, division),
                             walk.measure,
                             beat,
                             division,
                             walk.clock,
-                            SamplePosition(sampleRate, walk.clock)};
+                            SampleOfClock(sampleRate, walk.clock)};
       if (!visitor.visitPoint(visitor.context, point)) {
         walk.finished = true;
         return;
       }
       walk.clock += section.step;
     }
+    division = 0;
   }
+}
+
+int64_t SampleAfterSteps(const Section& section, uint32_t sampleRate, const Walk& walk,
+                         StepCount steps) {
+  return SampleOfClock(sampleRate, AdvanceClock(walk.clock, section.step, steps));
+}
+
+// Passes over the section's points in range that lie before walk.firstSample
+// without visiting them: the clock only grows, so the first point at or
+// after it is found by halving, each look an exact jump of the clock.
+void SkipEarlyPoints(const Section& section, uint32_t sampleRate, const Range& range,
+                     int64_t sectionEnd, Walk& walk) {
+  const int64_t last = std::min(range.stop, sectionEnd - 1);
+  if (walk.firstSample <= 0 || walk.measure > last) return;
+  const StepCount perMeasure =
+      static_cast<StepCount>(section.beatsPerMeasure) * static_cast<StepCount>(section.divisions);
+  StepCount low = 0;
+  StepCount high = static_cast<StepCount>(last - walk.measure + 1) * perMeasure;
+  while (low < high) {
+    const StepCount middle = low + (high - low) / 2;
+    if (SampleAfterSteps(section, sampleRate, walk, middle) >= walk.firstSample) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  walk.clock = AdvanceClock(walk.clock, section.step, low);
+  walk.measure += static_cast<int64_t>(low / perMeasure);
+  walk.resumeAt = static_cast<int64_t>(low % perMeasure);
+  if (walk.measure <= last) walk.firstSample = 0;
 }
 
 // Moves the walk over the section's measures that lie before the range, in
@@ -99,6 +127,7 @@ void WalkSection(const Section& section, const GridSettings& settings, const Gri
   const Range range = RangeOf(settings);
   const int64_t sectionEnd = walk.measure + section.measures;
   SkipToRange(section, range, sectionEnd, visitor, walk);
+  SkipEarlyPoints(section, settings.sampleRate, range, sectionEnd, walk);
   while (!walk.finished && walk.measure < sectionEnd) {
     if (walk.measure > range.stop) {
       walk.finished = true;
@@ -140,6 +169,14 @@ double StepLength(float tempo, int32_t divisionsPerBeat) {
   return 60.0 / static_cast<double>(tempo) / static_cast<double>(divisionsPerBeat);
 }
 
+int64_t SampleOfClock(uint32_t sampleRate, double clock) {
+  const double position = static_cast<double>(sampleRate) * clock;
+  if (position != position) return 0;
+  if (position >= 0x1p63) return INT64_MAX;
+  if (position <= -0x1p63) return INT64_MIN;
+  return static_cast<int64_t>(position);
+}
+
 int32_t SectionsToWalk(const TempoMap& map) {
   return std::clamp(map.sectionCount, 1, kMaxSections);
 }
@@ -156,9 +193,10 @@ bool CheckTextGrid(const TempoMap& map, const GridSettings& settings, Failure& f
   return true;
 }
 
-void WalkTextGrid(const TempoMap& map, const GridSettings& settings, const GridVisitor& visitor) {
+void WalkTextGrid(const TempoMap& map, const GridSettings& settings, int64_t firstSample,
+                  const GridVisitor& visitor) {
   const Range range = RangeOf(settings);
-  Walk walk{0, 0.0, range.start > range.stop};
+  Walk walk{0, 0.0, range.start > range.stop, firstSample, 0};
   const int32_t sectionCount = SectionsToWalk(map);
   for (int32_t k = 0; k < sectionCount && !walk.finished; ++k) {
     if (map.measures[k] > 0) WalkSection(SectionAt(map, k, settings), settings, visitor, walk);

@@ -11,6 +11,10 @@
 // each step.
 double StepLength(float tempo, int32_t divisionsPerBeat);
 
+// The clock as a sample position: the product truncated toward zero, held at
+// the ends of the 64-bit range.
+int64_t SampleOfClock(uint32_t sampleRate, double clock);
+
 // The sections a walk covers: the map's, or slot 0 alone while it has none
 // (the front end sizes that default section before the walk).
 int32_t SectionsToWalk(const TempoMap& map);
@@ -19,7 +23,9 @@ int32_t SectionsToWalk(const TempoMap& map);
 // order, as a walk would meet them.
 bool CheckTextGrid(const TempoMap& map, const GridSettings& settings, Failure& failure);
 
-void WalkTextGrid(const TempoMap& map, const GridSettings& settings, const GridVisitor& visitor);
+// The points before sample `firstSample` are passed over (see WalkGridFrom).
+void WalkTextGrid(const TempoMap& map, const GridSettings& settings, int64_t firstSample,
+                  const GridVisitor& visitor);
 
 uint64_t CountTextGridPoints(const TempoMap& map, const GridSettings& settings);
 

@@ -122,14 +122,6 @@ bool CountMeasures(MidiMap& map, const char*& reason) {
   return true;
 }
 
-// The map's measures that begin before `tick`.
-int64_t MeasuresBefore(const MidiMap& map, uint64_t tick) {
-  if (tick == 0) return 0;
-  const MidiMeter& meter = map.meters[MeterAt(map, tick - 1)];
-  const Wide within = MeasuresWithin(map, meter, tick - meter.tick);
-  return meter.firstMeasure + static_cast<int64_t>(std::min<Wide>(within, meter.measures));
-}
-
 void CountSectionMeasures(MidiMap& map) {
   for (int32_t k = 0; k < map.sectionCount; ++k) {
     MidiSection& section = map.sections[k];
@@ -138,6 +130,17 @@ void CountSectionMeasures(MidiMap& map) {
     section.measures = static_cast<int32_t>(before - MeasuresBefore(map, section.tick));
   }
 }
+
+}  // namespace
+
+int64_t MeasuresBefore(const MidiMap& map, uint64_t tick) {
+  if (tick == 0) return 0;
+  const MidiMeter& meter = map.meters[MeterAt(map, tick - 1)];
+  const Wide within = MeasuresWithin(map, meter, tick - meter.tick);
+  return meter.firstMeasure + static_cast<int64_t>(std::min<Wide>(within, meter.measures));
+}
+
+namespace {
 
 template <typename Slot>
 int32_t LastAtOrBefore(const Slot* slots, int32_t count, uint64_t tick) {

@@ -69,6 +69,8 @@ bool ReadMidiMap(FILE* file, const char* name, MidiReading& reading, MidiMap& ma
 int32_t TempoAt(const MidiMap& map, uint64_t tick);
 int32_t MeterAt(const MidiMap& map, uint64_t tick);
 int32_t SectionAt(const MidiMap& map, uint64_t tick);
+// The map's measures that begin before `tick`.
+int64_t MeasuresBefore(const MidiMap& map, uint64_t tick);
 // The slot of the meter in which `measure` (0-based, of the map or past it) lies.
 int32_t MeterOfMeasure(const MidiMap& map, int64_t measure);
 

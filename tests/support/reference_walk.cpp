@@ -108,6 +108,8 @@ void WalkMeasure(const TempoMap& map, int32_t k, int32_t j, const Settings& sett
       60.0 / static_cast<double>(map.tempo[k]) / static_cast<double>(settings.divisions);
   for (int32_t b = 0; b < map.beatsPerMeasure[k]; ++b) {
     for (int32_t d = 0; d < settings.divisions; ++d) {
+      // A full report takes nothing more: no line is formatted after it.
+      if (walk.out.truncated) return;
       if (InRange(settings, walk.m)) {
         const Step at{walk.m, b, d, walk.firstLine || (j == 0 && b == 0 && d == 0), walk.clock};
         Append(walk.out, StepLine(map, k, settings.sampleRate, at));

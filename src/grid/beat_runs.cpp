@@ -1,6 +1,9 @@
-#include "grid/midi_beat_runs.h"
+#include "grid/beat_runs.h"
+
+#include <cmath>
 
 #include "grid/midi_grid.h"
+#include "grid/section_view.h"
 
 namespace {
 
@@ -62,7 +65,9 @@ BeatRun RunOfBeat(const MidiMap& map, const GridPoint& beat) {
               map.tempos[tempo].microsecondsPerQuarter,
               meter.denominatorPower,
               0.0};
-  if (!run.steady) run.milliseconds = MillisecondsBetween(map, start, end);
+  run.milliseconds = run.steady ? static_cast<double>(uint64_t{run.microsecondsPerQuarter} * 4) /
+                                      std::ldexp(1000.0, run.denominatorPower)
+                                : MillisecondsBetween(map, start, end);
   return run;
 }
 
@@ -108,14 +113,46 @@ bool VisitBeat(void* context, const GridPoint& beat) {
   return true;
 }
 
-}  // namespace
+// --- a text map: a run for each section ---------------------------------------
 
-void WalkBeatRuns(const MidiMap& map, const GridSettings& settings, const GridPoint& first,
-                  const BeatRunVisitor& visitor) {
+struct SectionRuns {
+  int32_t firstSlot;
+  const BeatRunVisitor* visitor;
+};
+
+bool VisitSectionRun(void* context, const MapSection& section) {
+  const SectionRuns& runs = *static_cast<SectionRuns*>(context);
+  if (section.slot < runs.firstSlot) return true;
+  if (section.slot > runs.firstSlot && !section.reached) return false;
+  const BeatRun run{section.slot,
+                    section.startTime,
+                    section.measures * section.beatsPerMeasure,
+                    section.beatsPerMeasure,
+                    true,
+                    section.microsecondsPerQuarter,
+                    section.denominatorPower,
+                    60000.0 / section.beatsPerMinute};
+  return runs.visitor->visitRun(runs.visitor->context, run);
+}
+
+void WalkMidiBeatRuns(const MidiMap& map, const GridSettings& settings, const GridPoint& first,
+                      const BeatRunVisitor& visitor) {
   GridSettings beats = settings;
   beats.divisionsPerBeat = 1;
   beats.startMeasure = static_cast<int32_t>(first.measure);
   RunWalk walk{&map, &first, &visitor, false, false, BeatRun{}};
   WalkGrid(MidiGrid(map), beats, GridVisitor{&walk, VisitBeat, nullptr});
   if (walk.started && !walk.stopped) visitor.visitRun(visitor.context, walk.run);
+}
+
+}  // namespace
+
+void WalkBeatRuns(const GridMap& map, const GridSettings& settings, const GridPoint& first,
+                  const BeatRunVisitor& visitor) {
+  if (map.midi != nullptr) {
+    WalkMidiBeatRuns(*map.midi, settings, first, visitor);
+    return;
+  }
+  SectionRuns runs{first.section, &visitor};
+  WalkSections(map, settings, SectionVisitor{&runs, VisitSectionRun});
 }
