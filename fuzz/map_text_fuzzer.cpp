@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (file == nullptr) std::abort();
 
   InitRunState(state);
-  MapReadout readout{state.map, state.settings, false};
+  MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}};
   const bool read = ParseMapText(file, readout);
   (void)std::fclose(file);
   Check(read);

@@ -89,7 +89,7 @@ int SaveBatchReport(Console& console, FILE* lines, RunState& state, const char* 
 // The batch run, or with `exportRun` the --format=grid run, which also names
 // the map's problems before its summary line.
 int Batch(Console& console, const Arguments& arguments, const ExportOptions& options,
-          bool exportRun) {
+          const FitOptions& fit, bool exportRun) {
   const char* out = arguments.values[1];
   Console lines = console;
   const bool toStandardOutput = ReportsToStandardOutput(out, exportRun);
@@ -98,13 +98,13 @@ int Batch(Console& console, const Arguments& arguments, const ExportOptions& opt
   static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
   RunState state;
   InitRunState(state);
+  state.fitOptions = fit;
   if (!LoadBatchMap(lines, state, arguments.values[0], exportRun)) return 1;
   ApplyBatchArguments(arguments, state.settings);
   ExportSettings placed;
   Failure failure;
   if ((!toStandardOutput && !CheckOutputKeepsMaps(arguments.values[0], out, failure)) ||
-      !ResolveExportSettings(options, state.settings.sampleRate, arguments.values[0], placed,
-                             failure)) {
+      !ResolveRunSettings(options, state, arguments.values[0], placed, failure)) {
     std::fputs(failure.message, lines.out);
     return failure.status;
   }
@@ -124,10 +124,12 @@ void ApplyBatchArguments(const Arguments& arguments, GridSettings& settings) {
   if (count == 6) settings.divisionsPerBeat = ArgumentNumber(values[5]);
 }
 
-int RunBatch(Console& console, const Arguments& arguments, const ExportOptions& options) {
-  return Batch(console, arguments, options, false);
+int RunBatch(Console& console, const Arguments& arguments, const ExportOptions& options,
+             const FitOptions& fit) {
+  return Batch(console, arguments, options, fit, false);
 }
 
-int RunGridExport(Console& console, const Arguments& arguments, const ExportOptions& options) {
-  return Batch(console, arguments, options, true);
+int RunGridExport(Console& console, const Arguments& arguments, const ExportOptions& options,
+                  const FitOptions& fit) {
+  return Batch(console, arguments, options, fit, true);
 }

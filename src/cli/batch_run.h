@@ -12,12 +12,15 @@
 void ApplyBatchArguments(const Arguments& arguments, GridSettings& settings);
 
 // Runs the batch on MAP and OUT (two or more arguments), the report placed
-// by --offset; returns the exit status.
-int RunBatch(Console& console, const Arguments& arguments, const ExportOptions& options);
+// by --offset (or the map's own offset), a beat list fitted by `fit`; returns
+// the exit status.
+int RunBatch(Console& console, const Arguments& arguments, const ExportOptions& options,
+             const FitOptions& fit);
 
 // --format=grid: the batch run, with the map's problems named before the
 // summary line, any name the system takes, and the system's reason when OUT
 // cannot be written.
-int RunGridExport(Console& console, const Arguments& arguments, const ExportOptions& options);
+int RunGridExport(Console& console, const Arguments& arguments, const ExportOptions& options,
+                  const FitOptions& fit);
 
 #endif  // BEATSTAMPS_BATCH_RUN_H_

@@ -22,11 +22,12 @@ int Finish(Console& console, int status) {
 }
 
 // Interactive: the command loop, with MAP read first when it is given.
-int RunInteractive(Console& console, const Arguments& arguments) {
+int RunInteractive(Console& console, const Arguments& arguments, const FitOptions& fit) {
   PrintBanner(console.out);
   static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
   RunState state;
   InitRunState(state);
+  state.fitOptions = fit;
   if (arguments.count == 1) {
     LoadMapNamed(console, state, arguments.values[0]);
     state.mapLoaded = true;
@@ -49,15 +50,16 @@ int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
   } else if (line.version) {
     PrintBanner(console.out);
   } else if (line.check) {
-    return Finish(console, RunCheck(console, line.positional));
+    return Finish(console, RunCheck(console, line.positional, line.fit));
   } else if (line.format != nullptr && line.format->write != nullptr) {
-    return Finish(console, RunExport(console, *line.format, line.positional, line.exportOptions));
+    return Finish(console,
+                  RunExport(console, *line.format, line.positional, line.exportOptions, line.fit));
   } else if (line.format != nullptr) {
-    return Finish(console, RunGridExport(console, line.positional, line.exportOptions));
+    return Finish(console, RunGridExport(console, line.positional, line.exportOptions, line.fit));
   } else if (line.positional.count >= 2) {
-    return Finish(console, RunBatch(console, line.positional, line.exportOptions));
+    return Finish(console, RunBatch(console, line.positional, line.exportOptions, line.fit));
   } else {
-    return Finish(console, RunInteractive(console, line.positional));
+    return Finish(console, RunInteractive(console, line.positional, line.fit));
   }
   return Finish(console, 0);
 }

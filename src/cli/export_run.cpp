@@ -10,6 +10,8 @@
 #include "cli/help_text.h"
 #include "cli/session.h"
 #include "files/output_file.h"
+#include "maps/beat_list_reader.h"
+#include "maps/midi_file.h"
 
 namespace {
 
@@ -102,12 +104,33 @@ bool SaveToFile(const char* name, const ExportFormat& format, const RunState& st
   return CommitOutput(file);
 }
 
+// A map a beat list's export would replace: a text map, or a MIDI file
+// unless the export is one. With the two names swapped, the map would be
+// read as the list and lost.
+bool IsMapToKeep(const char* out, const ExportFormat& format) {
+  FILE* file = std::fopen(out, "r");
+  if (file == nullptr) return false;
+  std::string text;
+  const bool midi = StartsAsMidiFile(file);
+  const bool keep = midi ? std::strcmp(format.name, "midi") != 0
+                         : ReadWholeText(file, text) && HoldsTmapWord(text);
+  (void)std::fclose(file);  // read only: closing cannot lose data
+  return keep;
+}
+
 // An export replaces OUT whole: it must not be the map it was made from
 // (the two names swapped), nor come from a file that held no tempo map.
-bool CheckMapIsKept(const RunState& state, const char* mapName, const char* out, Failure& failure) {
+bool CheckMapIsKept(const RunState& state, const ExportFormat& format, const char* mapName,
+                    const char* out, Failure& failure) {
   // A MIDI map always holds one: its tempo and meter start at tick 0.
   if (state.textMapInForce && state.map.sectionCount <= 0) {
     SetFailure(failure, "Error: %s holds no tempo map; nothing exported!\n", mapName);
+    return false;
+  }
+  if (state.fitted != nullptr && !IsStandardOutput(out) && IsMapToKeep(out, format)) {
+    SetFailure(failure,
+               "Error: %s is a tempo map; an export of the beat list %s never replaces it!\n", out,
+               mapName);
     return false;
   }
   struct stat map {};
@@ -121,12 +144,13 @@ bool CheckMapIsKept(const RunState& state, const char* mapName, const char* out,
 }
 
 int Export(Console& console, FILE* messages, const ExportFormat& format, const Arguments& arguments,
-           const ExportOptions& options) {
+           const ExportOptions& options, const FitOptions& fit) {
   PrintBanner(messages);
   static_assert(sizeof(RunState) + sizeof(ExportPlan) < size_t{512} * 1024,
                 "the state and the plan live on the stack");
   RunState state;
   InitRunState(state);
+  state.fitOptions = fit;
   int64_t problems = 0;
   if (!LoadMapWithWarnings(messages, state, arguments.values[0], problems)) return 1;
   ApplyBatchArguments(arguments, state.settings);
@@ -134,9 +158,8 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const A
   ExportSettings placed;
   ExportPlan plan{};
   Failure failure;
-  if (!CheckMapIsKept(state, arguments.values[0], arguments.values[1], failure) ||
-      !ResolveExportSettings(options, state.settings.sampleRate, arguments.values[0], placed,
-                             failure) ||
+  if (!CheckMapIsKept(state, format, arguments.values[0], arguments.values[1], failure) ||
+      !ResolveRunSettings(options, state, arguments.values[0], placed, failure) ||
       !PlanExport(format, MapInForce(state), state.settings, placed, plan, failure)) {
     std::fputs(failure.message, messages);
     return failure.status;
@@ -157,13 +180,13 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const A
 }  // namespace
 
 int RunExport(Console& console, const ExportFormat& format, const Arguments& arguments,
-              const ExportOptions& options) {
+              const ExportOptions& options, const FitOptions& fit) {
   if (arguments.values[1][0] == '\0') {
     std::fputs("Error: An export needs an output file name, or - for standard output!\n",
                console.out);
     return 1;
   }
   FILE* messages = IsStandardOutput(arguments.values[1]) ? console.errors : console.out;
-  const int status = Export(console, messages, format, arguments, options);
+  const int status = Export(console, messages, format, arguments, options, fit);
   return std::fflush(messages) == 0 && !std::ferror(messages) ? status : 1;
 }

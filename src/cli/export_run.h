@@ -10,6 +10,6 @@
 
 // Two or more arguments; returns the exit status.
 int RunExport(Console& console, const ExportFormat& format, const Arguments& arguments,
-              const ExportOptions& options);
+              const ExportOptions& options, const FitOptions& fit);
 
 #endif  // BEATSTAMPS_EXPORT_RUN_H_

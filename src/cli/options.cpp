@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "maps/sound_file.h"
@@ -46,6 +48,70 @@ bool ReadPlacementOption(const char* option, ExportOptions& options, Failure& fa
     return ReadZoomOption(option + std::strlen(kZoom), options.zoom, failure);
   }
   return ReadAudioOption(option + std::strlen(kAudio), options.audioName, failure);
+}
+
+constexpr const char* kTolerance = "--tolerance=";
+constexpr const char* kMeter = "--meter=";
+constexpr const char* kTempoStep = "--tempo-step=";
+constexpr const char* kDownbeat = "--downbeat=";
+constexpr double kMostToleranceMs = 1000.0;
+constexpr long kMostMeter = 1000;
+constexpr double kMostTempoStep = 1000.0;
+
+// The options of a beat list's fit, each with its value after "=".
+bool IsFitOption(const char* option) {
+  return StartsWith(option, kTolerance) || StartsWith(option, kMeter) ||
+         StartsWith(option, kTempoStep) || StartsWith(option, kDownbeat);
+}
+
+// The whole text is a finite number within [lowest, highest]; `above` makes
+// the lower end open.
+bool ReadReal(const char* text, double lowest, bool above, double highest, double& value) {
+  char* end = nullptr;
+  const double read = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(read) || read > highest) return false;
+  if (above ? !(read > lowest) : !(read >= lowest)) return false;
+  value = read;
+  return true;
+}
+
+bool ReadFitOption(const char* option, FitOptions& fit, Failure& failure) {
+  double value = 0.0;
+  if (StartsWith(option, kTolerance)) {
+    if (ReadReal(option + std::strlen(kTolerance), 0.0, true, kMostToleranceMs, fit.toleranceMs)) {
+      return true;
+    }
+    SetFailure(failure, "Error: --tolerance takes milliseconds above 0, at most %g!\n",
+               kMostToleranceMs);
+    return false;
+  }
+  if (StartsWith(option, kMeter)) {
+    const char* text = option + std::strlen(kMeter);
+    char* end = nullptr;
+    const long meter = std::strtol(text, &end, 10);
+    if (end != text && *end == '\0' && meter >= 1 && meter <= kMostMeter) {
+      fit.meter = static_cast<int32_t>(meter);
+      return true;
+    }
+    SetFailure(failure, "Error: --meter takes a whole number of beats from 1 to %li!\n",
+               kMostMeter);
+    return false;
+  }
+  if (StartsWith(option, kTempoStep)) {
+    if (ReadReal(option + std::strlen(kTempoStep), 0.0, true, kMostTempoStep, fit.tempoStep)) {
+      return true;
+    }
+    SetFailure(failure, "Error: --tempo-step takes beats per minute above 0, at most %g!\n",
+               kMostTempoStep);
+    return false;
+  }
+  if (ReadReal(option + std::strlen(kDownbeat), -HUGE_VAL, false, HUGE_VAL, value)) {
+    fit.downbeatGiven = true;
+    fit.downbeatSeconds = value;
+    return true;
+  }
+  SetFailure(failure, "Error: --downbeat takes a time in seconds (12.5)!\n");
+  return false;
 }
 
 // Options that a run of the given kind cannot take, or that need a map and
@@ -100,13 +166,15 @@ bool ReadOption(int argumentCount, char** arguments, int& k, CommandLine& line, 
     return ChooseFormat(arguments[++k], line, failure);
   }
   if (IsPlacementOption(option)) return ReadPlacementOption(option, line.exportOptions, failure);
+  if (IsFitOption(option)) return ReadFitOption(option, line.fit, failure);
   return Refuse(failure, "option", option);
 }
 
 }  // namespace
 
 bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure) {
-  line = CommandLine{false, false, false, nullptr, Arguments{0, nullptr}, ExportOptions{}};
+  line = CommandLine{
+      false, false, false, nullptr, Arguments{0, nullptr}, ExportOptions{}, DefaultFitOptions()};
   int k = 1;
   for (; k < argumentCount && StartsWith(arguments[k], "--"); ++k) {
     if (std::strcmp(arguments[k], "--") == 0) {

@@ -6,7 +6,9 @@
 
 #include "base/int32_math.h"
 #include "cli/report_writer.h"
+#include "grid/beat_fit.h"
 #include "grid/renderer.h"
+#include "maps/beat_list_reader.h"
 #include "maps/map_problems.h"
 #include "maps/map_reader.h"
 #include "maps/midi_file.h"
@@ -24,11 +26,14 @@ void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) 
 // A text map; the state changes only when the whole file was read.
 bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* diagnostics) {
   static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
-  MapReadout readout{state.map, state.settings, false};
+  MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}};
   if (state.stopAtMidiEnd) readout.settings.stopMeasure = 0;
   if (!ParseMapText(file, readout, diagnostics)) return false;
   state.textMapInForce = true;
   state.stopAtMidiEnd = false;
+  state.mapOffset = readout.offset;
+  state.mapLines = readout.lines;
+  state.fitted.reset();
   state.map = readout.map;
   state.settings = readout.settings;
   PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
@@ -60,6 +65,8 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
   }
   midi.slot = slot;
   state.textMapInForce = false;
+  state.mapOffset = OffsetOption{false, false, 0.0, 0};
+  state.fitted.reset();
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
   state.stopAtMidiEnd = false;
   std::snprintf(midi.fileName, sizeof midi.fileName, "%s", name);
@@ -67,20 +74,69 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
   return MapRead::kRead;
 }
 
+void PrintFitted(FILE* out, const FittedMap& fitted) {
+  std::fprintf(out,
+               "Fitted %zu beats into %zu sections: largest error %.1f ms (line %i), %lli beats "
+               "left out, %lli missing\n",
+               fitted.beats.size(), fitted.sections.size(), fitted.largestErrorMs,
+               fitted.largestErrorLine, static_cast<long long>(fitted.leftOut),
+               static_cast<long long>(fitted.missing));
+}
+
+// A list of beat times, fitted into a text map that is then in force, with
+// measure 1 where the fit puts it. A list that cannot be fitted is refused
+// and changes nothing. Lines that cannot be read go to `printer` when given.
+MapRead ReadBeatListMap(FILE* out, RunState& state, std::string_view text, const char* name,
+                        ProblemPrinter* printer) {
+  BeatListReadout readout;
+  ReadBeatListText(text, readout);
+  if (printer != nullptr) {
+    for (const BeatLineProblem& problem : readout.problems) {
+      PrintBeatLineProblem(out, name, problem);
+      ++printer->count;
+    }
+  }
+  auto fitted = std::make_unique<FittedMap>();
+  Failure failure;
+  if (!FitBeats(readout.beats, state.fitOptions, *fitted, failure)) {
+    std::fputs(failure.message, out);
+    return MapRead::kRefused;
+  }
+  FillTempoMap(*fitted, state.map);
+  state.textMapInForce = true;
+  if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
+  state.stopAtMidiEnd = false;
+  state.mapOffset = OffsetOption{true, false, fitted->offsetSeconds, 0};
+  PrintFitted(out, *fitted);
+  PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
+  state.fitted = std::move(fitted);
+  return MapRead::kRead;
+}
+
+// A text file: a beat list, or a text map read from its text in memory.
+MapRead ReadTextFile(FILE* out, RunState& state, FILE* file, const char* name,
+                     ProblemPrinter* printer) {
+  std::string text;
+  if (!ReadWholeText(file, text)) return MapRead::kNotRead;
+  if (IsBeatListText(text)) return ReadBeatListMap(out, state, text, name, printer);
+  FILE* memory = fmemopen(text.data(), text.size(), "r");
+  if (memory == nullptr) return MapRead::kNotRead;
+  MapDiagnostics diagnostics{};
+  if (printer != nullptr) diagnostics = PrintingDiagnostics(*printer);
+  const bool read = ReadTextMap(out, state, memory, printer != nullptr ? &diagnostics : nullptr);
+  (void)std::fclose(memory);
+  return read ? MapRead::kRead : MapRead::kNotRead;
+}
+
 // Reads the map file `name` into the state and prints the summary line: a
-// MIDI file when it begins with "MThd", else a text map, whose problems go to
-// `diagnostics` when it is given. The file is opened once, so a pipe works as
-// well. Not read: errno says why.
-MapRead ReadMapInto(FILE* out, RunState& state, const char* name,
-                    const MapDiagnostics* diagnostics) {
+// MIDI file when it begins with "MThd", else a beat list or a text map,
+// whose problems go to `printer` when it is given. The file is opened once,
+// so a pipe works as well. Not read: errno says why.
+MapRead ReadMapInto(FILE* out, RunState& state, const char* name, ProblemPrinter* printer) {
   FILE* file = std::fopen(name, "r");
   if (file == nullptr) return MapRead::kNotRead;
-  MapRead read = MapRead::kNotRead;
-  if (StartsAsMidiFile(file)) {
-    read = ReadMidiMapFile(out, state, file, name);
-  } else if (ReadTextMap(out, state, file, diagnostics)) {
-    read = MapRead::kRead;
-  }
+  const MapRead read = StartsAsMidiFile(file) ? ReadMidiMapFile(out, state, file, name)
+                                              : ReadTextFile(out, state, file, name, printer);
   const int error = errno;
   (void)std::fclose(file);  // read only: closing cannot lose data
   errno = error;
@@ -135,9 +191,8 @@ bool LoadMapNamed(Console& console, RunState& state, const char* name) {
 
 bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& problems) {
   ProblemPrinter printer{out, name, 0};
-  const MapDiagnostics diagnostics = PrintingDiagnostics(printer);
   errno = 0;
-  const MapRead read = ReadMapInto(out, state, name, &diagnostics);
+  const MapRead read = ReadMapInto(out, state, name, &printer);
   if (read == MapRead::kNotRead) PrintFailedFile(out, "read", name, errno);
   if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
   problems = printer.count;
@@ -174,7 +229,33 @@ void SizeDefaultSection(TempoMap& map, const GridSettings& settings) {
 }
 
 bool RenderReport(Console& console, RunState& state) {
-  return RenderReportWithOffset(console, state, 0);
+  ExportSettings placed;
+  Failure failure;
+  if (!ResolveRunSettings(ExportOptions{}, state, state.mapFileName, placed, failure)) {
+    std::fputs(failure.message, console.out);
+    return false;
+  }
+  return RenderReportWithOffset(console, state, placed.offsetSamples);
+}
+
+bool ResolveRunSettings(const ExportOptions& options, const RunState& state, const char* mapName,
+                        ExportSettings& placed, Failure& failure) {
+  ExportOptions chosen = options;
+  if (!options.offset.given && !IsNoOffset(state.mapOffset)) {
+    if (state.settings.sampleRate == 0) {
+      SetFailure(failure,
+                 "Error: Measure 1 of %s begins at an offset, which needs a sample rate "
+                 "above 0!\n",
+                 mapName);
+      return false;
+    }
+    chosen.offset = state.mapOffset;
+  }
+  if (!ResolveExportSettings(chosen, state.settings.sampleRate, mapName, placed, failure)) {
+    return false;
+  }
+  if (state.textMapInForce && state.fitted == nullptr) placed.mapLines = &state.mapLines;
+  return true;
 }
 
 bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples) {

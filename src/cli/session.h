@@ -10,6 +10,7 @@
 #include "base/failure.h"
 #include "cli/console.h"
 #include "cli/run_state.h"
+#include "exports/export_options.h"
 #include "files/output_file.h"
 #include "grid/grid_walk.h"
 
@@ -45,6 +46,11 @@ void ApplyRangeGuard(RunState& state);
 // Renders the report of the state's map and settings; on a value the walk
 // cannot take, prints why and returns false.
 bool RenderReport(Console& console, RunState& state);
+
+// What a run is written with: the command line's options, and where the
+// map in force puts measure 1 unless --offset says.
+bool ResolveRunSettings(const ExportOptions& options, const RunState& state, const char* mapName,
+                        ExportSettings& placed, Failure& failure);
 
 // The same, with every step moved by `offsetSamples` (see DisplayWithOffset).
 bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples);

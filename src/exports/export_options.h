@@ -7,15 +7,8 @@
 #include <cstdint>
 
 #include "base/failure.h"
-#include "maps/beat_list.h"
-
-// Where measure 1 begins in the recording, as typed: seconds, or whole samples.
-struct OffsetOption {
-  bool given;
-  bool inSamples;  // typed with the suffix "smp"
-  double seconds;
-  int64_t samples;
-};
+#include "grid/beat_fit.h"
+#include "maps/map_offset.h"
 
 struct ExportOptions {
   OffsetOption offset;
@@ -26,20 +19,25 @@ struct ExportOptions {
 
 // The beats a map was fitted to, which the picture draws over its grid.
 struct BeatMarks {
-  const ListedBeat* beats;  // in time order; null for a map that was not fitted
-  const bool* leftOut;      // one per beat: the fit left it out; may be null
+  const FittedBeat* beats;  // in time order; null for a map that was not fitted
   int64_t count;
 };
+
+struct SettingsLines;  // a text map's settings lines (maps/map_reader.h)
 
 // What one batch run or export is written with.
 struct ExportSettings {
   int64_t offsetSamples;  // added to every sample position; 0 without --offset
-  bool offsetGiven;       // --offset was typed, even as 0
+  bool offsetGiven;       // --offset was typed (even as 0), or the map has an offset line
+  OffsetOption offset;    // that offset as written
   int32_t countIn;
   const char* audioName;
   bool audioGiven;      // --audio was typed: the picture draws that recording
   const char* mapName;  // the map file's name as typed
-  int32_t zoom;         // pixels per second of the picture
+  // The settings lines of the text map in force, as it was read; null for a
+  // fitted beat list and a MIDI map.
+  const SettingsLines* mapLines;
+  int32_t zoom;  // pixels per second of the picture
   BeatMarks marks;
 };
 

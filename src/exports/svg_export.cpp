@@ -318,10 +318,6 @@ void PutMark(GridDrawing& drawing, double seconds, double distance, bool leftOut
   PutLine(*drawing.sink, line);
 }
 
-bool IsLeftOut(const BeatMarks& marks, int64_t k) {
-  return marks.leftOut != nullptr && marks.leftOut[k];
-}
-
 // The fitted beats before the grid beat at `beat` seconds (all that are
 // left when `beat` is null), each measured from the nearer grid beat.
 void PutMarksBefore(GridDrawing& drawing, const double* beat) {
@@ -335,7 +331,7 @@ void PutMarksBefore(GridDrawing& drawing, const double* beat) {
     if (beat != nullptr && (!drawing.anyBeat || *beat - seconds <= sinceLast)) {
       distance = seconds - *beat;
     }
-    PutMark(drawing, seconds, distance, IsLeftOut(marks, drawing.nextMark));
+    PutMark(drawing, seconds, distance, marks.beats[drawing.nextMark].leftOut);
   }
 }
 

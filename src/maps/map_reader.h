@@ -5,7 +5,18 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "maps/map_offset.h"
 #include "maps/tempo_map.h"
+
+// The settings lines a map text holds, and what they set: a map written
+// back out holds the same.
+struct SettingsLines {
+  bool rate;
+  bool divisions;
+  bool start;
+  bool stop;
+  GridSettings values;  // as the last line of each kind set them
+};
 
 // Everything a map text may set. A read starts from the current values, so
 // that what the text does not name stays as it was.
@@ -13,10 +24,23 @@ struct MapReadout {
   TempoMap map;
   GridSettings settings;
   bool capped;  // section lines past the last readable section were ignored
+  // Where measure 1 begins in a recording: an offset line's TIME; not given
+  // without one (each read starts from none).
+  OffsetOption offset;
+  SettingsLines lines;  // none before the read
 };
 
 // The values a map line sets, to name them.
-enum class MapField : uint8_t { kTempo, kBeats, kMeasures, kRate, kDivisions, kStart, kStop };
+enum class MapField : uint8_t {
+  kTempo,
+  kBeats,
+  kMeasures,
+  kRate,
+  kDivisions,
+  kStart,
+  kStop,
+  kOffset
+};
 
 // What the reader meets that a map's writer most likely did not mean. The
 // reading does not change for it: each problem says what is read instead.
@@ -35,6 +59,7 @@ enum class MapProblemKind : uint8_t {
   kNoSections,          // no tmap line at all
   kZeroByte,            // a zero byte ends the text
   kLoneCarriageReturn,  // a CR that ends no line
+  kNotATime,            // an offset that is no TIME: the line is skipped
 };
 
 struct MapProblem {
