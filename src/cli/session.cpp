@@ -12,6 +12,8 @@
 #include "maps/map_problems.h"
 #include "maps/map_reader.h"
 #include "maps/midi_file.h"
+#include "maps/recording_beats.h"
+#include "maps/sound_signature.h"
 
 namespace {
 
@@ -83,6 +85,27 @@ void PrintFitted(FILE* out, const FittedMap& fitted) {
                static_cast<long long>(fitted.missing));
 }
 
+// Listed or found beats fitted into a text map that is then in force, with
+// measure 1 where the fit puts it; beats that cannot be fitted are refused
+// and change nothing.
+MapRead FitIntoMap(FILE* out, RunState& state, const std::vector<ListedBeat>& beats) {
+  auto fitted = std::make_unique<FittedMap>();
+  Failure failure;
+  if (!FitBeats(beats, state.fitOptions, *fitted, failure)) {
+    std::fputs(failure.message, out);
+    return MapRead::kRefused;
+  }
+  FillTempoMap(*fitted, state.map);
+  state.textMapInForce = true;
+  if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
+  state.stopAtMidiEnd = false;
+  state.mapOffset = OffsetOption{true, false, fitted->offsetSeconds, 0};
+  PrintFitted(out, *fitted);
+  PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
+  state.fitted = std::move(fitted);
+  return MapRead::kRead;
+}
+
 // A list of beat times, fitted into a text map that is then in force, with
 // measure 1 where the fit puts it. A list that cannot be fitted is refused
 // and changes nothing. Lines that cannot be read go to `printer` when given.
@@ -96,21 +119,22 @@ MapRead ReadBeatListMap(FILE* out, RunState& state, std::string_view text, const
       ++printer->count;
     }
   }
-  auto fitted = std::make_unique<FittedMap>();
+  return FitIntoMap(out, state, readout.beats);
+}
+
+// A recording: its beats found, then fitted as a beat list is. Without RATE
+// its grid's sample positions are at the recording's own rate. One that
+// cannot be read, or holds no beat, is refused and changes nothing.
+MapRead ReadRecordingMap(FILE* out, RunState& state, const char* name) {
+  RecordingBeats found;
   Failure failure;
-  if (!FitBeats(readout.beats, state.fitOptions, *fitted, failure)) {
+  if (!FindRecordingBeats(name, state.fitOptions.meter, found, failure)) {
     std::fputs(failure.message, out);
     return MapRead::kRefused;
   }
-  FillTempoMap(*fitted, state.map);
-  state.textMapInForce = true;
-  if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
-  state.stopAtMidiEnd = false;
-  state.mapOffset = OffsetOption{true, false, fitted->offsetSeconds, 0};
-  PrintFitted(out, *fitted);
-  PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
-  state.fitted = std::move(fitted);
-  return MapRead::kRead;
+  const MapRead read = FitIntoMap(out, state, found.beats);
+  if (read == MapRead::kRead) state.settings.sampleRate = found.sampleRate;
+  return read;
 }
 
 // A text file: a beat list, or a text map read from its text in memory.
@@ -129,14 +153,21 @@ MapRead ReadTextFile(FILE* out, RunState& state, FILE* file, const char* name,
 }
 
 // Reads the map file `name` into the state and prints the summary line: a
-// MIDI file when it begins with "MThd", else a beat list or a text map,
+// recording when it begins as a sound file, a MIDI file when it begins with
+// "MThd", else a beat list or a text map,
 // whose problems go to `printer` when it is given. The file is opened once,
 // so a pipe works as well. Not read: errno says why.
 MapRead ReadMapInto(FILE* out, RunState& state, const char* name, ProblemPrinter* printer) {
   FILE* file = std::fopen(name, "r");
   if (file == nullptr) return MapRead::kNotRead;
-  const MapRead read = StartsAsMidiFile(file) ? ReadMidiMapFile(out, state, file, name)
-                                              : ReadTextFile(out, state, file, name, printer);
+  MapRead read = MapRead::kNotRead;
+  if (StartsAsSoundFile(file)) {
+    read = ReadRecordingMap(out, state, name);
+  } else if (StartsAsMidiFile(file)) {
+    read = ReadMidiMapFile(out, state, file, name);
+  } else {
+    read = ReadTextFile(out, state, file, name, printer);
+  }
   const int error = errno;
   (void)std::fclose(file);  // read only: closing cannot lose data
   errno = error;
@@ -255,6 +286,10 @@ bool ResolveRunSettings(const ExportOptions& options, const RunState& state, con
     return false;
   }
   if (state.textMapInForce && state.fitted == nullptr) placed.mapLines = &state.mapLines;
+  if (state.fitted != nullptr) {
+    placed.marks =
+        BeatMarks{state.fitted->beats.data(), static_cast<int64_t>(state.fitted->beats.size())};
+  }
   return true;
 }
 

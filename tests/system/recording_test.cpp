@@ -98,4 +98,62 @@ TEST_F(Recording, PictureDrawsTheGridOverTheRecording) {
   EXPECT_FALSE(Exists("zero.svg"));
 }
 
+TEST_F(Recording, ReadAsAMapWhereverAMapIsRead) {
+  if (!BuildReadsRecordings()) {
+    ExpectRefused(Run({"--format=beats", "click.wav", "found.beats"}), "");
+    return;
+  }
+  // Eight measures of clicks, measure 1 half a second in.
+  Write("song.map", "tmap\t120\t4\t8\n");
+  ASSERT_EQ(Run({"--offset=0.5", "--format=click", "song.map", "click.wav", "22050"}).status, 0);
+  const ProgramRun found = Run({"--format=beats", "click.wav", "found.beats"});
+  ASSERT_EQ(found.status, 0) << found.output;
+  EXPECT_NE(found.output.find("\nFitted "), std::string::npos) << found.output;
+  const std::vector<std::string> lines = Split(Read("found.beats"), '\n');
+  ASSERT_GE(lines.size(), 31u);
+  for (size_t k = 0; k < 32 && k < lines.size(); ++k) {
+    double seconds = 0.0;
+    int beat = 0;
+    ASSERT_EQ(std::sscanf(lines[k].c_str(), "%lf\t%d", &seconds, &beat), 2);
+    EXPECT_NEAR(seconds, 0.5 + 0.5 * static_cast<double>(k), 0.015) << k;
+    EXPECT_EQ(beat, static_cast<int>(k % 4) + 1) << k;
+  }
+  // Without RATE the grid's samples are the recording's own.
+  ASSERT_EQ(Run({"--format=csv", "click.wav", "found.csv"}).status, 0);
+  const std::vector<std::string> csv = Split(Read("found.csv"), '\n');
+  ASSERT_GT(csv.size(), 2u);
+  const std::vector<std::string> first = Split(csv[1], ',');
+  EXPECT_EQ(std::stoll(first[5]), static_cast<long long>(std::stod(first[4]) * 22050));
+  // The picture of a recording draws its own waveform and the beats it was fitted to.
+  ASSERT_EQ(Run({"--format=svg", "click.wav", "found.svg"}).status, 0);
+  const std::string svg = Read("found.svg");
+  EXPECT_NE(svg.find("class=\"wave\""), std::string::npos);
+  EXPECT_GE(Values(svg, "<circle", "cx").size(), 30u);
+}
+
+TEST_F(Recording, BadRecordingsAreRefusedWithOneLine) {
+  if (!BuildReadsRecordings()) return;
+  const uint32_t rate = 8000;
+  WriteWav("silence.wav", rate, std::vector<int16_t>(rate * 5, 0));
+  std::vector<int16_t> noise(rate * 5);
+  uint32_t state = 23;
+  for (int16_t& sample : noise) {
+    state = state * 1664525U + 1013904223U;
+    sample = static_cast<int16_t>(state >> 16);
+  }
+  WriteWav("noise.wav", rate, noise);
+  WriteWav("short.wav", rate, std::vector<int16_t>(rate, 1000));
+  const std::string whole = Read("noise.wav");
+  Write("cut.wav", whole.substr(0, whole.size() / 2));
+  Write("stranger.wav", std::string("RIFF\x10\0\0\0WAVEjunkjunk", 20));
+  for (const char* name : {"silence.wav", "noise.wav", "short.wav", "cut.wav", "stranger.wav"}) {
+    const ProgramRun run = Run({"--format=beats", name, "out.beats"});
+    ExpectRefused(run, "");
+    EXPECT_NE(run.output.find(std::string("Error: Cannot read ") + name + " as a recording: "),
+              std::string::npos)
+        << run.output;
+    EXPECT_FALSE(Exists("out.beats")) << name;
+  }
+}
+
 }  // namespace
