@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cli/grid_arguments.h"
+#include "maps/sound_file.h"
 
 namespace {
 
@@ -35,10 +36,12 @@ bool ChooseFormat(const char* name, CommandLine& line, Failure& failure) {
 constexpr const char* kOffset = "--offset=";
 constexpr const char* kCountIn = "--count-in=";
 constexpr const char* kAudio = "--audio=";
+constexpr const char* kZoom = "--zoom=";
 
 // The options that place the grid in a recording, each with its value after "=".
 bool IsPlacementOption(const char* option) {
-  return StartsWith(option, kOffset) || StartsWith(option, kCountIn) || StartsWith(option, kAudio);
+  return StartsWith(option, kOffset) || StartsWith(option, kCountIn) ||
+         StartsWith(option, kAudio) || StartsWith(option, kZoom);
 }
 
 bool ReadPlacementOption(const char* option, ExportOptions& options, Failure& failure) {
@@ -47,6 +50,9 @@ bool ReadPlacementOption(const char* option, ExportOptions& options, Failure& fa
   }
   if (StartsWith(option, kCountIn)) {
     return ReadCountInOption(option + std::strlen(kCountIn), options.countIn, failure);
+  }
+  if (StartsWith(option, kZoom)) {
+    return ReadZoomOption(option + std::strlen(kZoom), options.zoom, failure);
   }
   return ReadAudioOption(option + std::strlen(kAudio), options.audioName, failure);
 }
@@ -181,6 +187,12 @@ bool CheckCombination(const CommandLine& line, Failure& failure) {
                "Error: --format needs a tempo map and an output file! (see beatstamps1a --help)\n");
     return false;
   }
+  if (placed && line.exportOptions.zoom != 0 && !line.exportOptions.offset.given &&
+      line.exportOptions.countIn == 0 && line.exportOptions.audioName == nullptr) {
+    SetFailure(failure,
+               "Error: --zoom needs a tempo map and an output file! (see beatstamps1a --help)\n");
+    return false;
+  }
   if (placed) {
     SetFailure(failure,
                "Error: --offset, --count-in and --audio need a tempo map and an output file! "
@@ -302,12 +314,15 @@ void PrintUsage(FILE* out) {
       "  beatstamps1a --help, -h       show this text\n"
       "  beatstamps1a --version        show the version\n"
       "\n"
-      "MAP is a tempo map text file, or a MIDI file from a sequencer or notation\n"
-      "program (read as one when it begins with MThd, or is an RMID file); - reads it\n"
-      "from standard input (not in an interactive run). RATE is in samples per\n"
-      "second, START and STOP are measures counted from 1, DIVISIONS are steps per\n"
-      "beat (read only when all six are given). With any option, and in an export,\n"
-      "each must be a whole number. Options come before MAP.\n"
+      "MAP is a tempo map text file, a MIDI file from a sequencer or notation\n"
+      "program (read as one when it begins with MThd, or is an RMID file), or a\n"
+      "recording (WAV, AIFF, FLAC, Ogg, MP3: told by its first bytes), whose beats\n"
+      "are found and fitted into a tempo map; without RATE its grid is at the\n"
+      "recording's own rate. - reads MAP from standard input (not in an interactive\n"
+      "run). RATE is in samples per second, START and STOP are measures counted\n"
+      "from 1, DIVISIONS are steps per beat (read only when all six are given).\n"
+      "With any option, and in an export, each must be a whole number. Options\n"
+      "come before MAP.\n"
       "\n"
       "Options of the batch run and the exports:\n"
       "  --strict        any warning about the map or the arguments ends the run\n"
@@ -328,8 +343,17 @@ void PrintUsage(FILE* out) {
       "            beatstamps1a --count-in=2 --format=click song.map click.wav 48000\n"
       "  --audio=NAME    the recording the osu and ssc files name (default audio.mp3)\n"
       "            beatstamps1a --audio=song.ogg --format=ssc song.map song.ssc\n"
+      "                  and the recording the svg picture draws\n"
+      "  --zoom=PX       the svg picture's scale: PX pixels a second (1 to 10000; 100)\n"
+      "            beatstamps1a --zoom=200 --format=svg song.wav song.svg\n"
       "\n"
       "Formats (all but grid replace OUT, and OUT - sends the data to standard output):\n",
       out);
   PrintExportFormats(out);
+  std::fputs(ReadsRecordings()
+                 ? "\nThis build reads recordings (with libsndfile) and finds their beats (with "
+                   "qm-dsp).\n"
+                 : "\nThis build reads no recordings: it was built without the Debian packages "
+                   "libsndfile1-dev and libqm-dsp-dev.\n",
+             out);
 }

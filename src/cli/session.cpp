@@ -13,6 +13,8 @@
 #include "maps/beat_list_reader.h"
 #include "maps/map_reader.h"
 #include "maps/midi_file.h"
+#include "maps/recording_beats.h"
+#include "maps/sound_signature.h"
 
 namespace {
 
@@ -88,6 +90,28 @@ void PrintFitted(FILE* out, const FittedMap& fitted) {
                static_cast<long long>(fitted.missing));
 }
 
+// Listed or found beats fitted into a text map that is then in force, with
+// measure 1 where the fit puts it; beats that cannot be fitted are refused
+// and change nothing.
+MapRead FitIntoMap(FILE* out, RunState& state, const std::vector<ListedBeat>& beats) {
+  auto fitted = std::make_unique<FittedMap>();
+  Failure failure;
+  if (!FitBeats(beats, state.fitOptions, *fitted, failure)) {
+    std::fputs(failure.message, out);
+    return MapRead::kRefused;
+  }
+  FillTempoMap(*fitted, state.map);
+  state.textMapInForce = true;
+  state.mapTitle[0] = '\0';  // beats have no title line
+  if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
+  state.stopAtMidiEnd = false;
+  state.mapOffset = OffsetOption{true, false, fitted->offsetSeconds, 0};
+  PrintFitted(out, *fitted);
+  PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
+  state.fitted = std::move(fitted);
+  return MapRead::kRead;
+}
+
 // A list of beat times, fitted into a text map that is then in force, with
 // measure 1 where the fit puts it. A list that cannot be fitted is refused
 // and changes nothing. Lines that cannot be read go to `printer` when given.
@@ -101,22 +125,29 @@ MapRead ReadBeatListMap(FILE* out, RunState& state, std::string_view text, const
       ++printer->count;
     }
   }
-  auto fitted = std::make_unique<FittedMap>();
+  return FitIntoMap(out, state, readout.beats);
+}
+
+// A recording: its beats found, then fitted as a beat list is. Without RATE
+// its grid's sample positions are at the recording's own rate. One that
+// cannot be read, or holds no beat, is refused and changes nothing.
+MapRead ReadRecordingMap(FILE* out, RunState& state, const char* name) {
+  RecordingBeats found;
   Failure failure;
-  if (!FitBeats(readout.beats, state.fitOptions, *fitted, failure)) {
+  if (!FindRecordingBeats(name, state.fitOptions.meter, found, failure)) {
     std::fputs(failure.message, out);
     return MapRead::kRefused;
   }
-  FillTempoMap(*fitted, state.map);
-  state.textMapInForce = true;
-  state.mapTitle[0] = '\0';  // a beat list has no title line
-  if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
-  state.stopAtMidiEnd = false;
-  state.mapOffset = OffsetOption{true, false, fitted->offsetSeconds, 0};
-  PrintFitted(out, *fitted);
-  PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
-  state.fitted = std::move(fitted);
-  return MapRead::kRead;
+  const MapRead read = FitIntoMap(out, state, found.beats);
+  if (read == MapRead::kRead) state.settings.sampleRate = found.sampleRate;
+  return read;
+}
+
+// A recording is read by its name, and the bytes of a pipe that told it
+// apart are gone from its start.
+MapRead RefusePipedRecording(FILE* out) {
+  std::fputs("Error: A recording cannot be read from standard input; name its file!\n", out);
+  return MapRead::kRefused;
 }
 
 // A text file: a beat list, or a text map read from its text in memory.
@@ -135,19 +166,20 @@ MapRead ReadTextFile(FILE* out, RunState& state, FILE* file, const char* name,
 }
 
 // Reads the map file `name` into the state and prints the summary line: a
-// MIDI file (or a RIFF file holding one), else a text map; the problems of
-// either go to `printer` when it is given. The name "-" is `standardInput`
-// where that is given. The file is opened once, so a pipe works as well.
-// Not read: errno says why.
+// recording when it begins as a sound file, a MIDI file (or a RIFF file
+// holding one) when it begins with "MThd", else a beat list or a text map;
+// the problems of each go to `printer` when it is given. The name "-" is
+// `standardInput` where that is given. The file is opened once, so a pipe
+// works as well. Not read: errno says why.
 MapRead ReadMapInto(FILE* out, RunState& state, const char* name, FILE* standardInput,
                     ProblemPrinter* printer) {
   const bool piped = standardInput != nullptr && IsStandardStream(name);
   FILE* file = piped ? standardInput : std::fopen(name, "r");
   if (file == nullptr) return MapRead::kNotRead;
-  const MapDiagnostics diagnostics =
-      printer != nullptr ? PrintingDiagnostics(*printer) : MapDiagnostics{nullptr, nullptr};
   MapRead read = MapRead::kNotRead;
-  if (StartsAsMidiFile(file)) {
+  if (StartsAsSoundFile(file)) {
+    read = piped ? RefusePipedRecording(out) : ReadRecordingMap(out, state, name);
+  } else if (StartsAsMidiFile(file)) {
     read = ReadMidiMapFile(out, state, file, name, printer);
   } else {
     read = ReadTextFile(out, state, file, name, printer);
@@ -279,6 +311,10 @@ bool ResolveRunSettings(const ExportOptions& options, const RunState& state, con
   if (state.textMapInForce && state.fitted == nullptr) placed.mapLines = &state.mapLines;
   // The map's title line names the song where a file names it.
   if (state.mapTitle[0] != '\0') placed.title = state.mapTitle;
+  if (state.fitted != nullptr) {
+    placed.marks =
+        BeatMarks{state.fitted->beats.data(), static_cast<int64_t>(state.fitted->beats.size())};
+  }
   return true;
 }
 

@@ -13,6 +13,8 @@ namespace {
 
 constexpr int32_t kMostCountIn = 16;
 constexpr const char* kDefaultAudioName = "audio.mp3";
+constexpr int32_t kDefaultZoom = 100;
+constexpr int32_t kMostZoom = 10000;
 
 // The bytes after a UTF-8 lead byte, or -1 for a byte no character begins with.
 int FollowingBytes(unsigned char lead) {
@@ -123,8 +125,20 @@ bool ReadMidiTempoOption(const char* text, MidiTempoTrack& track, Failure& failu
   return false;
 }
 
+bool ReadZoomOption(const char* text, int32_t& zoom, Failure& failure) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 1 || value > kMostZoom) {
+    SetFailure(failure, "Error: --zoom takes whole pixels per second from 1 to %i!\n", kMostZoom);
+    return false;
+  }
+  zoom = static_cast<int32_t>(value);
+  return true;
+}
+
 bool AnyExportOption(const ExportOptions& options) {
-  return options.offset.given || options.countIn != 0 || options.audioName != nullptr;
+  return options.offset.given || options.countIn != 0 || options.audioName != nullptr ||
+         options.zoom != 0;
 }
 
 bool ResolveExportSettings(const ExportOptions& options, uint32_t sampleRate, const char* mapName,
@@ -135,8 +149,11 @@ bool ResolveExportSettings(const ExportOptions& options, uint32_t sampleRate, co
                             offset,
                             options.countIn,
                             options.audioName != nullptr ? options.audioName : kDefaultAudioName,
+                            options.audioName != nullptr,
                             mapName,
-                            nullptr};
+                            nullptr,
+                            options.zoom != 0 ? options.zoom : kDefaultZoom,
+                            BeatMarks{nullptr, 0}};
   if (options.artist != nullptr) settings.artist = options.artist;
   if (options.creator != nullptr) settings.creator = options.creator;
   settings.osuMode = options.osuMode;
