@@ -616,9 +616,10 @@ bool OpenLockedForAppend(OutputFile& file) {
 // Through a link, the file it leads to is appended to, and made in its own
 // folder when it is new.
 bool OpenAppend(const char* name, OutputFile& file) {
-  if (!FollowLinks(name, file.target)) return false;
   struct stat info {};
-  if (stat(name, &info) != 0 || S_ISREG(info.st_mode)) return OpenLockedForAppend(file);
+  if (stat(name, &info) != 0 || S_ISREG(info.st_mode)) {
+    return FollowLinks(name, file.target) && OpenLockedForAppend(file);
+  }
   // A device or a pipe: written as before, signals as usual.
   LetEndingSignalsThrough(file.signals);
   file.handle = open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kNewFileBits);
