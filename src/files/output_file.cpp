@@ -288,12 +288,13 @@ bool LockReplacement(int handle) {
 void RemoveIfLeft(int folder, const char* name) {
   const int handle = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (handle < 0) return;
-  struct stat open {};
+  struct stat opened {};
   struct stat named {};
   // Locked, and still under that name: no save can take it up any more.
-  if (fstat(handle, &open) == 0 && S_ISREG(open.st_mode) && flock(handle, LOCK_EX | LOCK_NB) == 0 &&
-      fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == open.st_dev &&
-      named.st_ino == open.st_ino) {
+  if (fstat(handle, &opened) == 0 && S_ISREG(opened.st_mode) &&
+      flock(handle, LOCK_EX | LOCK_NB) == 0 &&
+      fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+      named.st_ino == opened.st_ino) {
     unlinkat(folder, name, 0);
   }
   close(handle);
