@@ -180,7 +180,7 @@ TEST_F(SaveEdges, ADanglingLinkGetsAWholeFileInItsTargetsFolder) {
   }
 }
 
-TEST_F(SaveEdges, AHiddenFileAKilledSaveLeftGoesAtTheNextSave) {
+TEST_F(SaveEdges, AHiddenFileIsLockedWhileWrittenAndALeftOneGoes) {
   Write("song.map", kSongMap);
   // Left by a killed save; held by a save still running; not one of ours.
   Write(".beatstamps-Left01", "half");
