@@ -65,6 +65,16 @@ void WriteSscFile(const GridMap& map, const GridSettings& settings, const Export
   WriteSsc(map, settings, placed, sink);
 }
 
+bool PlanSvgFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                 ExportPlan& plan, Failure& failure) {
+  return PlanSvg(map, settings, placed, plan.svg, failure);
+}
+
+void WriteSvgFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  const ExportPlan& plan, ExportSink& sink) {
+  WriteSvg(map, settings, placed, plan.svg, sink);
+}
+
 bool PlanMapFile(const GridMap& map, const GridSettings& settings, const ExportSettings& /*placed*/,
                  ExportPlan& /*plan*/, Failure& failure) {
   return PlanMapText(map, settings, failure);
@@ -94,6 +104,8 @@ constexpr ExportFormat kFormats[] = {
      "beatstamps1a --audio=song.ogg --format=ssc song.map song.ssc", PlanSscFile, WriteSscFile},
     {"map", "the map in use as a text map: title, offset, tmap lines",
      "beatstamps1a --format=map taps.txt song.map", PlanMapFile, WriteMapFile},
+    {"svg", "a picture: the grid over the recording's waveform, --zoom pixels a second",
+     "beatstamps1a --audio=song.wav --format=svg song.map song.svg", PlanSvgFile, WriteSvgFile},
 };
 
 }  // namespace

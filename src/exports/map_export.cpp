@@ -15,9 +15,14 @@ namespace {
 
 constexpr const char* kCommandWords[] = {"tmap", "rate", "div", "start", "stop", "offset"};
 
-// The map file's name, unless that would read as a command word.
-void AddTitle(TextLine& line, const char* mapName) {
-  AddSongTitle(line, mapName);
+// The map's own title line, or else the map file's name, unless that would
+// read as a command word.
+void AddTitle(TextLine& line, const char* title, const char* mapName) {
+  if (title != nullptr) {
+    AddText(line, title, std::strlen(title));
+  } else {
+    AddSongTitle(line, mapName);
+  }
   for (const char* word : kCommandWords) {
     if (line.length == std::strlen(word) && std::memcmp(line.text, word, line.length) == 0) {
       AddText(line, " map", 4);
@@ -165,7 +170,7 @@ void WriteMapText(const GridMap& map, const GridSettings& settings, const Export
                   ExportSink& sink) {
   TextLine line;
   line.length = 0;
-  AddTitle(line, placed.mapName);
+  AddTitle(line, placed.title, placed.mapName);
   AddOffset(line, placed.offset);
   if (placed.mapLines != nullptr) AddSettings(line, *placed.mapLines);
   if (!PutLine(sink, line)) return;

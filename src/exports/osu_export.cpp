@@ -86,6 +86,49 @@ void WalkExportRuns(const GridMap& map, const GridSettings& settings, const Expo
   WalkBeatRuns(map, settings, first, BeatRunVisitor{&timing, visit});
 }
 
+// A [Metadata] line: `key` and the text.
+void PutMetadata(ExportSink& sink, const char* key, const char* text) {
+  PutText(sink, key);
+  TextLine line;
+  line.length = 0;
+  AddSongText(line, text);
+  PutLine(sink, line);
+  PutText(sink, "\n");
+}
+
+// The song's title: the map's title line, or its file's name. Title is
+// meant to be the romanised one; a map gives just one, so both hold it.
+void PutTitles(ExportSink& sink, const ExportSettings& placed) {
+  TextLine title;
+  title.length = 0;
+  if (placed.title != nullptr) {
+    AddSongText(title, placed.title);
+  } else {
+    AddSongTitle(title, placed.mapName);
+  }
+  for (const char* key : {"Title:", "TitleUnicode:"}) {
+    PutText(sink, key);
+    PutBytes(sink, title.text, title.length);
+    PutText(sink, "\n");
+  }
+}
+
+void WriteOsuHead(const ExportSettings& placed, ExportSink& sink) {
+  PutText(sink, "osu file format v14\n\n[General]\nAudioFilename: ");
+  PutText(sink, placed.audioName);
+  PutText(sink, "\nAudioLeadIn: 0\nPreviewTime: -1\nCountdown: 0\nSampleSet: Normal\nMode: ");
+  TextLine mode;
+  mode.length = 0;
+  AddInteger(mode, static_cast<int64_t>(placed.osuMode));
+  PutLine(sink, mode);
+  PutText(sink, "\n\n[Metadata]\n");
+  PutTitles(sink, placed);
+  PutMetadata(sink, "Artist:", placed.artist);
+  PutMetadata(sink, "ArtistUnicode:", placed.artist);
+  PutMetadata(sink, "Creator:", placed.creator);
+  PutText(sink, "Version:Beat grid\nSource:\nTags:\nBeatmapID:0\nBeatmapSetID:-1\n");
+}
+
 }  // namespace
 
 bool PlanOsu(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
@@ -97,17 +140,8 @@ bool PlanOsu(const GridMap& map, const GridSettings& settings, const ExportSetti
 
 void WriteOsu(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
               ExportSink& sink) {
-  PutText(sink, "osu file format v14\n\n[General]\nAudioFilename: ");
-  PutText(sink, placed.audioName);
+  WriteOsuHead(placed, sink);
   PutText(sink,
-          "\nAudioLeadIn: 0\nPreviewTime: -1\nCountdown: 0\nSampleSet: Normal\nMode: 0\n"
-          "\n[Metadata]\nTitle:");
-  TextLine title;
-  title.length = 0;
-  AddSongTitle(title, placed.mapName);
-  PutLine(sink, title);
-  PutText(sink,
-          "\nVersion:Beat grid\n"
           "\n[Difficulty]\nHPDrainRate:5\nCircleSize:5\nOverallDifficulty:5\nApproachRate:5\n"
           "SliderMultiplier:1.4\nSliderTickRate:1\n"
           "\n[TimingPoints]\n");

@@ -529,7 +529,7 @@ double SquaredError(const Fit& fit, int32_t first, int32_t end, double start, co
 }
 
 double ClockAfter(double clock, const Tempo& tempo, int64_t beats) {
-  return AdvanceClock(clock, tempo.period, static_cast<StepCount>(beats));
+  return AdvanceClock(clock, tempo.period, static_cast<Wide>(beats));
 }
 
 // How good ending a section at `end` is: fewer beats left out by the next

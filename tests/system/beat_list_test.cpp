@@ -107,7 +107,7 @@ TEST_F(BeatLists, TheOffsetLineOfATextMap) {
   ASSERT_EQ(Run({"song.map", "report.txt"}).status, 0);
   EXPECT_NE(Read("report.txt").find("M 1\tB 1\t1.500 sec\t72000 smp"), std::string::npos);
   EXPECT_EQ(ExportedWith({}, "map", "song.map", {}),
-            "song\noffset\t1.5\nrate\t48000\ntmap\t120\t4\t2\n");
+            "Song\noffset\t1.5\nrate\t48000\ntmap\t120\t4\t2\n");
   Write("bad.map", "offset\t1.5 s\ntmap\t120\t4\t2\n");
   EXPECT_NE(Run({"--check", "bad.map"}).output.find("bad.map:1: offset \"1.5 s\" is not a time"),
             std::string::npos);

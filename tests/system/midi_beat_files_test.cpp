@@ -91,12 +91,34 @@ TEST_F(MidiBeatFiles, OsuReaderFindsTheGridsBeatsAndSscPlacesTheChanges) {
             "#BPMS:0.000000=150.000000,1.500000=75.000000;\n#TIMESIGNATURES:0.000000=3=4;\n");
 }
 
+TEST_F(MidiBeatFiles, SscRoundsABeatsDecimalsToTheNearest) {
+  // At 480 ticks a quarter, tick 20 is 0.0416666... quarter notes in: two
+  // of StepMania's rows, written to the nearest millionth.
+  Write("early.mid",
+        Header(0, 1, 480) + Track(Tempo(0, 500000) + Tempo(20, 600000) + EndOfTrack(940)));
+  const std::string ssc = ExportedWith({}, "ssc", "early.mid", {"48000", "1", "1", "1"});
+  EXPECT_EQ(ssc.substr(ssc.find("#BPMS")),
+            "#BPMS:0.000000=120.000000,0.041667=100.000000;\n#TIMESIGNATURES:0.000000=4=4;\n");
+}
+
+TEST_F(MidiBeatFiles, AMeterOfAnotherNoteIsANewSection) {
+  // 3/4, then 3/8 from measure 2: the numerators agree, the meters do not.
+  Write("eighths.mid",
+        Header(0, 1, 480) + Track(Meter(0, 3, 2) + Meter(1440, 3, 3) + EndOfTrack(720)));
+  const ProgramRun run = Run({"--format=ssc", "eighths.mid", "eighths.ssc", "48000", "1", "2"});
+  EXPECT_EQ(run.output, Banner() + "Read 2 sections, 2 measures, 6 beats\nSaved 137 bytes\n");
+  const std::string ssc = Read("eighths.ssc");
+  EXPECT_EQ(ssc.substr(ssc.find("#TIMESIGNATURES")),
+            "#TIMESIGNATURES:0.000000=3=4,3.000000=3=8;\n");
+}
+
 TEST_F(MidiBeatFiles, WhatTheFilesCannotPlaceIsRefused) {
   // 96 ticks a quarter, 4/4: a tempo 1 tick into measure 3, off StepMania's
-  // 48ths (2 ticks apart), which a range up to measure 2 does not reach.
+  // 48ths (2 ticks apart), which a range up to measure 2 does not reach. The
+  // file ends there, before measure 3's first beat does: 2 measures.
   Write("late.mid",
         Header(0, 1, 96) + Track(Tempo(0, 500000) + Tempo(769, 600000) + EndOfTrack(0)));
-  const std::string summary = "Read 2 sections, 3 measures, 12 beats\n";
+  const std::string summary = "Read 2 sections, 2 measures, 8 beats\n";
   ProgramRun run = Run({"--format=ssc", "late.mid", "early.ssc", "48000", "1", "2"});
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(Read("early.ssc").find("#BPMS:0.000000=120.000000;"), std::string::npos);
