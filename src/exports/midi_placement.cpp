@@ -182,15 +182,14 @@ struct MidiCut {
 struct CutSearch {
   Wide target;     // the time looked for
   Wide firstKept;  // the first click kept, which no cut may pass
+  Wide at;         // the map's last event so far
+  Wide elapsed;    // its time
+  Wide meterTick;  // with tempo, numerator and power: the map's meter and tempo in force
+  MidiCut cut;
   uint32_t ticksPerQuarter;
-  Wide at;       // the map's last event so far
-  Wide elapsed;  // its time
+  uint32_t tempo;
   bool found;
   bool barFound;
-  MidiCut cut;
-  // The map's tempo and meter in force, as its events come.
-  uint32_t tempo;
-  Wide meterTick;
   uint8_t numerator;
   uint8_t denominatorPower;
 };
@@ -274,10 +273,10 @@ void SearchEnd(void* context, Wide /*tick*/) {
 
 MidiCut FindMidiCut(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
                     Wide time, Wide firstKept) {
-  CutSearch search{time,  firstKept, static_cast<uint32_t>(plan.ticksPerQuarter),
-                   0,     0,         false,
-                   false, MidiCut{}, 0,
-                   0,     0,         0};
+  CutSearch search{};
+  search.target = time;
+  search.firstKept = firstKept;
+  search.ticksPerQuarter = static_cast<uint32_t>(plan.ticksPerQuarter);
   StreamTempoEvents(map, settings, plan,
                     TempoEventVisitor{&search, SearchTempo, SearchMeter, SearchEnd});
   return search.cut;
