@@ -399,8 +399,9 @@ Wide UnplacedTickOf(const SectionView& view, const MidiPlan& plan, const MapPosi
   // Most positions are far inside 64 bits, where the divisions are quick.
   if (whole >> 64 == 0 && at.denominator < (uint64_t{1} << 30) && units < (uint64_t{1} << 32)) {
     const auto low = static_cast<uint64_t>(whole);
-    const uint64_t rest = (low % units) * at.denominator + at.fraction * scale;
     const uint64_t below = units * at.denominator;
+    if (units == 1) return low + (2 * at.fraction * scale + below) / (2 * below);
+    const uint64_t rest = (low % units) * at.denominator + at.fraction * scale;
     return low / units + (2 * rest + below) / (2 * below);
   }
   const Wide rest = (whole % units) * at.denominator + static_cast<Wide>(at.fraction) * scale;
