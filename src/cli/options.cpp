@@ -140,5 +140,8 @@ void PrintUsage(FILE* out) {
       "\n"
       "Formats (all but grid replace OUT, and OUT - sends their data to standard output):\n",
       out);
-  PrintExportFormats(out);
+  // Every format with its summary and example.
+  for (int k = 0; const ExportFormat* format = ExportFormatAt(k); ++k) {
+    std::fprintf(out, "  %-8s%s\n            %s\n", format->name, format->summary, format->example);
+  }
 }
