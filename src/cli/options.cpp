@@ -349,7 +349,10 @@ void PrintUsage(FILE* out) {
       "\n"
       "Formats (all but grid replace OUT, and OUT - sends the data to standard output):\n",
       out);
-  PrintExportFormats(out);
+  // Every format with its summary and example.
+  for (int k = 0; const ExportFormat* format = ExportFormatAt(k); ++k) {
+    std::fprintf(out, "  %-8s%s\n            %s\n", format->name, format->summary, format->example);
+  }
   std::fputs(ReadsRecordings()
                  ? "\nThis build reads recordings (with libsndfile) and finds their beats (with "
                    "qm-dsp).\n"

@@ -182,15 +182,14 @@ struct MidiCut {
 struct CutSearch {
   Wide target;     // the time looked for
   Wide firstKept;  // the first click kept, which no cut may pass
+  Wide at;         // the map's last event so far
+  Wide elapsed;    // its time
+  Wide meterTick;  // with tempo, numerator and power: the map's meter and tempo in force
+  MidiCut cut;
   uint32_t ticksPerQuarter;
-  Wide at;       // the map's last event so far
-  Wide elapsed;  // its time
+  uint32_t tempo;
   bool found;
   bool barFound;
-  MidiCut cut;
-  // The map's tempo and meter in force, as its events come.
-  uint32_t tempo;
-  Wide meterTick;
   uint8_t numerator;
   uint8_t denominatorPower;
 };
@@ -274,10 +273,10 @@ void SearchEnd(void* context, Wide /*tick*/) {
 
 MidiCut FindMidiCut(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
                     Wide time, Wide firstKept) {
-  CutSearch search{time,  firstKept, static_cast<uint32_t>(plan.ticksPerQuarter),
-                   0,     0,         false,
-                   false, MidiCut{}, 0,
-                   0,     0,         0};
+  CutSearch search{};
+  search.target = time;
+  search.firstKept = firstKept;
+  search.ticksPerQuarter = static_cast<uint32_t>(plan.ticksPerQuarter);
   StreamTempoEvents(map, settings, plan,
                     TempoEventVisitor{&search, SearchTempo, SearchMeter, SearchEnd});
   return search.cut;
@@ -400,8 +399,9 @@ Wide UnplacedTickOf(const SectionView& view, const MidiPlan& plan, const MapPosi
   // Most positions are far inside 64 bits, where the divisions are quick.
   if (whole >> 64 == 0 && at.denominator < (uint64_t{1} << 30) && units < (uint64_t{1} << 32)) {
     const auto low = static_cast<uint64_t>(whole);
-    const uint64_t rest = (low % units) * at.denominator + at.fraction * scale;
     const uint64_t below = units * at.denominator;
+    if (units == 1) return low + (2 * at.fraction * scale + below) / (2 * below);
+    const uint64_t rest = (low % units) * at.denominator + at.fraction * scale;
     return low / units + (2 * rest + below) / (2 * below);
   }
   const Wide rest = (whole % units) * at.denominator + static_cast<Wide>(at.fraction) * scale;

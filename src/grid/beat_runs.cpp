@@ -46,6 +46,13 @@ double MillisecondsBetween(const MidiMap& map, const MidiPosition& start, const 
          static_cast<double>(rest) / static_cast<double>(perMillisecond);
 }
 
+// A steady beat's length exactly, from its whole microseconds per quarter
+// note, to the nearest double.
+double SteadyBeatMilliseconds(uint32_t microsecondsPerQuarter, uint8_t denominatorPower) {
+  return static_cast<double>(static_cast<uint64_t>(microsecondsPerQuarter) * 4) /
+         std::ldexp(1000.0, denominatorPower);
+}
+
 // One beat: its start and end, and whether a tempo change or a time
 // signature falls inside it.
 BeatRun RunOfBeat(const MidiMap& map, const GridPoint& beat) {
@@ -57,18 +64,12 @@ BeatRun RunOfBeat(const MidiMap& map, const GridPoint& beat) {
   if (cut) end = MidiPosition{map.meters[meterSlot + 1].tick, 0, 1};
   const int32_t tempo = TempoAt(map, start.tick);
   const bool changes = tempo + 1 < map.tempoCount && Before(map.tempos[tempo + 1].tick, end);
-  BeatRun run{beat.section,
-              beat.clock,
-              1,
-              meter.numerator,
-              !cut && !changes,
-              map.tempos[tempo].microsecondsPerQuarter,
-              meter.denominatorPower,
-              0.0};
-  run.milliseconds = run.steady ? static_cast<double>(uint64_t{run.microsecondsPerQuarter} * 4) /
-                                      std::ldexp(1000.0, run.denominatorPower)
-                                : MillisecondsBetween(map, start, end);
-  return run;
+  const bool steady = !cut && !changes;
+  const uint32_t microseconds = map.tempos[tempo].microsecondsPerQuarter;
+  const double milliseconds = steady ? SteadyBeatMilliseconds(microseconds, meter.denominatorPower)
+                                     : MillisecondsBetween(map, start, end);
+  return BeatRun{beat.section,           beat.clock,  1, meter.numerator, steady, microseconds,
+                 meter.denominatorPower, milliseconds};
 }
 
 // Beats of the same length: microseconds per quarter x 4 / 2^power.
