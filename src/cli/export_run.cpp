@@ -115,16 +115,17 @@ bool SaveToFile(const char* name, const ExportFormat& format, const RunState& st
   return CommitOutput(*saving.file, failure);
 }
 
-// A map a beat list's export would replace: a text map, or a MIDI file
-// unless the export is one. With the two names swapped, the map would be
-// read as the list and lost.
+// A map a beat list's export would replace: a text map unless the export
+// is one, or a MIDI file unless the export is one. With the two names
+// swapped, the map would be read as the list and lost.
 bool IsMapToKeep(const char* out, const ExportFormat& format) {
   FILE* file = std::fopen(out, "r");
   if (file == nullptr) return false;
   std::string text;
   const bool midi = StartsAsMidiFile(file);
   const bool keep = midi ? std::strcmp(format.name, "midi") != 0
-                         : ReadWholeText(file, text) && HoldsTmapWord(text);
+                         : std::strcmp(format.name, "map") != 0 && ReadWholeText(file, text) &&
+                               HoldsTmapWord(text);
   (void)std::fclose(file);  // read only: closing cannot lose data
   return keep;
 }

@@ -61,7 +61,6 @@ constexpr const char* kTolerance = "--tolerance=";
 constexpr const char* kMeter = "--meter=";
 constexpr const char* kTempoStep = "--tempo-step=";
 constexpr const char* kDownbeat = "--downbeat=";
-constexpr double kMostToleranceMs = 1000.0;
 constexpr long kMostMeter = 1000;
 constexpr double kMostTempoStep = 1000.0;
 
@@ -315,14 +314,17 @@ void PrintUsage(FILE* out) {
       "  beatstamps1a --version        show the version\n"
       "\n"
       "MAP is a tempo map text file, a MIDI file from a sequencer or notation\n"
-      "program (read as one when it begins with MThd, or is an RMID file), or a\n"
-      "recording (WAV, AIFF, FLAC, Ogg, MP3: told by its first bytes), whose beats\n"
-      "are found and fitted into a tempo map; without RATE its grid is at the\n"
-      "recording's own rate. - reads MAP from standard input (not in an interactive\n"
-      "run). RATE is in samples per second, START and STOP are measures counted\n"
-      "from 1, DIVISIONS are steps per beat (read only when all six are given).\n"
-      "With any option, and in an export, each must be a whole number. Options\n"
-      "come before MAP.\n"
+      "program (read as one when it begins with MThd, or is an RMID file), a list of\n"
+      "beat times (a text file with no tmap line whose first line begins with a\n"
+      "number, or a CSV file with a header line), or a recording (WAV, AIFF, FLAC,\n"
+      "Ogg, MP3: told by its first bytes) whose beats are found; beats are fitted\n"
+      "into the fewest sections of constant tempo and meter that keep every beat\n"
+      "within the tolerance, and a recording's grid is at its own rate without\n"
+      "RATE. - reads MAP from standard input (not in an interactive run). RATE is\n"
+      "in samples per second, START and STOP are measures counted from 1,\n"
+      "DIVISIONS are steps per beat (read only when all six are given). With any\n"
+      "option, and in an export, each must be a whole number. Options come before\n"
+      "MAP.\n"
       "\n"
       "Options of the batch run and the exports:\n"
       "  --strict        any warning about the map or the arguments ends the run\n"
@@ -346,6 +348,15 @@ void PrintUsage(FILE* out) {
       "                  and the recording the svg picture draws\n"
       "  --zoom=PX       the svg picture's scale: PX pixels a second (1 to 10000; 100)\n"
       "            beatstamps1a --zoom=200 --format=svg song.wav song.svg\n"
+      "\n"
+      "Options of a list of beat times read as MAP (any run):\n"
+      "  --tolerance=MS  a kept beat lies within MS milliseconds of its grid beat\n"
+      "                  (default 25); beats no section holds are left out\n"
+      "  --meter=N       beats per measure of a list without beat numbers (default 4)\n"
+      "  --downbeat=TIME measure 1 at the listed beat nearest TIME seconds (default:\n"
+      "                  the first beat)\n"
+      "  --tempo-step=BPM  tempos rounded to whole multiples of BPM (1: whole tempos)\n"
+      "            beatstamps1a --tolerance=20 --format=map taps.txt song.map\n"
       "\n"
       "Formats (all but grid replace OUT, and OUT - sends the data to standard output):\n",
       out);

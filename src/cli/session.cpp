@@ -1,6 +1,7 @@
 #include "cli/session.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -90,16 +91,30 @@ void PrintFitted(FILE* out, const FittedMap& fitted) {
                static_cast<long long>(fitted.missing));
 }
 
+// Each beat no section holds, by its line, as a problem of the list.
+void PrintLeftOutBeats(FILE* out, const char* name, const FittedMap& fitted, int64_t& problems) {
+  for (const FittedBeat& beat : fitted.beats) {
+    if (!beat.leftOut) continue;
+    std::fprintf(out,
+                 "%s:%i: the beat at %.6f is left out: %.1f ms from the nearest grid beat, past "
+                 "the tolerance\n",
+                 name, beat.line, beat.seconds, std::fabs(beat.errorMs));
+    ++problems;
+  }
+}
+
 // Listed or found beats fitted into a text map that is then in force, with
 // measure 1 where the fit puts it; beats that cannot be fitted are refused
-// and change nothing.
-MapRead FitIntoMap(FILE* out, RunState& state, const std::vector<ListedBeat>& beats) {
+// and change nothing. The beats left out go to `printer` when it is given.
+MapRead FitIntoMap(FILE* out, RunState& state, const std::vector<ListedBeat>& beats,
+                   const char* name, ProblemPrinter* printer) {
   auto fitted = std::make_unique<FittedMap>();
   Failure failure;
   if (!FitBeats(beats, state.fitOptions, *fitted, failure)) {
     std::fputs(failure.message, out);
     return MapRead::kRefused;
   }
+  if (printer != nullptr) PrintLeftOutBeats(printer->out, name, *fitted, printer->count);
   FillTempoMap(*fitted, state.map);
   state.textMapInForce = true;
   state.mapTitle[0] = '\0';  // beats have no title line
@@ -121,24 +136,24 @@ MapRead ReadBeatListMap(FILE* out, RunState& state, std::string_view text, const
   ReadBeatListText(text, readout);
   if (printer != nullptr) {
     for (const BeatLineProblem& problem : readout.problems) {
-      PrintBeatLineProblem(out, name, problem);
+      PrintBeatLineProblem(printer->out, name, problem);
       ++printer->count;
     }
   }
-  return FitIntoMap(out, state, readout.beats);
+  return FitIntoMap(out, state, readout.beats, name, printer);
 }
 
 // A recording: its beats found, then fitted as a beat list is. Without RATE
 // its grid's sample positions are at the recording's own rate. One that
 // cannot be read, or holds no beat, is refused and changes nothing.
-MapRead ReadRecordingMap(FILE* out, RunState& state, const char* name) {
+MapRead ReadRecordingMap(FILE* out, RunState& state, const char* name, ProblemPrinter* printer) {
   RecordingBeats found;
   Failure failure;
   if (!FindRecordingBeats(name, state.fitOptions.meter, found, failure)) {
     std::fputs(failure.message, out);
     return MapRead::kRefused;
   }
-  const MapRead read = FitIntoMap(out, state, found.beats);
+  const MapRead read = FitIntoMap(out, state, found.beats, name, printer);
   if (read == MapRead::kRead) state.settings.sampleRate = found.sampleRate;
   return read;
 }
@@ -178,7 +193,7 @@ MapRead ReadMapInto(FILE* out, RunState& state, const char* name, FILE* standard
   if (file == nullptr) return MapRead::kNotRead;
   MapRead read = MapRead::kNotRead;
   if (StartsAsSoundFile(file)) {
-    read = piped ? RefusePipedRecording(out) : ReadRecordingMap(out, state, name);
+    read = piped ? RefusePipedRecording(out) : ReadRecordingMap(out, state, name, printer);
   } else if (StartsAsMidiFile(file)) {
     read = ReadMidiMapFile(out, state, file, name, printer);
   } else {
@@ -238,6 +253,18 @@ bool LoadMapNamed(Console& console, RunState& state, const char* name, int64_t& 
                            : MapRead::kNotRead;
   if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
   return read == MapRead::kRead;
+}
+
+void PrintFittedSections(FILE* out, const FittedMap& fitted) {
+  for (size_t k = 0; k < fitted.sections.size(); ++k) {
+    const FittedSection& section = fitted.sections[k];
+    std::fprintf(out,
+                 "Section %zu at measure %i: tempo %.3f, %i beats per measure, %i measures, "
+                 "largest error %.1f ms (line %i)\n",
+                 k + 1, section.firstMeasure + 1, static_cast<double>(section.tempo),
+                 section.beatsPerMeasure, section.measures, section.largestErrorMs,
+                 section.largestErrorLine);
+  }
 }
 
 bool LoadMapWithWarnings(FILE* out, FILE* standardInput, RunState& state, const char* name,

@@ -35,6 +35,10 @@ bool LoadMapNamed(Console& console, RunState& state, const char* name, int64_t& 
 bool LoadMapWithWarnings(FILE* out, FILE* standardInput, RunState& state, const char* name,
                          int64_t& problems);
 
+// The sections of a fitted beat list, one line each: where each begins, its
+// tempo and meter, and the largest error of its beats.
+void PrintFittedSections(FILE* out, const FittedMap& fitted);
+
 // A stored stop of measure 1 counts as none chosen: the report then runs to
 // the end of the map (a MIDI map's last measure).
 void ApplyAfterLoadRule(RunState& state);

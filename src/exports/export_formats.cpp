@@ -75,14 +75,14 @@ void WriteSvgFile(const GridMap& map, const GridSettings& settings, const Export
   WriteSvg(map, settings, placed, plan.svg, sink);
 }
 
-bool PlanMapFile(const GridMap& map, const GridSettings& /*settings*/, const ExportSettings& placed,
+bool PlanMapFile(const GridMap& map, const GridSettings& settings, const ExportSettings& /*placed*/,
                  ExportPlan& /*plan*/, Failure& failure) {
-  return PlanMapText(map, placed, failure);
+  return PlanMapText(map, settings, failure);
 }
 
-void WriteMapFile(const GridMap& map, const GridSettings& /*settings*/,
-                  const ExportSettings& placed, const ExportPlan& /*plan*/, ExportSink& sink) {
-  WriteMapText(map, placed, sink);
+void WriteMapFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  const ExportPlan& /*plan*/, ExportSink& sink) {
+  WriteMapText(map, settings, placed, sink);
 }
 
 constexpr ExportFormat kFormats[] = {
