@@ -120,15 +120,28 @@ bool CheckMapIsKept(const RunState& state, const char* mapName, const char* out,
   return false;
 }
 
+// The warnings of an export's plan, printed with its other lines and counted.
+struct WarningPrinter {
+  FILE* out;
+  int64_t count;
+};
+
+void PrintWarning(void* context, const char* line) {
+  auto& printer = *static_cast<WarningPrinter*>(context);
+  std::fputs(line, printer.out);
+  ++printer.count;
+}
+
 // The options as this run writes them; the map's title line names the song
-// where a file names it.
-bool ResolveRunSettings(const RunState& state, const CommandLine& line, ExportSettings& placed,
-                        Failure& failure) {
+// where a file names it, and the plan's warnings are `told`.
+bool ResolveRunSettings(const RunState& state, const CommandLine& line, const ExportWarnings& told,
+                        ExportSettings& placed, Failure& failure) {
   if (!ResolveExportSettings(line.exportOptions, state.settings.sampleRate,
                              line.positional.values[0], placed, failure)) {
     return false;
   }
   if (state.mapTitle[0] != '\0') placed.title = state.mapTitle;
+  placed.warnings = &told;
   return true;
 }
 
@@ -156,12 +169,15 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
   if (state.textMapInForce) SizeDefaultSection(state.map, state.settings);
   ExportSettings placed;
   ExportPlan plan{};
+  WarningPrinter printer{messages, 0};
+  const ExportWarnings told{&printer, PrintWarning};
   if (!CheckMapIsKept(state, arguments.values[0], arguments.values[1], failure) ||
-      !ResolveRunSettings(state, line, placed, failure) ||
+      !ResolveRunSettings(state, line, told, placed, failure) ||
       !PlanExport(format, MapInForce(state), state.settings, placed, plan, failure)) {
     std::fputs(failure.message, messages);
     return failure.status;
   }
+  if (!StrictAllows(messages, line.strict, printer.count)) return 1;
   const char* name = arguments.values[1];
   uint64_t bytes = 0;
   errno = 0;

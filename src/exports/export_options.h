@@ -35,6 +35,12 @@ struct ExportOptions {
   MidiTempoTrack midiTempo = MidiTempoTrack::kExact;
 };
 
+// Told of each warning an export's plan finds: one line, with its newline.
+struct ExportWarnings {
+  void* context;
+  void (*warn)(void* context, const char* line);
+};
+
 // What one batch run or export is written with.
 struct ExportSettings {
   int64_t offsetSamples;  // added to every sample position; 0 without --offset
@@ -47,6 +53,7 @@ struct ExportSettings {
   const char* creator = "beatstamps1a";
   OsuMode osuMode = OsuMode::kOsu;
   MidiTempoTrack midiTempo = MidiTempoTrack::kExact;
+  const ExportWarnings* warnings = nullptr;  // null: none are told
 };
 
 // Each takes the text after "=", or refuses it with one line naming its option.

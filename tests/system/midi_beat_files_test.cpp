@@ -92,20 +92,22 @@ TEST_F(MidiBeatFiles, OsuReaderFindsTheGridsBeatsAndSscPlacesTheChanges) {
 }
 
 TEST_F(MidiBeatFiles, WhatTheFilesCannotPlaceIsRefused) {
-  // 96 ticks a quarter, 4/4: a tempo 1 tick into measure 3, off StepMania's
-  // 48ths (2 ticks apart), which a range up to measure 2 does not reach. The
-  // file ends there, before measure 3's first beat does: 2 measures.
-  Write("late.mid",
-        Header(0, 1, 96) + Track(Tempo(0, 500000) + Tempo(769, 600000) + EndOfTrack(0)));
-  const std::string summary = "Read 2 sections, 2 measures, 8 beats\n";
+  // 96 ticks a quarter, 4/4: two tempos 1 tick apart in measure 3, inside
+  // one of StepMania's 48ths (2 ticks), which a range up to measure 2 does
+  // not reach.
+  Write("late.mid", Header(0, 1, 96) + Track(Tempo(0, 500000) + Tempo(769, 600000) +
+                                             Tempo(1, 400000) + EndOfTrack(382)));
   ProgramRun run = Run({"--format=ssc", "late.mid", "early.ssc", "48000", "1", "2"});
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(Read("early.ssc").find("#BPMS:0.000000=120.000000;"), std::string::npos);
   run = Run({"--format=ssc", "late.mid", "late.ssc", "48000", "1", "3"});
-  ExpectRefused(run, summary);
+  ExpectRefused(run,
+                "Read 3 sections, 3 measures, 12 beats\n"
+                "Warning: An ssc file places the change in measure 3 (section 2) 1 tick later, on "
+                "a 48th of a quarter note; the tempos beside it keep its time\n");
   EXPECT_EQ(run.output.substr(run.output.find("Error")),
-            "Error: An ssc file cannot place section 2: it begins between two 48ths of a quarter "
-            "note!\n");
+            "Error: An ssc file cannot place the change in measure 3 at 4.011458 s (section 3): "
+            "it shares a 48th of a quarter note with the one before!\n");
   EXPECT_FALSE(Exists("late.ssc"));
   // A time signature one tick after a beat at 960 ticks a quarter cuts it to
   // half a millisecond, shorter than an osu! reader takes a beat.
