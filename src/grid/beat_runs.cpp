@@ -60,21 +60,24 @@ BeatRun RunOfBeat(const MidiMap& map, const GridPoint& beat) {
   BeatRun run{beat.section,
               beat.clock,
               1,
-              meter.numerator,
+              BeatsPerMeasure(meter.numerator, meter.beatNotes),
               !cut && !changes,
               map.tempos[tempo].microsecondsPerQuarter,
               meter.denominatorPower,
-              0.0};
-  run.milliseconds = run.steady ? static_cast<double>(uint64_t{run.microsecondsPerQuarter} * 4) /
-                                      std::ldexp(1000.0, run.denominatorPower)
-                                : MillisecondsBetween(map, start, end);
+              meter.beatNotes,
+              0.0,
+              beat.kind == PointKind::kDownbeat};
+  run.milliseconds =
+      run.steady ? static_cast<double>(uint64_t{run.microsecondsPerQuarter} * 4 * run.beatNotes) /
+                       std::ldexp(1000.0, run.denominatorPower)
+                 : MillisecondsBetween(map, start, end);
   return run;
 }
 
-// Beats of the same length: microseconds per quarter x 4 / 2^power.
+// Beats of the same length: microseconds per quarter x notes x 4 / 2^power.
 bool SameLength(const BeatRun& a, const BeatRun& b) {
-  return (uint64_t{a.microsecondsPerQuarter} << b.denominatorPower) ==
-         (uint64_t{b.microsecondsPerQuarter} << a.denominatorPower);
+  return (uint64_t{a.microsecondsPerQuarter} * a.beatNotes << b.denominatorPower) ==
+         (uint64_t{b.microsecondsPerQuarter} * b.beatNotes << a.denominatorPower);
 }
 
 struct RunWalk {
@@ -131,7 +134,9 @@ bool VisitSectionRun(void* context, const MapSection& section) {
                     true,
                     section.microsecondsPerQuarter,
                     section.denominatorPower,
-                    60000.0 / section.beatsPerMinute};
+                    1,
+                    60000.0 / section.beatsPerMinute,
+                    true};
   return runs.visitor->visitRun(runs.visitor->context, run);
 }
 

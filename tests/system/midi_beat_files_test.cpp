@@ -59,11 +59,12 @@ TEST_F(MidiBeatFiles, OsuReaderFindsTheGridsBeatsAndSscPlacesTheChanges) {
   const Arguments settings = {"48000", "1", "3", "2"};
   // Steady beats from a point; beat 2, which the tempo change falls inside, and
   // beat 3, which the time signature cuts short, each with its own length; 2/4
-  // steady from its first downbeat.
+  // steady from its first downbeat. A point inside a measure omits the bar
+  // line a reader would draw there (effect 8).
   const std::string osu = ExportedWith({}, "osu", "turns.mid", settings);
   EXPECT_EQ(TimingPoints(osu),
-            (std::vector<std::string>{"0,400,3,1,0,100,1,0", "400,600,3,1,0,100,1,0",
-                                      "1000,400,3,1,0,100,1,0", "1400,800,2,1,0,100,1,0"}));
+            (std::vector<std::string>{"0,400,3,1,0,100,1,0", "400,600,3,1,0,100,1,8",
+                                      "1000,400,3,1,0,100,1,8", "1400,800,2,1,0,100,1,0"}));
   EXPECT_EQ(ReaderBeats(TimingPoints(osu), 3800),
             (std::vector<double>{0, 400, 1000, 1400, 2200, 3000, 3800}));
   // The beats file says the same.
@@ -73,11 +74,11 @@ TEST_F(MidiBeatFiles, OsuReaderFindsTheGridsBeatsAndSscPlacesTheChanges) {
   // Moved by an offset; one that leaves out the first two beats begins with
   // the beat that holds the first point kept.
   EXPECT_EQ(TimingPoints(ExportedWith({"--offset=1"}, "osu", "turns.mid", settings)),
-            (std::vector<std::string>{"1000,400,3,1,0,100,1,0", "1400,600,3,1,0,100,1,0",
-                                      "2000,400,3,1,0,100,1,0", "2400,800,2,1,0,100,1,0"}));
+            (std::vector<std::string>{"1000,400,3,1,0,100,1,0", "1400,600,3,1,0,100,1,8",
+                                      "2000,400,3,1,0,100,1,8", "2400,800,2,1,0,100,1,0"}));
   EXPECT_EQ(
       TimingPoints(ExportedWith({"--offset=-0.5"}, "osu", "turns.mid", {"48000", "1", "3", "1"})),
-      (std::vector<std::string>{"500,400,3,1,0,100,1,0", "900,800,2,1,0,100,1,0"}));
+      (std::vector<std::string>{"500,400,3,1,0,100,1,8", "900,800,2,1,0,100,1,0"}));
 
   // ssc: quarter notes per minute where the tempo changes (tick 6, 1.5
   // quarter notes in), the meter where it changes (tick 10).

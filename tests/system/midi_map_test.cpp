@@ -179,6 +179,11 @@ TEST_F(MidiMaps, CountFromAPickupAndInDottedBeats) {
       "0.000000\t1\n0.250000\t1\n1.000000\t2\n1.750000\t1\n"
       "2.000000\t2\n2.250000\t3\n";
   EXPECT_EQ(ExportedWith({"--beat=dotted"}, "beats", "jig.mid", {"48000"}), beats);
+  const std::string osu = ExportedWith({"--beat=dotted"}, "osu", "jig.mid", {"48000"});
+  EXPECT_NE(osu.find("[TimingPoints]\n0,250,1,1,0,100,1,0\n250,750,2,1,0,100,1,0\n"
+                     "1750,250,3,1,0,100,1,0\n"),
+            std::string::npos)
+      << osu;
   run = Run({"--beat=dotted", "--format=grid", "jig.mid", "dotted.txt", "48000", "2", "2", "3"});
   EXPECT_EQ(run.output, Banner() + "Read 3 sections, 3 measures, 6 beats\n" + "Saved 210 bytes\n");
   EXPECT_EQ(Read("dotted.txt"),
