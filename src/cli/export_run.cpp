@@ -133,15 +133,17 @@ void PrintWarning(void* context, const char* line) {
 }
 
 // The options as this run writes them; the map's title line names the song
-// where a file names it, and the plan's warnings are `told`.
+// where a file names it, the plan's warnings are `told` and what it says
+// besides is `notes`.
 bool ResolveRunSettings(const RunState& state, const CommandLine& line, const ExportWarnings& told,
-                        ExportSettings& placed, Failure& failure) {
+                        const ExportWarnings& notes, ExportSettings& placed, Failure& failure) {
   if (!ResolveExportSettings(line.exportOptions, state.settings.sampleRate,
                              line.positional.values[0], placed, failure)) {
     return false;
   }
   if (state.mapTitle[0] != '\0') placed.title = state.mapTitle;
   placed.warnings = &told;
+  placed.notes = &notes;
   return true;
 }
 
@@ -171,8 +173,10 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
   ExportPlan plan{};
   WarningPrinter printer{messages, 0};
   const ExportWarnings told{&printer, PrintWarning};
+  WarningPrinter notePrinter{messages, 0};
+  const ExportWarnings notes{&notePrinter, PrintWarning};
   if (!CheckMapIsKept(state, arguments.values[0], arguments.values[1], failure) ||
-      !ResolveRunSettings(state, line, told, placed, failure) ||
+      !ResolveRunSettings(state, line, told, notes, placed, failure) ||
       !PlanExport(format, MapInForce(state), state.settings, placed, plan, failure)) {
     std::fputs(failure.message, messages);
     return failure.status;

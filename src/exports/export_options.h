@@ -54,6 +54,7 @@ struct ExportSettings {
   OsuMode osuMode = OsuMode::kOsu;
   MidiTempoTrack midiTempo = MidiTempoTrack::kExact;
   const ExportWarnings* warnings = nullptr;  // null: none are told
+  const ExportWarnings* notes = nullptr;     // what an export tells besides: never counted
 };
 
 // Each takes the text after "=", or refuses it with one line naming its option.
