@@ -190,6 +190,16 @@ TEST_F(MidiMaps, CountFromAPickupAndInDottedBeats) {
             "\nSample Rate\t48000\n\n\nSection 2\tTempo 80.000\tBeats/Meas 2\tMeasures 1\n\n"
             "M 2\tB 1\t0.250 sec\t12000 smp\n\t\t0.500 sec\t24000 smp\n\t\t0.750 sec\t36000 smp\n"
             "\tB 2\t1.000 sec\t48000 smp\n\t\t1.250 sec\t60000 smp\n\t\t1.500 sec\t72000 smp\n");
+  // The MIDI file's count-in clicks dotted beats of 6/8 too, its bars those of 6/8.
+  Write("six.mid", Header(0, 1, 480) + Track(Meter(0, 6, 3) + EndOfTrack(2880)));
+  int ticksPerQuarter = 0;
+  std::vector<uint64_t> clicks;
+  for (const Event& event : EventsOf(
+           ExportedWith({"--beat=dotted", "--count-in=1"}, "midi", "six.mid", {"48000", "1", "1"}),
+           ticksPerQuarter)) {
+    if (event.track == 1 && event.status == 0x99) clicks.push_back(event.tick);
+  }
+  EXPECT_EQ(clicks, (std::vector<uint64_t>{0, 720, 1440, 2160}));
   EXPECT_EQ(Run({"--beat=triplet", "jig.mid", "x.txt"}).output,
             "Error: --beat takes dotted or note, not \"triplet\"!\n");
   EXPECT_EQ(Run({"--first-measure=0"}).output,
