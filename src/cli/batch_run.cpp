@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -113,13 +114,13 @@ int SaveBatchReport(Console& console, FILE* lines, RunState& state, const char* 
   }
   Console named{console.in, lines, console.errors};
   if (!exportRun && !StoreFileName(named, state.outputFileName, name)) return 1;
-  errno = 0;
   OutputFile file{};
+  Failure failure;
   const char* path = exportRun && std::strcmp(name, "-") == 0 ? "/dev/stdout" : name;
-  const bool saved = WriteData(state.report, path, OutputMode::kAppend, console.out, file);
+  const bool saved = WriteData(state.report, path, OutputMode::kAppend, console.out, file, failure);
   const auto bytes = static_cast<uint64_t>(state.report.length);
   if (exportRun) {
-    PrintSaveOutcome(lines, name, saved, bytes, errno);
+    PrintSaveOutcome(lines, saved, bytes, failure);
   } else {
     PrintSaveResult(lines, name, saved, bytes);
   }
@@ -150,6 +151,7 @@ int Batch(Console& console, const CommandLine& line, bool exportRun) {
   RunState state;
   InitRunState(state);
   state.midiBeat = line.beat;
+  state.fitOptions = line.fit;
   int64_t warnings = 0;
   if (!LoadBatchMap(lines, state, arguments.values[0], exportRun, warnings)) return 1;
   if (!toStandardOutput && !CheckOutputKeepsMaps(arguments.values[0], out, failure)) {
@@ -160,8 +162,7 @@ int Batch(Console& console, const CommandLine& line, bool exportRun) {
   if (!StrictAllows(lines.out, line.strict, warnings)) return 1;
   ApplyGridArguments(numbers, line.firstMeasure, state.settings);
   ExportSettings placed;
-  if (!ResolveExportSettings(line.exportOptions, state.settings.sampleRate, arguments.values[0],
-                             placed, failure)) {
+  if (!ResolveRunSettings(line.exportOptions, state, arguments.values[0], placed, failure)) {
     std::fputs(failure.message, lines.out);
     return failure.status;
   }

@@ -7,7 +7,8 @@
 #include "cli/options.h"
 
 // Runs the batch on MAP and OUT (two or more arguments), the report placed
-// by --offset; returns the exit status. MAP "-" is standard input.
+// by --offset (or the map's own offset), a beat list fitted by the line's fit
+// options; returns the exit status. MAP "-" is standard input.
 int RunBatch(Console& console, const CommandLine& line);
 
 // --format=grid: the batch run, with the map's problems named before the

@@ -22,11 +22,12 @@ int Finish(Console& console, int status) {
 }
 
 // Interactive: the command loop, with MAP read first when it is given.
-int RunInteractive(Console& console, const Arguments& arguments) {
+int RunInteractive(Console& console, const Arguments& arguments, const FitOptions& fit) {
   PrintBanner(console.out);
   static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
   RunState state;
   InitRunState(state);
+  state.fitOptions = fit;
   if (arguments.count == 1) {
     int64_t problems = 0;
     LoadMapNamed(console, state, arguments.values[0], problems);
@@ -50,7 +51,7 @@ int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
   } else if (line.version) {
     PrintBanner(console.out);
   } else if (line.check) {
-    return Finish(console, RunCheck(console, line.positional));
+    return Finish(console, RunCheck(console, line.positional, line.fit));
   } else if (line.format != nullptr && line.format->write != nullptr) {
     return Finish(console, RunExport(console, *line.format, line));
   } else if (line.format != nullptr) {
@@ -58,7 +59,7 @@ int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
   } else if (line.positional.count >= 2) {
     return Finish(console, RunBatch(console, line));
   } else {
-    return Finish(console, RunInteractive(console, line.positional));
+    return Finish(console, RunInteractive(console, line.positional, line.fit));
   }
   return Finish(console, 0);
 }

@@ -10,16 +10,17 @@ namespace {
 
 // A text map is checked by its reader as it reads; a MIDI file by its own
 // reader, whose refusal is its one problem.
-bool CheckMapFile(Console& console, const char* name, int64_t& problems) {
+bool CheckMapFile(Console& console, const char* name, const FitOptions& fit, int64_t& problems) {
   static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
   RunState state;
   InitRunState(state);
+  state.fitOptions = fit;
   return LoadMapWithWarnings(console.out, console.in, state, name, problems);
 }
 
 }  // namespace
 
-int RunCheck(Console& console, const Arguments& arguments) {
+int RunCheck(Console& console, const Arguments& arguments, const FitOptions& fit) {
   if (arguments.count != 1) {
     std::fputs("Error: --check takes one tempo map and nothing more! (see beatstamps1a --help)\n",
                console.out);
@@ -27,6 +28,6 @@ int RunCheck(Console& console, const Arguments& arguments) {
   }
   PrintBanner(console.out);
   int64_t problems = 0;
-  if (!CheckMapFile(console, arguments.values[0], problems)) return 1;
+  if (!CheckMapFile(console, arguments.values[0], fit, problems)) return 1;
   return problems == 0 ? 0 : 1;
 }

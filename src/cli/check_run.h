@@ -7,6 +7,6 @@
 #include "cli/options.h"
 
 // One argument, MAP; returns 0 when the map has no problem, 1 otherwise.
-int RunCheck(Console& console, const Arguments& arguments);
+int RunCheck(Console& console, const Arguments& arguments, const FitOptions& fit);
 
 #endif  // BEATSTAMPS_CHECK_RUN_H_

@@ -10,6 +10,8 @@
 #include "cli/help_text.h"
 #include "cli/session.h"
 #include "files/output_file.h"
+#include "maps/beat_list_reader.h"
+#include "maps/midi_file.h"
 
 namespace {
 
@@ -44,8 +46,15 @@ bool DrainToStream(void* stream, const void* data, size_t length) {
   return std::fwrite(data, 1, length, static_cast<FILE*>(stream)) == length;
 }
 
-bool DrainToFile(void* file, const void* data, size_t length) {
-  return WriteOutput(*static_cast<OutputFile*>(file), data, length);
+// A file being saved, and the line of its failure.
+struct SavingFile {
+  OutputFile* file;
+  Failure* failure;
+};
+
+bool DrainToFile(void* saving, const void* data, size_t length) {
+  SavingFile& to = *static_cast<SavingFile*>(saving);
+  return WriteOutput(*to.file, data, length, *to.failure);
 }
 
 // Writes the export through `sink`; false when a byte was lost.
@@ -55,13 +64,17 @@ bool WriteThrough(ExportSink& sink, const ExportFormat& format, const RunState& 
   return FlushSink(sink);
 }
 
-bool SendToStandardOutput(FILE* out, const ExportFormat& format, const RunState& state,
-                          const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes) {
+bool SendToStandardOutput(FILE* out, const char* name, const ExportFormat& format,
+                          const RunState& state, const ExportSettings& placed,
+                          const ExportPlan& plan, uint64_t& bytes, Failure& failure) {
   auto buffer = std::make_unique<uint8_t[]>(kExportBufferBytes);
   ExportSink sink = DrainingSink(DrainToStream, out, buffer.get(), kExportBufferBytes);
+  errno = 0;
   const bool written = WriteThrough(sink, format, state, placed, plan);
   bytes = sink.bytes;
-  return written && std::fflush(out) == 0 && !std::ferror(out);
+  if (written && std::fflush(out) == 0 && !std::ferror(out)) return true;
+  SetWriteFailure(failure, name, errno);
+  return false;
 }
 
 struct ExportSource {
@@ -84,30 +97,51 @@ uint64_t CountExportBytes(const void* source) {
 // follows once the outcome is told.
 bool SaveToFile(const char* name, const ExportFormat& format, const RunState& state,
                 const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes,
-                OutputFile& file) {
+                OutputFile& file, Failure& failure) {
+  SavingFile saving{&file, &failure};
   const ExportSource source{&format, &state, &placed, &plan};
-  if (!OpenOutput(name, OutputMode::kReplace, OutputLength{CountExportBytes, &source}, file)) {
+  if (!OpenOutput(name, OutputMode::kReplace, OutputLength{CountExportBytes, &source}, *saving.file,
+                  failure)) {
     return false;
   }
   auto buffer = std::make_unique<uint8_t[]>(kExportBufferBytes);
-  ExportSink sink = DrainingSink(DrainToFile, &file, buffer.get(), kExportBufferBytes);
+  ExportSink sink = DrainingSink(DrainToFile, &saving, buffer.get(), kExportBufferBytes);
   const bool written = WriteThrough(sink, format, state, placed, plan);
   bytes = sink.bytes;
   if (!written) {
-    const int error = errno;  // for the error line, whatever giving up the file sets
-    AbandonOutput(file);
-    errno = error;
+    AbandonOutput(*saving.file);
     return false;
   }
-  return CommitOutput(file);
+  return CommitOutput(*saving.file, failure);
+}
+
+// A map a beat list's export would replace: a text map, or a MIDI file
+// unless the export is one. With the two names swapped, the map would be
+// read as the list and lost.
+bool IsMapToKeep(const char* out, const ExportFormat& format) {
+  FILE* file = std::fopen(out, "r");
+  if (file == nullptr) return false;
+  std::string text;
+  const bool midi = StartsAsMidiFile(file);
+  const bool keep = midi ? std::strcmp(format.name, "midi") != 0
+                         : ReadWholeText(file, text) && HoldsTmapWord(text);
+  (void)std::fclose(file);  // read only: closing cannot lose data
+  return keep;
 }
 
 // An export replaces OUT whole: it must not be the map it was made from
 // (the two names swapped), nor come from a file that held no tempo map.
-bool CheckMapIsKept(const RunState& state, const char* mapName, const char* out, Failure& failure) {
+bool CheckMapIsKept(const RunState& state, const ExportFormat& format, const char* mapName,
+                    const char* out, Failure& failure) {
   // A MIDI map always holds one: its tempo and meter start at tick 0.
   if (state.textMapInForce && state.map.sectionCount <= 0) {
     SetFailure(failure, "Error: %s holds no tempo map; nothing exported!\n", mapName);
+    return false;
+  }
+  if (state.fitted != nullptr && !IsStandardOutput(out) && IsMapToKeep(out, format)) {
+    SetFailure(failure,
+               "Error: %s is a tempo map; an export of the beat list %s never replaces it!\n", out,
+               mapName);
     return false;
   }
   struct stat map {};
@@ -132,16 +166,9 @@ void PrintWarning(void* context, const char* line) {
   ++printer.count;
 }
 
-// The options as this run writes them; the map's title line names the song
-// where a file names it, the plan's warnings are `told` and what it says
-// besides is `notes`.
-bool ResolveRunSettings(const RunState& state, const CommandLine& line, const ExportWarnings& told,
-                        const ExportWarnings& notes, ExportSettings& placed, Failure& failure) {
-  if (!ResolveExportSettings(line.exportOptions, state.settings.sampleRate,
-                             line.positional.values[0], placed, failure)) {
-    return false;
-  }
-  if (state.mapTitle[0] != '\0') placed.title = state.mapTitle;
+// The plan's warnings are `told`, and what it says besides `notes`.
+bool TellPlanLines(const ExportWarnings& told, const ExportWarnings& notes,
+                   ExportSettings& placed) {
   placed.warnings = &told;
   placed.notes = &notes;
   return true;
@@ -161,6 +188,7 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
                 "the state and the plan live on the stack");
   RunState state;
   InitRunState(state);
+  state.fitOptions = line.fit;
   state.midiBeat = line.beat;
   int64_t problems = 0;
   if (!LoadMapWithWarnings(messages, console.in, state, arguments.values[0], problems) ||
@@ -175,8 +203,9 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
   const ExportWarnings told{&printer, PrintWarning};
   WarningPrinter notePrinter{messages, 0};
   const ExportWarnings notes{&notePrinter, PrintWarning};
-  if (!CheckMapIsKept(state, arguments.values[0], arguments.values[1], failure) ||
-      !ResolveRunSettings(state, line, told, notes, placed, failure) ||
+  if (!CheckMapIsKept(state, format, arguments.values[0], arguments.values[1], failure) ||
+      !ResolveRunSettings(line.exportOptions, state, arguments.values[0], placed, failure) ||
+      !TellPlanLines(told, notes, placed) ||
       !PlanExport(format, MapInForce(state), state.settings, placed, plan, failure)) {
     std::fputs(failure.message, messages);
     return failure.status;
@@ -184,12 +213,12 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
   if (!StrictAllows(messages, line.strict, printer.count)) return 1;
   const char* name = arguments.values[1];
   uint64_t bytes = 0;
-  errno = 0;
   OutputFile file{};
-  const bool saved = IsStandardOutput(name)
-                         ? SendToStandardOutput(console.out, format, state, placed, plan, bytes)
-                         : SaveToFile(name, format, state, placed, plan, bytes, file);
-  PrintSaveOutcome(messages, name, saved, bytes, errno);
+  const bool saved =
+      IsStandardOutput(name)
+          ? SendToStandardOutput(console.out, name, format, state, placed, plan, bytes, failure)
+          : SaveToFile(name, format, state, placed, plan, bytes, file, failure);
+  PrintSaveOutcome(messages, saved, bytes, failure);
   (void)std::fflush(messages);  // told before a held signal acts
   FinishOutput(file);
   return saved ? 0 : 1;

@@ -1,9 +1,12 @@
 #include "cli/options.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/grid_arguments.h"
+#include "maps/sound_file.h"
 
 namespace {
 
@@ -33,10 +36,12 @@ bool ChooseFormat(const char* name, CommandLine& line, Failure& failure) {
 constexpr const char* kOffset = "--offset=";
 constexpr const char* kCountIn = "--count-in=";
 constexpr const char* kAudio = "--audio=";
+constexpr const char* kZoom = "--zoom=";
 
 // The options that place the grid in a recording, each with its value after "=".
 bool IsPlacementOption(const char* option) {
-  return StartsWith(option, kOffset) || StartsWith(option, kCountIn) || StartsWith(option, kAudio);
+  return StartsWith(option, kOffset) || StartsWith(option, kCountIn) ||
+         StartsWith(option, kAudio) || StartsWith(option, kZoom);
 }
 
 bool ReadPlacementOption(const char* option, ExportOptions& options, Failure& failure) {
@@ -46,7 +51,74 @@ bool ReadPlacementOption(const char* option, ExportOptions& options, Failure& fa
   if (StartsWith(option, kCountIn)) {
     return ReadCountInOption(option + std::strlen(kCountIn), options.countIn, failure);
   }
+  if (StartsWith(option, kZoom)) {
+    return ReadZoomOption(option + std::strlen(kZoom), options.zoom, failure);
+  }
   return ReadAudioOption(option + std::strlen(kAudio), options.audioName, failure);
+}
+
+constexpr const char* kTolerance = "--tolerance=";
+constexpr const char* kMeter = "--meter=";
+constexpr const char* kTempoStep = "--tempo-step=";
+constexpr const char* kDownbeat = "--downbeat=";
+constexpr double kMostToleranceMs = 1000.0;
+constexpr long kMostMeter = 1000;
+constexpr double kMostTempoStep = 1000.0;
+
+// The options of a beat list's fit, each with its value after "=".
+bool IsFitOption(const char* option) {
+  return StartsWith(option, kTolerance) || StartsWith(option, kMeter) ||
+         StartsWith(option, kTempoStep) || StartsWith(option, kDownbeat);
+}
+
+// The whole text is a finite number within [lowest, highest]; `above` makes
+// the lower end open.
+bool ReadReal(const char* text, double lowest, bool above, double highest, double& value) {
+  char* end = nullptr;
+  const double read = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(read) || read > highest) return false;
+  if (above ? !(read > lowest) : !(read >= lowest)) return false;
+  value = read;
+  return true;
+}
+
+bool ReadFitOption(const char* option, FitOptions& fit, Failure& failure) {
+  double value = 0.0;
+  if (StartsWith(option, kTolerance)) {
+    if (ReadReal(option + std::strlen(kTolerance), 0.0, true, kMostToleranceMs, fit.toleranceMs)) {
+      return true;
+    }
+    SetFailure(failure, "Error: --tolerance takes milliseconds above 0, at most %g!\n",
+               kMostToleranceMs);
+    return false;
+  }
+  if (StartsWith(option, kMeter)) {
+    const char* text = option + std::strlen(kMeter);
+    char* end = nullptr;
+    const long meter = std::strtol(text, &end, 10);
+    if (end != text && *end == '\0' && meter >= 1 && meter <= kMostMeter) {
+      fit.meter = static_cast<int32_t>(meter);
+      return true;
+    }
+    SetFailure(failure, "Error: --meter takes a whole number of beats from 1 to %li!\n",
+               kMostMeter);
+    return false;
+  }
+  if (StartsWith(option, kTempoStep)) {
+    if (ReadReal(option + std::strlen(kTempoStep), 0.0, true, kMostTempoStep, fit.tempoStep)) {
+      return true;
+    }
+    SetFailure(failure, "Error: --tempo-step takes beats per minute above 0, at most %g!\n",
+               kMostTempoStep);
+    return false;
+  }
+  if (ReadReal(option + std::strlen(kDownbeat), -HUGE_VAL, false, HUGE_VAL, value)) {
+    fit.downbeatGiven = true;
+    fit.downbeatSeconds = value;
+    return true;
+  }
+  SetFailure(failure, "Error: --downbeat takes a time in seconds (12.5)!\n");
+  return false;
 }
 
 constexpr const char* kFirstMeasure = "--first-measure=";
@@ -115,6 +187,12 @@ bool CheckCombination(const CommandLine& line, Failure& failure) {
                "Error: --format needs a tempo map and an output file! (see beatstamps1a --help)\n");
     return false;
   }
+  if (placed && line.exportOptions.zoom != 0 && !line.exportOptions.offset.given &&
+      line.exportOptions.countIn == 0 && line.exportOptions.audioName == nullptr) {
+    SetFailure(failure,
+               "Error: --zoom needs a tempo map and an output file! (see beatstamps1a --help)\n");
+    return false;
+  }
   if (placed) {
     SetFailure(failure,
                "Error: --offset, --count-in and --audio need a tempo map and an output file! "
@@ -181,15 +259,25 @@ bool ReadOption(int argumentCount, char** arguments, int& k, CommandLine& line, 
     return ChooseFormat(arguments[++k], line, failure);
   }
   if (IsPlacementOption(option)) return ReadPlacementOption(option, line.exportOptions, failure);
+  if (IsFitOption(option)) return ReadFitOption(option, line.fit, failure);
   return Refuse(failure, "option", option);
 }
 
 }  // namespace
 
 bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure) {
-  line = CommandLine{false,          false, false,           false,   0,
-                     nullptr,        1,     MidiBeat::kNote, nullptr, Arguments{0, nullptr},
-                     ExportOptions{}};
+  line = CommandLine{false,
+                     false,
+                     false,
+                     false,
+                     0,
+                     nullptr,
+                     1,
+                     MidiBeat::kNote,
+                     nullptr,
+                     Arguments{0, nullptr},
+                     ExportOptions{},
+                     DefaultFitOptions()};
   int k = 1;
   bool ended = false;  // "--" ends the options: what follows is taken as it stands
   for (; k < argumentCount && IsOption(arguments[k]); ++k) {
@@ -226,12 +314,15 @@ void PrintUsage(FILE* out) {
       "  beatstamps1a --help, -h       show this text\n"
       "  beatstamps1a --version        show the version\n"
       "\n"
-      "MAP is a tempo map text file, or a MIDI file from a sequencer or notation\n"
-      "program (read as one when it begins with MThd, or is an RMID file); - reads it\n"
-      "from standard input (not in an interactive run). RATE is in samples per\n"
-      "second, START and STOP are measures counted from 1, DIVISIONS are steps per\n"
-      "beat (read only when all six are given). With any option, and in an export,\n"
-      "each must be a whole number. Options come before MAP.\n"
+      "MAP is a tempo map text file, a MIDI file from a sequencer or notation\n"
+      "program (read as one when it begins with MThd, or is an RMID file), or a\n"
+      "recording (WAV, AIFF, FLAC, Ogg, MP3: told by its first bytes), whose beats\n"
+      "are found and fitted into a tempo map; without RATE its grid is at the\n"
+      "recording's own rate. - reads MAP from standard input (not in an interactive\n"
+      "run). RATE is in samples per second, START and STOP are measures counted\n"
+      "from 1, DIVISIONS are steps per beat (read only when all six are given).\n"
+      "With any option, and in an export, each must be a whole number. Options\n"
+      "come before MAP.\n"
       "\n"
       "Options of the batch run and the exports:\n"
       "  --strict        any warning about the map or the arguments ends the run\n"
@@ -254,8 +345,17 @@ void PrintUsage(FILE* out) {
       "            beatstamps1a --count-in=2 --format=click song.map click.wav 48000\n"
       "  --audio=NAME    the recording the osu and ssc files name (default audio.mp3)\n"
       "            beatstamps1a --audio=song.ogg --format=ssc song.map song.ssc\n"
+      "                  and the recording the svg picture draws\n"
+      "  --zoom=PX       the svg picture's scale: PX pixels a second (1 to 10000; 100)\n"
+      "            beatstamps1a --zoom=200 --format=svg song.wav song.svg\n"
       "\n"
       "Formats (all but grid replace OUT, and OUT - sends the data to standard output):\n",
       out);
   PrintExportFormats(out);
+  std::fputs(ReadsRecordings()
+                 ? "\nThis build reads recordings (with libsndfile) and finds their beats (with "
+                   "qm-dsp).\n"
+                 : "\nThis build reads no recordings: it was built without the Debian packages "
+                   "libsndfile1-dev and libqm-dsp-dev.\n",
+             out);
 }

@@ -9,6 +9,7 @@
 #include "base/failure.h"
 #include "exports/export_formats.h"
 #include "exports/export_options.h"
+#include "grid/beat_fit.h"
 #include "maps/midi_map.h"
 
 // The arguments after the options: MAP, OUT, RATE, START, STOP, DIVISIONS.
@@ -29,6 +30,7 @@ struct CommandLine {
   const ExportFormat* format;  // null without --format
   Arguments positional;
   ExportOptions exportOptions;
+  FitOptions fit;  // how a beat list read as MAP is fitted
 };
 
 // Reads the options at the front of the arguments: only arguments that begin

@@ -18,6 +18,10 @@ void InitRunState(RunState& state) {
   state.map.totalBeats = 0;
   state.textMapInForce = true;
   state.stopAtMidiEnd = false;
+  state.mapOffset = OffsetOption{false, false, 0.0, 0};
+  state.fitOptions = DefaultFitOptions();
+  state.mapLines = SettingsLines{false, false, false, false, state.settings};
+  state.fitted.reset();
   state.midiBeat = MidiBeat::kNote;
   state.mapTitle[0] = '\0';
 }

@@ -6,7 +6,10 @@
 #include <memory>
 
 #include "base/name_limits.h"
+#include "grid/beat_fit.h"
 #include "grid/renderer.h"
+#include "maps/map_offset.h"
+#include "maps/map_reader.h"
 #include "maps/midi_map.h"
 #include "maps/tempo_map.h"
 
@@ -38,6 +41,14 @@ struct RunState {
   MidiBeat midiBeat;                // how a MIDI map read counts a compound meter's beats
   char mapTitle[kTitleLimit + 1];   // the title line of the map in force; empty when none
   std::unique_ptr<MidiState> midi;  // null until a MIDI file is read
+  // Where the map in force puts measure 1 (a fitted beat list's first
+  // measure); --offset replaces it.
+  OffsetOption mapOffset;
+  SettingsLines mapLines;  // of the text map read last
+  FitOptions fitOptions;   // how a beat list read as a map is fitted
+  // The fit that made the map in force, with every listed beat; null for
+  // any other map.
+  std::unique_ptr<FittedMap> fitted;
 };
 
 // Fills `state` with the values every run starts from.

@@ -5,12 +5,16 @@
 #include <new>
 
 #include "base/int32_math.h"
+#include "cli/map_problems.h"
 #include "cli/options.h"
 #include "cli/report_writer.h"
+#include "grid/beat_fit.h"
 #include "grid/renderer.h"
-#include "maps/map_problems.h"
+#include "maps/beat_list_reader.h"
 #include "maps/map_reader.h"
 #include "maps/midi_file.h"
+#include "maps/recording_beats.h"
+#include "maps/sound_signature.h"
 
 namespace {
 
@@ -25,11 +29,14 @@ void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) 
 // A text map; the state changes only when the whole file was read.
 bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* diagnostics) {
   static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
-  MapReadout readout{state.map, state.settings, false, ""};
+  MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}, ""};
   if (state.stopAtMidiEnd) readout.settings.stopMeasure = 0;
   if (!ParseMapText(file, readout, diagnostics)) return false;
   state.textMapInForce = true;
   state.stopAtMidiEnd = false;
+  state.mapOffset = readout.offset;
+  state.mapLines = readout.lines;
+  state.fitted.reset();
   state.map = readout.map;
   state.settings = readout.settings;
   std::memcpy(state.mapTitle, readout.title, sizeof state.mapTitle);
@@ -63,6 +70,8 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
   }
   midi.slot = slot;
   state.textMapInForce = false;
+  state.mapOffset = OffsetOption{false, false, 0.0, 0};
+  state.fitted.reset();
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
   state.stopAtMidiEnd = false;
   std::snprintf(midi.fileName, sizeof midi.fileName, "%s", name);
@@ -72,23 +81,108 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
   return MapRead::kRead;
 }
 
+void PrintFitted(FILE* out, const FittedMap& fitted) {
+  std::fprintf(out,
+               "Fitted %zu beats into %zu sections: largest error %.1f ms (line %i), %lli beats "
+               "left out, %lli missing\n",
+               fitted.beats.size(), fitted.sections.size(), fitted.largestErrorMs,
+               fitted.largestErrorLine, static_cast<long long>(fitted.leftOut),
+               static_cast<long long>(fitted.missing));
+}
+
+// Listed or found beats fitted into a text map that is then in force, with
+// measure 1 where the fit puts it; beats that cannot be fitted are refused
+// and change nothing.
+MapRead FitIntoMap(FILE* out, RunState& state, const std::vector<ListedBeat>& beats) {
+  auto fitted = std::make_unique<FittedMap>();
+  Failure failure;
+  if (!FitBeats(beats, state.fitOptions, *fitted, failure)) {
+    std::fputs(failure.message, out);
+    return MapRead::kRefused;
+  }
+  FillTempoMap(*fitted, state.map);
+  state.textMapInForce = true;
+  state.mapTitle[0] = '\0';  // beats have no title line
+  if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
+  state.stopAtMidiEnd = false;
+  state.mapOffset = OffsetOption{true, false, fitted->offsetSeconds, 0};
+  PrintFitted(out, *fitted);
+  PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
+  state.fitted = std::move(fitted);
+  return MapRead::kRead;
+}
+
+// A list of beat times, fitted into a text map that is then in force, with
+// measure 1 where the fit puts it. A list that cannot be fitted is refused
+// and changes nothing. Lines that cannot be read go to `printer` when given.
+MapRead ReadBeatListMap(FILE* out, RunState& state, std::string_view text, const char* name,
+                        ProblemPrinter* printer) {
+  BeatListReadout readout;
+  ReadBeatListText(text, readout);
+  if (printer != nullptr) {
+    for (const BeatLineProblem& problem : readout.problems) {
+      PrintBeatLineProblem(out, name, problem);
+      ++printer->count;
+    }
+  }
+  return FitIntoMap(out, state, readout.beats);
+}
+
+// A recording: its beats found, then fitted as a beat list is. Without RATE
+// its grid's sample positions are at the recording's own rate. One that
+// cannot be read, or holds no beat, is refused and changes nothing.
+MapRead ReadRecordingMap(FILE* out, RunState& state, const char* name) {
+  RecordingBeats found;
+  Failure failure;
+  if (!FindRecordingBeats(name, state.fitOptions.meter, found, failure)) {
+    std::fputs(failure.message, out);
+    return MapRead::kRefused;
+  }
+  const MapRead read = FitIntoMap(out, state, found.beats);
+  if (read == MapRead::kRead) state.settings.sampleRate = found.sampleRate;
+  return read;
+}
+
+// A recording is read by its name, and the bytes of a pipe that told it
+// apart are gone from its start.
+MapRead RefusePipedRecording(FILE* out) {
+  std::fputs("Error: A recording cannot be read from standard input; name its file!\n", out);
+  return MapRead::kRefused;
+}
+
+// A text file: a beat list, or a text map read from its text in memory.
+MapRead ReadTextFile(FILE* out, RunState& state, FILE* file, const char* name,
+                     ProblemPrinter* printer) {
+  std::string text;
+  if (!ReadWholeText(file, text)) return MapRead::kNotRead;
+  if (IsBeatListText(text)) return ReadBeatListMap(out, state, text, name, printer);
+  FILE* memory = fmemopen(text.data(), text.size(), "r");
+  if (memory == nullptr) return MapRead::kNotRead;
+  MapDiagnostics diagnostics{};
+  if (printer != nullptr) diagnostics = PrintingDiagnostics(*printer);
+  const bool read = ReadTextMap(out, state, memory, printer != nullptr ? &diagnostics : nullptr);
+  (void)std::fclose(memory);
+  return read ? MapRead::kRead : MapRead::kNotRead;
+}
+
 // Reads the map file `name` into the state and prints the summary line: a
-// MIDI file (or a RIFF file holding one), else a text map; the problems of
-// either go to `printer` when it is given. The name "-" is `standardInput`
-// where that is given. The file is opened once, so a pipe works as well.
-// Not read: errno says why.
+// recording when it begins as a sound file, a MIDI file (or a RIFF file
+// holding one) when it begins with "MThd", else a beat list or a text map;
+// the problems of each go to `printer` when it is given. The name "-" is
+// `standardInput` where that is given. The file is opened once, so a pipe
+// works as well. Not read: errno says why.
 MapRead ReadMapInto(FILE* out, RunState& state, const char* name, FILE* standardInput,
                     ProblemPrinter* printer) {
   const bool piped = standardInput != nullptr && IsStandardStream(name);
   FILE* file = piped ? standardInput : std::fopen(name, "r");
   if (file == nullptr) return MapRead::kNotRead;
-  const MapDiagnostics diagnostics =
-      printer != nullptr ? PrintingDiagnostics(*printer) : MapDiagnostics{nullptr, nullptr};
   MapRead read = MapRead::kNotRead;
-  if (StartsAsMidiFile(file)) {
+  if (StartsAsSoundFile(file)) {
+    read = piped ? RefusePipedRecording(out) : ReadRecordingMap(out, state, name);
+  } else if (StartsAsMidiFile(file)) {
     read = ReadMidiMapFile(out, state, file, name, printer);
-  } else if (ReadTextMap(out, state, file, printer != nullptr ? &diagnostics : nullptr)) {
-    read = MapRead::kRead;
+  } else {
+    read = ReadTextFile(out, state, file, name, printer);
   }
   if (piped) return read;
   const int error = errno;
@@ -189,13 +283,46 @@ void SizeDefaultSection(TempoMap& map, const GridSettings& settings) {
 }
 
 bool RenderReport(Console& console, RunState& state) {
-  return RenderReportWithOffset(console, state, 0);
+  ExportSettings placed;
+  Failure failure;
+  if (!ResolveRunSettings(ExportOptions{}, state, state.mapFileName, placed, failure)) {
+    std::fputs(failure.message, console.out);
+    return false;
+  }
+  return RenderReportWithOffset(console, state, placed.offsetSamples);
+}
+
+bool ResolveRunSettings(const ExportOptions& options, const RunState& state, const char* mapName,
+                        ExportSettings& placed, Failure& failure) {
+  ExportOptions chosen = options;
+  if (!options.offset.given && !IsNoOffset(state.mapOffset)) {
+    if (state.settings.sampleRate == 0) {
+      SetFailure(failure,
+                 "Error: Measure 1 of %s begins at an offset, which needs a sample rate "
+                 "above 0!\n",
+                 mapName);
+      return false;
+    }
+    chosen.offset = state.mapOffset;
+  }
+  if (!ResolveExportSettings(chosen, state.settings.sampleRate, mapName, placed, failure)) {
+    return false;
+  }
+  if (state.textMapInForce && state.fitted == nullptr) placed.mapLines = &state.mapLines;
+  // The map's title line names the song where a file names it.
+  if (state.mapTitle[0] != '\0') placed.title = state.mapTitle;
+  if (state.fitted != nullptr) {
+    placed.marks =
+        BeatMarks{state.fitted->beats.data(), static_cast<int64_t>(state.fitted->beats.size())};
+  }
+  return true;
 }
 
 bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples) {
   if (state.textMapInForce) SizeDefaultSection(state.map, state.settings);
   Failure failure;
-  if (DisplayWithOffset(MapInForce(state), state.settings, offsetSamples, state.report, failure)) {
+  if (BuildReportWithOffset(MapInForce(state), state.settings, offsetSamples, state.report,
+                            failure)) {
     return true;
   }
   std::fputs(failure.message, console.out);
@@ -226,11 +353,11 @@ void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes) {
   }
 }
 
-void PrintSaveOutcome(FILE* out, const char* name, bool saved, uint64_t bytes, int error) {
+void PrintSaveOutcome(FILE* out, bool saved, uint64_t bytes, const Failure& failure) {
   if (saved) {
-    PrintSaveResult(out, name, saved, bytes);
+    std::fprintf(out, "Saved %llu bytes\n", static_cast<unsigned long long>(bytes));
   } else {
-    PrintFailedFile(out, "write to", name, error);
+    std::fputs(failure.message, out);
   }
 }
 
@@ -242,7 +369,9 @@ bool SaveReport(Console& console, RunState& state, bool nameGiven, OutputMode mo
     if (input != InputStatus::kRead) return false;
   }
   OutputFile file{};
-  const bool saved = WriteData(state.report, state.outputFileName, mode, console.out, file);
+  Failure failure;  // the line of a failed save names no reason here
+  const bool saved =
+      WriteData(state.report, state.outputFileName, mode, console.out, file, failure);
   PrintSaveResult(console.out, state.outputFileName, saved,
                   static_cast<uint64_t>(state.report.length));
   PrintTruncationWarning(console.out, console.errors, state.report);

@@ -10,6 +10,7 @@
 #include "base/failure.h"
 #include "cli/console.h"
 #include "cli/run_state.h"
+#include "exports/export_options.h"
 #include "files/output_file.h"
 #include "grid/grid_walk.h"
 
@@ -49,7 +50,12 @@ void ApplyRangeGuard(RunState& state);
 // cannot take, prints why and returns false.
 bool RenderReport(Console& console, RunState& state);
 
-// The same, with every step moved by `offsetSamples` (see DisplayWithOffset).
+// What a run is written with: the command line's options, and where the
+// map in force puts measure 1 unless --offset says.
+bool ResolveRunSettings(const ExportOptions& options, const RunState& state, const char* mapName,
+                        ExportSettings& placed, Failure& failure);
+
+// The same, with every step moved by `offsetSamples` (see BuildReportWithOffset).
 bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples);
 
 // While the map has no sections, slot 0 is the single section that the
@@ -68,9 +74,9 @@ bool StrictAllows(FILE* out, bool strict, int64_t warnings);
 // The one line that tells how a save went.
 void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes);
 
-// The save line of an export: a failure names the system's reason, from
-// `error` (an errno value; 0 when there is none).
-void PrintSaveOutcome(FILE* out, const char* name, bool saved, uint64_t bytes, int error);
+// The save line of an export or a batch run: a failure's line names the
+// system's reason.
+void PrintSaveOutcome(FILE* out, bool saved, uint64_t bytes, const Failure& failure);
 
 // Saves the rendered report to `state.outputFileName`, asking for the name
 // unless `nameGiven` and one is set. False when it was not saved whole;

@@ -5,6 +5,7 @@
 #include "exports/beats_export.h"
 #include "exports/csv_export.h"
 #include "exports/labels_export.h"
+#include "exports/map_export.h"
 #include "exports/ssc_export.h"
 
 namespace {
@@ -64,6 +65,26 @@ void WriteSscFile(const GridMap& map, const GridSettings& settings, const Export
   WriteSsc(map, settings, placed, sink);
 }
 
+bool PlanSvgFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                 ExportPlan& plan, Failure& failure) {
+  return PlanSvg(map, settings, placed, plan.svg, failure);
+}
+
+void WriteSvgFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  const ExportPlan& plan, ExportSink& sink) {
+  WriteSvg(map, settings, placed, plan.svg, sink);
+}
+
+bool PlanMapFile(const GridMap& map, const GridSettings& /*settings*/, const ExportSettings& placed,
+                 ExportPlan& /*plan*/, Failure& failure) {
+  return PlanMapText(map, placed, failure);
+}
+
+void WriteMapFile(const GridMap& map, const GridSettings& /*settings*/,
+                  const ExportSettings& placed, const ExportPlan& /*plan*/, ExportSink& sink) {
+  WriteMapText(map, placed, sink);
+}
+
 constexpr ExportFormat kFormats[] = {
     {"grid", "the report, appended to OUT, as without --format",
      "beatstamps1a --format=grid song.map grid.txt", nullptr, nullptr},
@@ -81,6 +102,10 @@ constexpr ExportFormat kFormats[] = {
      "beatstamps1a --audio=song.mp3 --format=osu song.map song.osu", PlanOsuFile, WriteOsuFile},
     {"ssc", "a StepMania song: tempos and meters in beats from measure 1",
      "beatstamps1a --audio=song.ogg --format=ssc song.map song.ssc", PlanSscFile, WriteSscFile},
+    {"map", "the map in use as a text map: title, offset, tmap lines",
+     "beatstamps1a --format=map taps.txt song.map", PlanMapFile, WriteMapFile},
+    {"svg", "a picture: the grid over the recording's waveform, --zoom pixels a second",
+     "beatstamps1a --audio=song.wav --format=svg song.map song.svg", PlanSvgFile, WriteSvgFile},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "exports/export_sink.h"
 #include "exports/midi_export.h"
 #include "exports/osu_export.h"
+#include "exports/svg_export.h"
 #include "grid/grid_walk.h"
 
 // What planning found out, for the writing: the layout of the formats that
@@ -18,6 +19,7 @@
 struct ExportPlan {
   MidiPlan midi;
   ClickPlan click;
+  SvgPlan svg;
 };
 
 struct ExportFormat {

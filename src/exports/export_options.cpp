@@ -11,37 +11,10 @@
 
 namespace {
 
-// At any 32-bit rate, this many seconds are still a 64-bit sample count.
-constexpr double kMostOffsetSeconds = 2147483647.0;
 constexpr int32_t kMostCountIn = 16;
 constexpr const char* kDefaultAudioName = "audio.mp3";
-constexpr const char* kSampleSuffix = "smp";
-
-bool ReadSeconds(const char* text, double& seconds) {
-  char* end = nullptr;
-  seconds = std::strtod(text, &end);
-  return end != text && *end == '\0' && std::isfinite(seconds) &&
-         std::fabs(seconds) <= kMostOffsetSeconds;
-}
-
-// `length` characters of `text` are a whole base-10 number of 64 bits.
-bool ReadSamples(const char* text, size_t length, int64_t& samples) {
-  char digits[32];
-  if (length == 0 || length >= sizeof digits) return false;
-  std::memcpy(digits, text, length);
-  digits[length] = '\0';
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(digits, &end, 10);
-  if (end != digits + length || errno == ERANGE) return false;
-  samples = value;
-  return true;
-}
-
-bool EndsWith(const char* text, size_t length, const char* suffix) {
-  const size_t suffixLength = std::strlen(suffix);
-  return length >= suffixLength && std::strcmp(text + length - suffixLength, suffix) == 0;
-}
+constexpr int32_t kDefaultZoom = 100;
+constexpr int32_t kMostZoom = 10000;
 
 // The bytes after a UTF-8 lead byte, or -1 for a byte no character begins with.
 int FollowingBytes(unsigned char lead) {
@@ -86,20 +59,12 @@ bool IsAudioName(const char* text) {
 }  // namespace
 
 bool ReadOffsetOption(const char* text, OffsetOption& offset, Failure& failure) {
-  const size_t length = std::strlen(text);
-  OffsetOption read{true, EndsWith(text, length, kSampleSuffix), 0.0, 0};
-  // Blanks are refused at either end, though the C readers skip those ahead.
-  const bool valid =
-      std::isspace(static_cast<unsigned char>(text[0])) == 0 &&
-      (read.inSamples ? ReadSamples(text, length - std::strlen(kSampleSuffix), read.samples)
-                      : ReadSeconds(text, read.seconds));
-  if (!valid) {
+  if (!ReadOffsetText(text, offset)) {
     SetFailure(failure,
                "Error: --offset takes seconds (1.25, -0.5; at most 2147483647 either way) or "
                "whole samples (60000smp)!\n");
     return false;
   }
-  offset = read;
   return true;
 }
 
@@ -160,22 +125,40 @@ bool ReadMidiTempoOption(const char* text, MidiTempoTrack& track, Failure& failu
   return false;
 }
 
+bool ReadZoomOption(const char* text, int32_t& zoom, Failure& failure) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 1 || value > kMostZoom) {
+    SetFailure(failure, "Error: --zoom takes whole pixels per second from 1 to %i!\n", kMostZoom);
+    return false;
+  }
+  zoom = static_cast<int32_t>(value);
+  return true;
+}
+
 bool AnyExportOption(const ExportOptions& options) {
-  return options.offset.given || options.countIn != 0 || options.audioName != nullptr;
+  return options.offset.given || options.countIn != 0 || options.audioName != nullptr ||
+         options.zoom != 0;
 }
 
 bool ResolveExportSettings(const ExportOptions& options, uint32_t sampleRate, const char* mapName,
                            ExportSettings& settings, Failure& failure) {
   const OffsetOption& offset = options.offset;
-  settings =
-      ExportSettings{0, offset.given, options.countIn,
-                     options.audioName != nullptr ? options.audioName : kDefaultAudioName, mapName};
+  settings = ExportSettings{0,
+                            offset.given,
+                            offset,
+                            options.countIn,
+                            options.audioName != nullptr ? options.audioName : kDefaultAudioName,
+                            options.audioName != nullptr,
+                            mapName,
+                            nullptr,
+                            options.zoom != 0 ? options.zoom : kDefaultZoom,
+                            BeatMarks{nullptr, 0}};
   if (options.artist != nullptr) settings.artist = options.artist;
   if (options.creator != nullptr) settings.creator = options.creator;
   settings.osuMode = options.osuMode;
   settings.midiTempo = options.midiTempo;
-  const bool none = offset.inSamples ? offset.samples == 0 : offset.seconds == 0.0;
-  if (!offset.given || none) return true;
+  if (IsNoOffset(offset)) return true;
   if (sampleRate == 0) {
     SetFailure(failure, "Error: --offset needs a sample rate above 0!\n");
     return false;

@@ -36,7 +36,7 @@ constexpr Click kDownbeatClick{76, 127};
 constexpr Click kBeatClick{77, 100};
 constexpr Click kDivisionClick{77, 55};
 
-bool CheckDivisions(int32_t divisionsPerBeat, Failure& failure) {
+bool CheckDivisionsForMidi(int32_t divisionsPerBeat, Failure& failure) {
   if (divisionsPerBeat <= kMostTicksPerQuarter) return true;
   SetFailure(failure, "Error: A MIDI file holds at most %i divisions per beat!\n",
              kMostTicksPerQuarter);
@@ -141,20 +141,20 @@ struct SectionClock {
   MapSection section;
 };
 
-struct ClickTrackWriting {
+struct MidiClickWriting {
   const GridMap* map;
   const GridSettings* settings;
   const MidiPlan* plan;
   ExportSink* sink;
   SectionView view;
   PositionFinder finder;
-  MidiTicks lastEvent;
+  Wide lastEvent;
   bool pending;  // a note off is due
-  MidiTicks offTick;
+  Wide offTick;
   uint8_t pendingNote;
   bool found;  // a click was written
-  MidiTicks firstTick;
-  MidiTicks longestDelta;  // between two note ons, or from the start to the first
+  Wide firstTick;
+  Wide longestDelta;  // between two note ons, or from the start to the first
   // One tempo a section: where the file has got to at the start of the
   // section of the last click, and the largest distance of a click from its
   // time.
@@ -169,18 +169,18 @@ uint64_t ClickLength(const MidiPlan& plan, const GridSettings& settings, uint8_t
   return std::max<uint64_t>(1, uint64_t{4} * static_cast<uint64_t>(plan.ticksPerQuarter) / halves);
 }
 
-void PutPendingNoteOff(ClickTrackWriting& writing, MidiTicks nextOn) {
+void PutPendingNoteOff(MidiClickWriting& writing, Wide nextOn) {
   if (!writing.pending) return;
-  const MidiTicks off = std::min(writing.offTick, nextOn);
+  const Wide off = std::min(writing.offTick, nextOn);
   PutChannelEvent(*writing.sink, static_cast<uint64_t>(off - writing.lastEvent), kPercussionNoteOff,
                   writing.pendingNote, 0);
   writing.lastEvent = off;
   writing.pending = false;
 }
 
-void PutClick(ClickTrackWriting& writing, MidiTicks tick, const GridPoint& point, uint64_t length) {
+void PutMidiClick(MidiClickWriting& writing, Wide tick, const GridPoint& point, uint64_t length) {
   PutPendingNoteOff(writing, tick);
-  const MidiTicks delta = tick - writing.lastEvent;
+  const Wide delta = tick - writing.lastEvent;
   writing.longestDelta = std::max(writing.longestDelta, delta);
   const Click click = ClickOf(point);
   PutChannelEvent(*writing.sink, static_cast<uint64_t>(delta), kPercussionNoteOn, click.note,
@@ -191,10 +191,6 @@ void PutClick(ClickTrackWriting& writing, MidiTicks tick, const GridPoint& point
   writing.pending = true;
   writing.offTick = tick + length;
   writing.pendingNote = click.note;
-}
-
-MidiTicks UnplacedTick(ClickTrackWriting& writing, const GridPoint& point) {
-  return UnplacedTickOf(writing.finder, writing.view, *writing.plan, point);
 }
 
 // The file's time where a section begins, in microsecond-ticks (ticks x
@@ -212,7 +208,7 @@ bool SumSectionTimes(void* context, const MapSection& section) {
 }
 
 // Under one tempo a section, the tick whose time is nearest the point's.
-MidiTicks NearestTick(ClickTrackWriting& writing, const GridPoint& point) {
+Wide NearestTick(MidiClickWriting& writing, const GridPoint& point) {
   SectionClock& clock = writing.clock;
   if (clock.slot != point.section) {
     clock = SectionClock{point.section, writing.plan->ticksPerQuarter, 0, MapSection{}};
@@ -223,41 +219,48 @@ MidiTicks NearestTick(ClickTrackWriting& writing, const GridPoint& point) {
   const double scale = 1e6 * static_cast<double>(clock.ticksPerQuarter);       // µs-ticks a second
   const double sectionStart = static_cast<double>(clock.fileTime) / scale;
   const double within = std::max(0.0, (point.clock - sectionStart) * scale / perTick);
-  const auto ticks = static_cast<MidiTicks>(std::llround(within));
-  const MidiTicks tick = ExportTickOf(writing.view, *writing.plan, section.start) + ticks;
+  const auto ticks = static_cast<Wide>(std::llround(within));
+  const Wide tick = ExportTickOf(writing.view, *writing.plan, section.start) + ticks;
   const double placedAt = sectionStart + static_cast<double>(ticks) * perTick / scale;
   writing.largestError = std::max(writing.largestError, std::fabs(placedAt - point.clock));
   return tick;
 }
 
-bool WriteClick(void* context, const GridPoint& point) {
-  ClickTrackWriting& writing = *static_cast<ClickTrackWriting*>(context);
+bool WriteMidiClick(void* context, const GridPoint& point) {
+  MidiClickWriting& writing = *static_cast<MidiClickWriting*>(context);
   const MidiPlacement& placement = writing.plan->placement;
   const MapPosition at = PositionOf(writing.finder, point);
-  MidiTicks tick = writing.plan->sectionTempo && writing.view.runningClock
-                       ? NearestTick(writing, point)
-                       : UnplacedTick(writing, point);
+  Wide tick = writing.plan->sectionTempo && writing.view.runningClock
+                  ? NearestTick(writing, point)
+                  : UnplacedTickOf(writing.view, *writing.plan, at);
   if (placement.placed) tick = PlacedTick(placement, tick);
-  PutClick(writing, tick, point,
-           ClickLength(*writing.plan, *writing.settings, at.denominatorPower));
+  PutMidiClick(writing, tick, point,
+               ClickLength(*writing.plan, *writing.settings, at.denominatorPower));
   return !writing.sink->failed;
 }
 
-ClickTrackWriting ClickTrackWritingOf(const GridMap& map, const GridSettings& settings,
-                                      const MidiPlan& plan, ExportSink& sink) {
-  return ClickTrackWriting{&map,        &settings,
-                           &plan,       &sink,
-                           ViewOf(map), PositionFinderFor(map, settings),
-                           0,           false,
-                           0,           0,
-                           false,       0,
-                           0,           SectionClock{-1, plan.ticksPerQuarter, 0, MapSection{}},
-                           0.0};
+MidiClickWriting MidiClickWritingFor(const GridMap& map, const GridSettings& settings,
+                                     const MidiPlan& plan, ExportSink& sink) {
+  return MidiClickWriting{&map,
+                          &settings,
+                          &plan,
+                          &sink,
+                          ViewOf(map),
+                          PositionFinderFor(map, settings),
+                          0,
+                          false,
+                          0,
+                          0,
+                          false,
+                          0,
+                          0,
+                          SectionClock{-1, plan.ticksPerQuarter, 0, MapSection{}},
+                          0.0};
 }
 
 // The count-in clicks on its beats that the file holds, each measure's first
 // with a downbeat's sound.
-void WriteCountIn(ClickTrackWriting& writing) {
+void WriteMidiCountIn(MidiClickWriting& writing) {
   const MidiPlacement& placement = writing.plan->placement;
   const uint8_t power = CountInSection(*writing.map, *writing.settings).denominatorPower;
   const uint64_t length = ClickLength(*writing.plan, *writing.settings, power);
@@ -265,29 +268,30 @@ void WriteCountIn(ClickTrackWriting& writing) {
     GridPoint beat{};
     const int64_t ofCountIn = placement.countInSkipped + k;
     beat.kind = ofCountIn % placement.countInMeter == 0 ? PointKind::kDownbeat : PointKind::kBeat;
-    PutClick(writing, placement.fillTicks + static_cast<MidiTicks>(k) * placement.beatTicks, beat,
-             length);
+    PutMidiClick(writing, placement.fillTicks + static_cast<Wide>(k) * placement.beatTicks, beat,
+                 length);
   }
 }
 
-void WriteClickTrack(ClickTrackWriting& writing) {
+void WriteMidiClickTrack(MidiClickWriting& writing) {
   PutTrackName(*writing.sink, "Click");
-  const GridVisitor clicks{&writing, WriteClick, nullptr};
+  const GridVisitor clicks{&writing, WriteMidiClick, nullptr};
   const MidiPlacement& placement = writing.plan->placement;
   if (placement.placed) {
-    WriteCountIn(writing);
+    WriteMidiCountIn(writing);
     WalkShiftedGrid(*writing.map, *writing.settings, placement.offsetSamples, clicks);
   } else {
     WalkGrid(*writing.map, *writing.settings, clicks);
   }
-  PutPendingNoteOff(writing, ~MidiTicks{0});
+  PutPendingNoteOff(writing, ~Wide{0});
   PutEndOfTrack(*writing.sink, 0);
 }
 
 bool RememberFirstClick(void* context, const GridPoint& point) {
-  ClickTrackWriting& writing = *static_cast<ClickTrackWriting*>(context);
+  MidiClickWriting& writing = *static_cast<MidiClickWriting*>(context);
   writing.found = true;
-  writing.firstTick = UnplacedTick(writing, point);
+  writing.firstTick =
+      UnplacedTickOf(writing.view, *writing.plan, PositionOf(writing.finder, point));
   return false;
 }
 
@@ -301,7 +305,7 @@ bool RefuseFarRange(Failure& failure) {
 bool CheckFirstClick(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
                      Failure& failure) {
   ExportSink nowhere = CountingSink();
-  ClickTrackWriting first = ClickTrackWritingOf(map, settings, plan, nowhere);
+  MidiClickWriting first = MidiClickWritingFor(map, settings, plan, nowhere);
   WalkGrid(map, settings, GridVisitor{&first, RememberFirstClick, nullptr});
   return !first.found || first.firstTick <= kLongestMidiDelta || RefuseFarRange(failure);
 }
@@ -315,13 +319,40 @@ int64_t LastClickBeat(const GridMap& map, const GridSettings& settings) {
   return static_cast<int64_t>(PositionOf(finder, point).units / ViewOf(map).unitsPerQuarter);
 }
 
+// The click track of a grid whose divisions all last the same, without a
+// count-in, measured without writing it: its clicks follow one another a
+// division apart, across section boundaries too, so every delta but the
+// first, which CheckFirstClick has passed, is the same.
+void MeasureEvenClickTrack(const GridMap& map, const GridSettings& settings, MidiPlan& plan) {
+  ExportSink track = CountingSink();
+  MidiClickWriting first = MidiClickWritingFor(map, settings, plan, track);
+  WalkGrid(map, settings, GridVisitor{&first, RememberFirstClick, nullptr});
+  PutTrackName(track, "Click");
+  PutEndOfTrack(track, 0);
+  if (first.found) {
+    const uint8_t power = CountInSection(map, settings).denominatorPower;
+    const uint64_t division =
+        ((uint64_t{4} * static_cast<uint64_t>(plan.ticksPerQuarter)) >> power) /
+        static_cast<uint64_t>(settings.divisionsPerBeat);
+    const uint64_t length = ClickLength(plan, settings, power);
+    PutChannelEvent(track, static_cast<uint64_t>(first.firstTick), kPercussionNoteOn, 0, 0);
+    PutChannelEvent(track, length, kPercussionNoteOff, 0, 0);
+    // Every later click is the same number of bytes, whatever its sound.
+    ExportSink later = CountingSink();
+    PutChannelEvent(later, division - length, kPercussionNoteOn, 0, 0);
+    PutChannelEvent(later, length, kPercussionNoteOff, 0, 0);
+    track.bytes += (CountGridPoints(map, settings) - 1) * later.bytes;
+  }
+  plan.clickTrackLength = static_cast<uint32_t>(track.bytes);
+}
+
 // The click track is measured by writing it: its count-in, the gap before
 // the range and a meter's changing divisions may leave any delta too long.
 bool MeasureClickTrack(const GridMap& map, const GridSettings& settings, MidiPlan& plan,
                        Failure& failure) {
   ExportSink clickTrack = CountingSink();
-  ClickTrackWriting clicks = ClickTrackWritingOf(map, settings, plan, clickTrack);
-  WriteClickTrack(clicks);
+  MidiClickWriting clicks = MidiClickWritingFor(map, settings, plan, clickTrack);
+  WriteMidiClickTrack(clicks);
   if (clicks.longestDelta > kLongestMidiDelta) return RefuseFarRange(failure);
   plan.clickTrackLength = static_cast<uint32_t>(clickTrack.bytes);
   plan.largestClickError = clicks.largestError;
@@ -341,7 +372,7 @@ void TellLargestClickError(const ExportSettings& placed, const MidiPlan& plan) {
 
 bool PlanMidi(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
               MidiPlan& plan, Failure& failure) {
-  if (!CheckDivisions(settings.divisionsPerBeat, failure)) return false;
+  if (!CheckDivisionsForMidi(settings.divisionsPerBeat, failure)) return false;
   plan.sectionTempo = placed.midiTempo == MidiTempoTrack::kSection;
   plan.largestClickError = 0.0;
   if (plan.sectionTempo && LeadsIn(placed)) {
@@ -359,7 +390,8 @@ bool PlanMidi(const GridMap& map, const GridSettings& settings, const ExportSett
     return false;
   }
   plan.lastClickBeat = -1;
-  if (ViewOf(map).runningClock) {
+  const SectionView view = ViewOf(map);
+  if (view.runningClock) {
     // The beats up to the last click are carried one by one: the range's
     // first click must be near enough to the start that they are few enough
     // to walk.
@@ -373,8 +405,13 @@ bool PlanMidi(const GridMap& map, const GridSettings& settings, const ExportSett
   // fillers, a lead-in of 4,080 count-in beats, and 16,777,216 clicks of at
   // most 11 bytes.
   plan.tempoTrackLength = static_cast<uint32_t>(tempoTrack.bytes);
+  // One tempo a section puts each click on its own nearest tick.
+  if (!plan.placement.placed && view.evenDivisions && view.runningClock && !plan.sectionTempo) {
+    MeasureEvenClickTrack(map, settings, plan);
+    return true;
+  }
   if (!MeasureClickTrack(map, settings, plan, failure)) return false;
-  if (plan.sectionTempo && ViewOf(map).runningClock) TellLargestClickError(placed, plan);
+  if (plan.sectionTempo && view.runningClock) TellLargestClickError(placed, plan);
   return plan.placement.placed || CheckFirstClick(map, settings, plan, failure);
 }
 
@@ -384,6 +421,6 @@ void WriteMidi(const GridMap& map, const GridSettings& settings, const MidiPlan&
   PutTrackHead(sink, plan.tempoTrackLength);
   WriteTempoTrack(map, settings, plan, sink);
   PutTrackHead(sink, plan.clickTrackLength);
-  ClickTrackWriting clicks = ClickTrackWritingOf(map, settings, plan, sink);
-  WriteClickTrack(clicks);
+  MidiClickWriting clicks = MidiClickWritingFor(map, settings, plan, sink);
+  WriteMidiClickTrack(clicks);
 }

@@ -682,28 +682,43 @@ bool EndIfInterrupted(OutputFile& file) {
 
 }  // namespace
 
-bool OpenOutput(const char* name, OutputMode mode, const OutputLength& length, OutputFile& file) {
+void SetWriteFailure(Failure& failure, const char* name, int error) {
+  if (error == 0) {
+    SetFailure(failure, "Error: Cannot write to %s!\n", name);
+  } else {
+    SetFailure(failure, "Error: Cannot write to %s: %s!\n", name, std::strerror(error));
+  }
+}
+
+bool OpenOutput(const char* name, OutputMode mode, const OutputLength& length, OutputFile& file,
+                Failure& failure) {
   Reset(file, mode);
+  file.name = name;
   HoldSaveSignals(file.signals);
+  errno = 0;
   const bool opened =
       mode == OutputMode::kAppend ? OpenAppend(name, file) : OpenReplace(name, length, file);
-  if (!opened) ReleaseSaveSignals(file.signals);
+  if (!opened) {
+    SetWriteFailure(failure, name, errno);
+    ReleaseSaveSignals(file.signals);
+  }
   return opened;
 }
 
-bool WriteOutput(OutputFile& file, const void* data, size_t length) {
-  if (file.handle == kNoHandle) {
-    errno = EBADF;
-    return false;
-  }
+bool WriteOutput(OutputFile& file, const void* data, size_t length, Failure& failure) {
+  if (file.handle == kNoHandle) errno = EBADF;
   // Once bytes have reached a file in place, the save can only be finished.
-  if (!file.touched && EndIfInterrupted(file)) return false;
-  return WriteAll(file, data, length);
+  if (file.handle != kNoHandle && (file.touched || !EndIfInterrupted(file)) &&
+      WriteAll(file, data, length)) {
+    return true;
+  }
+  SetWriteFailure(failure, file.name, errno);
+  return false;
 }
 
-bool CommitOutput(OutputFile& file) {
+bool CommitOutput(OutputFile& file, Failure& failure) {
   if (file.handle == kNoHandle) {
-    errno = EBADF;
+    SetWriteFailure(failure, file.name, EBADF);
     return false;
   }
   bool saved = false;
@@ -721,6 +736,7 @@ bool CommitOutput(OutputFile& file) {
       saved = CommitAppend(file);
       break;
   }
+  if (!saved) SetWriteFailure(failure, file.name, errno);
   return saved;
 }
 

@@ -65,7 +65,7 @@ Wide PointsOfMeasure(const Region& region, int64_t measure) {
   return std::min(region.pointsPerMeasure, region.points - first);
 }
 
-struct Walk {
+struct MidiWalk {
   const MidiMap* map;
   const GridSettings* settings;
   const GridVisitor* visitor;
@@ -75,13 +75,8 @@ struct Walk {
   bool finished;
 };
 
-PointKind KindOf(int64_t beat, int64_t division) {
-  if (division != 0) return PointKind::kDivision;
-  return beat == 0 ? PointKind::kDownbeat : PointKind::kBeat;
-}
-
 // Moves the tempo and section on to those in force at `tick`.
-void FollowTick(Walk& walk, uint64_t tick) {
+void FollowTick(MidiWalk& walk, uint64_t tick) {
   const MidiMap& map = *walk.map;
   while (walk.tempo + 1 < map.tempoCount && map.tempos[walk.tempo + 1].tick <= tick) ++walk.tempo;
   while (walk.section + 1 < map.sectionCount && map.sections[walk.section + 1].tick <= tick) {
@@ -99,7 +94,7 @@ void Advance(MidiPosition& position, const DivisionTicks& length) {
 }
 
 // Walks the measure from its point `from` on.
-void WalkMeasure(Walk& walk, int64_t measure, uint64_t from) {
+void WalkMidiMeasure(MidiWalk& walk, int64_t measure, uint64_t from) {
   const Region& region = walk.region;
   const int32_t divisions = walk.settings->divisionsPerBeat;
   MidiPosition position =
@@ -112,7 +107,7 @@ void WalkMeasure(Walk& walk, int64_t measure, uint64_t from) {
     const ExactTime time =
         TimeAt(*walk.map, walk.tempo, position.tick, position.fraction, position.denominator);
     const GridPoint point{walk.section,
-                          KindOf(beat, division),
+                          PointKindOf(beat, division),
                           measure,
                           beat,
                           division,
@@ -210,8 +205,8 @@ void WalkMidiGridFrom(const MidiMap& map, const GridSettings& settings, int64_t 
   }
   if (!found) return;
   const int32_t divisions = settings.divisionsPerBeat;
-  Walk walk{&map, &settings, &visitor, RegionOf(map, MeterOfMeasure(map, first), divisions),
-            0,    0,         false};
+  MidiWalk walk{&map, &settings, &visitor, RegionOf(map, MeterOfMeasure(map, first), divisions),
+                0,    0,         false};
   const MidiPosition start = PositionAfter(
       walk.region.meter->tick, FirstPointOf(walk.region, first) + from, walk.region.length);
   walk.tempo = TempoAt(map, start.tick);
@@ -226,7 +221,7 @@ void WalkMidiGridFrom(const MidiMap& map, const GridSettings& settings, int64_t 
         !visitor.enterMeasure(visitor.context, measure)) {
       return;
     }
-    WalkMeasure(walk, measure, measure == first ? from : 0);
+    WalkMidiMeasure(walk, measure, measure == first ? from : 0);
   }
 }
 

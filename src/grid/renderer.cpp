@@ -88,13 +88,13 @@ bool WriteMeasureSeparator(void* context, int64_t /*measure*/) {
 
 }  // namespace
 
-bool Display(const GridMap& map, const GridSettings& settings, ReportText& report,
-             Failure& failure) {
-  return DisplayWithOffset(map, settings, 0, report, failure);
+bool BuildReport(const GridMap& map, const GridSettings& settings, ReportText& report,
+                 Failure& failure) {
+  return BuildReportWithOffset(map, settings, 0, report, failure);
 }
 
-bool DisplayWithOffset(const GridMap& map, const GridSettings& settings, int64_t offsetSamples,
-                       ReportText& report, Failure& failure) {
+bool BuildReportWithOffset(const GridMap& map, const GridSettings& settings, int64_t offsetSamples,
+                           ReportText& report, Failure& failure) {
   StartReport(report, settings.sampleRate);
   if (!CheckGrid(map, settings, failure)) return false;
   ReportWriting writing{&map, &report, -1, settings.firstMeasureNumber};

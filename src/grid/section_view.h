@@ -55,6 +55,9 @@ struct SectionView {
   // microseconds carries their rounding from beat to beat, and a file's
   // tracks end right after their last event. Else every time is exact.
   bool runningClock;
+  // Every division of its grid lasts the same: all its beats are of one note
+  // and its sections whole measures (a text map).
+  bool evenDivisions;
 };
 
 struct SectionVisitor {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,7 +22,7 @@ constexpr const char* kTokenDelimiters = "\t\n";
 constexpr const char* kFieldDelimiters = "\t";
 constexpr const char* kValueDelimiters = "\n";
 
-constexpr const char* kCommandWords[] = {"tmap", "rate", "div", "start", "stop"};
+constexpr const char* kCommandWords[] = {"tmap", "rate", "div", "start", "stop", "offset"};
 
 // A piece of the text: characters between delimiters.
 struct Piece {
@@ -390,26 +389,48 @@ void CheckDivisions(const MapCursor& cursor, const CommandAt& command, int32_t d
                          ValueLine(cursor, command), divisions));
 }
 
+// TIME up to the line's end, as --offset takes it; the blanks after it are
+// no part of it. One that is none leaves the offset as it was.
+void ReadOffset(MapCursor& cursor, MapReadout& readout, const CommandAt& command) {
+  TakePiece(cursor, kValueDelimiters, true);
+  Piece& piece = cursor.piece;
+  int length = piece.length;
+  while (length > 0 && std::isspace(static_cast<unsigned char>(piece.text[length - 1]))) --length;
+  piece.text[length] = '\0';
+  if (!piece.cut && ReadOffsetText(piece.text, readout.offset)) return;
+  if (cursor.diagnostics == nullptr) return;
+  MapProblem problem = QuotedProblem(MapProblemKind::kNotATime, MapField::kOffset, piece, 0);
+  problem.line = ValueLine(cursor, command);
+  Tell(cursor, problem);
+}
+
 void ReadCommand(MapCursor& cursor, MapReadout& readout) {
   const Piece& token = cursor.piece;
   CommandAt command{token.line, false};
   GridSettings& settings = readout.settings;
+  SettingsLines& lines = readout.lines;
   if (TokenIs(token, "tmap")) {
     ReadSection(cursor, readout, command);
   } else if (TokenIs(token, "rate")) {
+    lines.rate = true;
     settings.sampleRate =
         static_cast<uint32_t>(TakeInteger(cursor, kValueDelimiters, MapField::kRate, command));
     CheckRate(cursor, command, settings.sampleRate);
   } else if (TokenIs(token, "div")) {
+    lines.divisions = true;
     settings.divisionsPerBeat =
         TakeInteger(cursor, kValueDelimiters, MapField::kDivisions, command);
     CheckDivisions(cursor, command, settings.divisionsPerBeat);
   } else if (TokenIs(token, "start")) {
+    lines.start = true;
     settings.startMeasure =
         WrappingSubtract(TakeInteger(cursor, kValueDelimiters, MapField::kStart, command), 1);
   } else if (TokenIs(token, "stop")) {
+    lines.stop = true;
     settings.stopMeasure =
         WrappingSubtract(TakeInteger(cursor, kValueDelimiters, MapField::kStop, command), 1);
+  } else if (TokenIs(token, "offset")) {
+    ReadOffset(cursor, readout, command);
   } else if (cursor.diagnostics != nullptr) {
     TellLookalike(cursor);
   }
@@ -464,6 +485,8 @@ bool ParseMapText(FILE* file, MapReadout& readout, const MapDiagnostics* diagnos
   readout.map.totalMeasures = 0;
   readout.map.totalBeats = 0;
   readout.capped = false;
+  readout.offset = OffsetOption{false, false, 0.0, 0};
+  readout.lines = SettingsLines{false, false, false, false, readout.settings};
   readout.title[0] = '\0';
   PassByteOrderMark(cursor);
   if (TakePiece(cursor, kTokenDelimiters, false)) {
@@ -471,16 +494,7 @@ bool ParseMapText(FILE* file, MapReadout& readout, const MapDiagnostics* diagnos
     ReadCommand(cursor, readout);
   }
   while (TakePiece(cursor, kTokenDelimiters, false)) ReadCommand(cursor, readout);
+  readout.lines.values = readout.settings;
   if (diagnostics != nullptr && !cursor.failed) CheckWholeText(cursor, readout);
   return !cursor.failed;
-}
-
-bool ReadMapFile(const char* name, MapReadout& readout, const MapDiagnostics* diagnostics) {
-  FILE* file = std::fopen(name, "r");
-  if (file == nullptr) return false;
-  const bool read = ParseMapText(file, readout, diagnostics);
-  const int error = errno;
-  (void)std::fclose(file);  // read only: closing cannot lose data
-  errno = error;
-  return read;
 }

@@ -6,7 +6,18 @@
 #include <cstdio>
 
 #include "base/name_limits.h"
+#include "maps/map_offset.h"
 #include "maps/tempo_map.h"
+
+// The settings lines a map text holds, and what they set: a map written
+// back out holds the same.
+struct SettingsLines {
+  bool rate;
+  bool divisions;
+  bool start;
+  bool stop;
+  GridSettings values;  // as the last line of each kind set them
+};
 
 // Everything a map text may set. A read starts from the current values, so
 // that what the text does not name stays as it was.
@@ -14,13 +25,26 @@ struct MapReadout {
   TempoMap map;
   GridSettings settings;
   bool capped;  // section lines past the last readable section were ignored
+  // Where measure 1 begins in a recording: an offset line's TIME; not given
+  // without one (each read starts from none).
+  OffsetOption offset;
+  SettingsLines lines;  // none before the read
   // The map's first line when it is a note (no tab, no command word), as a
   // song's name: "Shoreline - album version". Empty when there is none.
   char title[kTitleLimit + 1];
 };
 
 // The values a map line sets, to name them.
-enum class MapField : uint8_t { kTempo, kBeats, kMeasures, kRate, kDivisions, kStart, kStop };
+enum class MapField : uint8_t {
+  kTempo,
+  kBeats,
+  kMeasures,
+  kRate,
+  kDivisions,
+  kStart,
+  kStop,
+  kOffset
+};
 
 // What the reader meets that a map's writer most likely did not mean. The
 // reading does not change for it: each problem says what is read instead.
@@ -39,6 +63,7 @@ enum class MapProblemKind : uint8_t {
   kNoSections,          // no tmap line at all
   kZeroByte,            // a zero byte ends the text
   kLoneCarriageReturn,  // a CR that ends no line
+  kNotATime,            // an offset that is no TIME: the line is skipped
 };
 
 struct MapProblem {
@@ -63,12 +88,8 @@ struct MapDiagnostics {
 
 // Reads the map text of `file` (up to its end or first zero byte) into
 // `readout`; a byte order mark at its start is passed over. Each problem
-// goes to `diagnostics` when given. False when the file could not be read.
+// goes to `diagnostics` when given. False when the file could not be read
+// (errno, read at once, says why).
 bool ParseMapText(FILE* file, MapReadout& readout, const MapDiagnostics* diagnostics = nullptr);
-
-// Reads the map file `name` into `readout`. False (errno kept) when the file
-// could not be opened or read whole; `readout` is then not to be used.
-bool ReadMapFile(const char* name, MapReadout& readout,
-                 const MapDiagnostics* diagnostics = nullptr);
 
 #endif  // BEATSTAMPS_MAP_READER_H_

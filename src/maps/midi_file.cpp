@@ -17,14 +17,18 @@ constexpr uint8_t kEndOfTrack = 0x2F;
 constexpr uint8_t kSetTempo = 0x51;
 constexpr uint8_t kTimeSignature = 0x58;
 
-// One read: the bytes, and the first reason the file cannot be a tempo map.
+// One read: the bytes, and the failure that names the first reason the file
+// cannot be a tempo map.
 struct Parse {
   MidiReading& reading;
-  const char* reason;
+  const char* name;
+  Failure& failure;
+  bool refused;
 };
 
 bool Refuse(Parse& parse, const char* reason) {
-  if (parse.reason == nullptr) parse.reason = reason;
+  if (!parse.refused) SetMidiFailure(parse.failure, parse.name, reason);
+  parse.refused = true;
   return false;
 }
 
@@ -360,15 +364,12 @@ bool ReadMidiFile(FILE* file, const char* name, MidiReading& reading, Failure& f
   contents.lastTick = 0;
   contents.trailingBytes = 0;
   contents.eventCount = 0;
-  Parse parse{reading, nullptr};
+  Parse parse{reading, name, failure, false};
   bool done = false;
   bool read = (!StartsAsRiff(reading) || EnterRiffData(parse)) && ReadHeader(parse);
   while (read && !done) read = ReadChunk(parse, done);
   if (read && contents.trackCount == 0) read = Refuse(parse, "no MTrk chunk");
-  if (!read) {
-    SetMidiFailure(failure, name, parse.reason);
-    return false;
-  }
+  if (!read) return false;
   std::sort(contents.events, contents.events + contents.eventCount, EarlierEvent);
   return true;
 }

@@ -131,7 +131,7 @@ bool AddTick(MidiMap& map, const TickEvents& events, MidiBeat beat) {
 
 // Each meter's measures: up to the next meter, or for the last one those
 // whose first beat ends by the last tick; the map holds at least one measure.
-bool CountMeasures(MidiMap& map, const char*& reason) {
+bool CountMeasures(MidiMap& map, const char* name, Failure& failure) {
   Wide measures = 0;
   Wide beats = 0;
   for (int32_t k = 0; k < map.meterCount; ++k) {
@@ -146,9 +146,12 @@ bool CountMeasures(MidiMap& map, const char*& reason) {
     meter.firstMeasure = static_cast<int32_t>(std::min<Wide>(measures, INT32_MAX));
     measures += held;
     meter.measures = static_cast<int32_t>(std::min<Wide>(held, INT32_MAX));
-    if (measures > INT32_MAX) reason = "more than 2147483647 measures";
-    if (beats > INT32_MAX && reason == nullptr) reason = "more than 2147483647 beats";
-    if (reason != nullptr) return false;
+    if (measures > INT32_MAX || beats > INT32_MAX) {
+      SetMidiFailure(
+          failure, name,
+          measures > INT32_MAX ? "more than 2147483647 measures" : "more than 2147483647 beats");
+      return false;
+    }
   }
   map.totalMeasures = static_cast<int32_t>(measures);
   map.totalBeats = static_cast<int32_t>(beats);
@@ -199,11 +202,7 @@ bool BuildMidiMap(const MidiContents& contents, const char* name, MidiMap& map, 
       return false;
     }
   }
-  const char* reason = nullptr;
-  if (!CountMeasures(map, reason)) {
-    SetMidiFailure(failure, name, reason);
-    return false;
-  }
+  if (!CountMeasures(map, name, failure)) return false;
   CountSectionMeasures(map);
   return true;
 }

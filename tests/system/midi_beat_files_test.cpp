@@ -92,6 +92,27 @@ TEST_F(MidiBeatFiles, OsuReaderFindsTheGridsBeatsAndSscPlacesTheChanges) {
             "#BPMS:0.000000=150.000000,1.500000=75.000000;\n#TIMESIGNATURES:0.000000=3=4;\n");
 }
 
+TEST_F(MidiBeatFiles, SscRoundsABeatsDecimalsToTheNearest) {
+  // At 480 ticks a quarter, tick 20 is 0.0416666... quarter notes in: two
+  // of StepMania's rows, written to the nearest millionth.
+  Write("early.mid",
+        Header(0, 1, 480) + Track(Tempo(0, 500000) + Tempo(20, 600000) + EndOfTrack(940)));
+  const std::string ssc = ExportedWith({}, "ssc", "early.mid", {"48000", "1", "1", "1"});
+  EXPECT_EQ(ssc.substr(ssc.find("#BPMS")),
+            "#BPMS:0.000000=120.000000,0.041667=100.000000;\n#TIMESIGNATURES:0.000000=4=4;\n");
+}
+
+TEST_F(MidiBeatFiles, AMeterOfAnotherNoteIsANewSection) {
+  // 3/4, then 3/8 from measure 2: the numerators agree, the meters do not.
+  Write("eighths.mid",
+        Header(0, 1, 480) + Track(Meter(0, 3, 2) + Meter(1440, 3, 3) + EndOfTrack(720)));
+  const ProgramRun run = Run({"--format=ssc", "eighths.mid", "eighths.ssc", "48000", "1", "2"});
+  EXPECT_EQ(run.output, Banner() + "Read 2 sections, 2 measures, 6 beats\nSaved 137 bytes\n");
+  const std::string ssc = Read("eighths.ssc");
+  EXPECT_EQ(ssc.substr(ssc.find("#TIMESIGNATURES")),
+            "#TIMESIGNATURES:0.000000=3=4,3.000000=3=8;\n");
+}
+
 TEST_F(MidiBeatFiles, WhatTheFilesCannotPlaceIsRefused) {
   // 96 ticks a quarter, 4/4: two tempos 1 tick apart in measure 3, inside
   // one of StepMania's 48ths (2 ticks), which a range up to measure 2 does

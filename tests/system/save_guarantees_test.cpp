@@ -343,11 +343,12 @@ TEST_F(SaveGuarantees, AnExportNeverReplacesItsOwnMap) {
   Write("song.map", kSongMap);
   ASSERT_EQ(RunCapturingErrors({"--format=csv", "song.map", "grid.csv", "48000"}).status, 0);
   const std::string grid = Read("grid.csv");
-  // The two names swapped: the CSV file holds no tempo map.
-  ExpectRefused(RunCapturingErrors({"--format=csv", "grid.csv", "song.map", "48000"}),
-                "grid.csv:1: no tmap line: the map has no sections, so a report is one made-up "
-                "section at 120 beats per minute and the other formats refuse it\n"
-                "Read 0 sections, 0 measures, 0 beats\n");
+  // The two names swapped: the CSV file is a beat list, and its export never
+  // replaces a tempo map.
+  ExpectRefused(Run({"--format=csv", "grid.csv", "song.map", "48000"}),
+                "Fitted 2000 beats into 1 sections: largest error 0.0 ms (line 2), 0 beats left "
+                "out, 0 missing\n" +
+                    kSongSummary);
   // The map itself, under its own name, a link and a second name.
   ASSERT_EQ(symlink("song.map", Path("link.map").c_str()), 0);
   ASSERT_EQ(link(Path("song.map").c_str(), Path("second.map").c_str()), 0);
@@ -357,11 +358,14 @@ TEST_F(SaveGuarantees, AnExportNeverReplacesItsOwnMap) {
   EXPECT_EQ(Read("song.map"), kSongMap);
   EXPECT_EQ(Read("grid.csv"), grid);
   EXPECT_EQ(Listing(), (Names{"grid.csv", "link.map", "second.map", "song.map"}));
-  // The batch run without options appends to its second file as it always did.
+  // The batch run without options appends to its second file as it always did:
+  // the grid of the beats the CSV file lists is the map's own.
+  ASSERT_EQ(Run({"song.map", "report.txt"}).status, 0);
+  // It warns of the swap on standard error.
   const ProgramRun run = RunCapturingErrors({"grid.csv", "song.map"});
   EXPECT_EQ(run.status, 0);
-  // No tempo map in the CSV file: the default single measure.
-  EXPECT_EQ(Read("song.map"), kSongMap + DefaultReport());
+  EXPECT_NE(run.errors.find("are MAP and OUT swapped?"), std::string::npos) << run.errors;
+  EXPECT_EQ(Read("song.map"), kSongMap + Read("report.txt"));
 }
 
 }  // namespace

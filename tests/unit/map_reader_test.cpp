@@ -25,7 +25,8 @@ bool Parse(const std::string& text, MapReadout& readout) {
 std::unique_ptr<MapReadout> FreshReadout() {
   RunState state;
   InitRunState(state);
-  return std::make_unique<MapReadout>(MapReadout{state.map, state.settings, false, ""});
+  return std::make_unique<MapReadout>(
+      MapReadout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}, ""});
 }
 
 TEST(ParseMapText, ALaterShorterMapLeavesTheSlotsAboveItsCount) {

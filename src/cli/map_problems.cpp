@@ -1,4 +1,4 @@
-#include "maps/map_problems.h"
+#include "cli/map_problems.h"
 
 #include <cctype>
 #include <cinttypes>
@@ -23,6 +23,8 @@ const char* FieldName(MapField field) {
       return "start";
     case MapField::kStop:
       return "stop";
+    case MapField::kOffset:
+      return "offset";
   }
   return "value";
 }
@@ -214,6 +216,11 @@ void PrintMapProblem(FILE* out, const char* mapName, const MapProblem& problem) 
       break;
     case MapProblemKind::kRateOutOfRange:
       PrintRate(out, problem);
+      break;
+    case MapProblemKind::kNotATime:
+      std::fputs("offset ", out);
+      PrintQuoted(out, problem);
+      std::fputs(" is not a time (seconds, or whole samples with smp): the line is skipped", out);
       break;
     default:
       PrintWholeMapProblem(out, problem);

@@ -1,0 +1,760 @@
+#include "grid/beat_fit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "grid/clock.h"
+#include "grid/text_grid.h"
+
+namespace {
+
+constexpr double kSecondsPerMinute = 60.0;
+constexpr double kDefaultToleranceMs = 25.0;
+constexpr int32_t kDefaultMeter = 4;
+constexpr int64_t kUnmatched = std::numeric_limits<int64_t>::min();
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Gaps around a beat whose median is the beat length there.
+constexpr int64_t kPeriodWindow = 8;
+// A beat further than this part of a beat from the nearest whole beat after
+// the one before it lies between two grid beats: an extra detection.
+constexpr double kLargestPhaseMiss = 0.25;
+// Beats on each side of a beat that predict where it should lie.
+constexpr int64_t kNeighbours = 4;
+// Measures a section's end may move back from the furthest it reaches, so
+// that the next section reaches further or fits better.
+constexpr int32_t kBackOff = 4;
+// Grid beats a list may span, per listed beat: longer gaps are no rhythm.
+constexpr int64_t kMostGridBeatsPerListed = 64;
+constexpr int64_t kMostGridBeats = int64_t{1} << 30;
+constexpr int kToleranceTries = 40;
+constexpr double kToleranceGrowth = 1.25;
+
+// A listed beat matched to a grid beat (counted from the first listed beat).
+struct Matched {
+  int64_t beat;
+  double seconds;
+  size_t listed;
+};
+
+// The periods a section that starts at a fixed time can take and keep every
+// beat so far within the tolerance, and the least-squares sums that choose one.
+struct Corridor {
+  double lo;
+  double hi;
+  double sxx;  // sum of beats from the section's start, squared
+  double sxu;  // sum of beats times seconds from the section's start
+};
+
+struct Tempo {
+  float bpm;
+  double period;  // what the clock adds per beat
+};
+
+struct Segment {
+  int32_t firstMeasure;
+  int32_t endMeasure;
+  Tempo tempo;
+  double startClock;  // the clock at its first beat, measure 1 at 0
+};
+
+struct Fit {
+  const std::vector<ListedBeat>& listed;
+  FitOptions options;
+  double tolerance;  // seconds
+  double typicalPeriod;
+  std::vector<Matched> kept;
+  std::vector<bool> dropped;    // per kept beat: left out by the sections
+  std::vector<int64_t> bars;    // grid beats where measures begin; the last ends the list
+  std::vector<size_t> firstOf;  // per bar: the first kept beat at or after it
+  double offset;
+  std::vector<Segment> segments;
+};
+
+double MedianOf(std::vector<double>& values) {
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
+double MedianOfGaps(const std::vector<double>& gaps, int64_t from, int64_t to) {
+  from = std::max<int64_t>(from, 0);
+  to = std::min<int64_t>(to, static_cast<int64_t>(gaps.size()));
+  std::vector<double> window(gaps.begin() + from, gaps.begin() + to);
+  return window.empty() ? 0.0 : MedianOf(window);
+}
+
+struct Phase {
+  int64_t steps;  // whole beats from the previous matched beat
+  double miss;    // how far from them, as a part of a beat
+};
+
+Phase PhaseOf(double seconds, double period) {
+  if (!(period > 0.0)) return Phase{0, 1.0};
+  const double beats = seconds / period;
+  if (!(beats < 0x1p52)) return Phase{0, 1.0};
+  const auto steps = static_cast<int64_t>(std::llround(beats));
+  return Phase{steps, std::fabs(beats - static_cast<double>(steps))};
+}
+
+// Matches every listed beat to a grid beat by the whole beats between it and
+// the previous matched beat, the beat length taken from the gaps before or
+// after it, whichever places it better. A beat between grid beats, or one
+// that a later beat matches better, is no beat of the grid.
+std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed) {
+  const auto count = static_cast<int64_t>(listed.size());
+  std::vector<double> gaps;
+  for (int64_t k = 1; k < count; ++k) gaps.push_back(listed[k].seconds - listed[k - 1].seconds);
+  std::vector<int64_t> gridBeat(listed.size(), kUnmatched);
+  gridBeat[0] = 0;
+  int64_t previous = 0;
+  for (int64_t k = 1; k < count; ++k) {
+    const double since = listed[k].seconds - listed[previous].seconds;
+    const double periods[] = {MedianOfGaps(gaps, k - kPeriodWindow, k),
+                              MedianOfGaps(gaps, k - 1, k - 1 + kPeriodWindow)};
+    Phase best{0, 1.0};
+    double period = 0.0;
+    for (const double candidate : periods) {
+      const Phase phase = PhaseOf(since, candidate);
+      if (phase.steps >= 1 && phase.miss < best.miss) {
+        best = phase;
+        period = candidate;
+      }
+    }
+    if (best.steps < 1 || best.miss > kLargestPhaseMiss) continue;
+    if (k + 1 < count) {
+      const Phase next = PhaseOf(listed[k + 1].seconds - listed[previous].seconds, period);
+      if (next.steps == best.steps && next.miss < best.miss) continue;
+    }
+    gridBeat[k] = gridBeat[previous] + best.steps;
+    previous = k;
+  }
+  return gridBeat;
+}
+
+// How far a beat lies from the line through `points`; infinite with too
+// few of them.
+double MissFromLine(const std::vector<Matched>& points, const Matched& beat, int64_t fewest) {
+  if (static_cast<int64_t>(points.size()) < fewest) return kInfinity;
+  const Matched& origin = points.front();
+  double sx = 0, st = 0, sxx = 0, sxt = 0;
+  for (const Matched& point : points) {
+    const auto x = static_cast<double>(point.beat - origin.beat);
+    const double t = point.seconds - origin.seconds;
+    sx += x;
+    st += t;
+    sxx += x * x;
+    sxt += x * t;
+  }
+  const auto n = static_cast<double>(points.size());
+  const double spread = n * sxx - sx * sx;
+  if (!(spread > 0.0)) return kInfinity;
+  const double slope = (n * sxt - sx * st) / spread;
+  const double intercept = (st - slope * sx) / n;
+  const auto x = static_cast<double>(beat.beat - origin.beat);
+  return std::fabs(beat.seconds - origin.seconds - (intercept + slope * x));
+}
+
+// The pool's beats in [from, to) and [from2, to2), clamped to the pool.
+std::vector<Matched> Neighbours(const std::vector<Matched>& pool, int64_t from, int64_t to,
+                                int64_t from2, int64_t to2) {
+  std::vector<Matched> points;
+  const auto size = static_cast<int64_t>(pool.size());
+  for (int64_t k = std::max<int64_t>(from, 0); k < std::min(to, size); ++k)
+    points.push_back(pool[k]);
+  for (int64_t k = std::max<int64_t>(from2, 0); k < std::min(to2, size); ++k) {
+    points.push_back(pool[k]);
+  }
+  return points;
+}
+
+// A beat that neither the beats before it, nor those after it, nor those on
+// both sides place within the tolerance is a stray: no section can hold it.
+// One side alone follows a tempo change, the beats just before and after it
+// a tempo that slows down or speeds up. Judged twice, the second time against neighbours without
+// the strays the first found.
+std::vector<bool> FindStrays(const std::vector<Matched>& matched, double tolerance) {
+  std::vector<bool> stray(matched.size(), false);
+  for (int pass = 0; pass < 2; ++pass) {
+    std::vector<Matched> pool;
+    std::vector<int64_t> place;  // per matched beat: where it stands (or would) in the pool
+    for (size_t k = 0; k < matched.size(); ++k) {
+      place.push_back(static_cast<int64_t>(pool.size()));
+      if (!stray[k]) pool.push_back(matched[k]);
+    }
+    std::vector<bool> next(matched.size(), false);
+    for (size_t k = 0; k < matched.size(); ++k) {
+      const int64_t at = place[k];
+      const int64_t after = stray[k] ? at : at + 1;
+      const double misses[] = {
+          MissFromLine(Neighbours(pool, at - kNeighbours, at, 0, 0), matched[k], kNeighbours - 1),
+          MissFromLine(Neighbours(pool, after, after + kNeighbours, 0, 0), matched[k],
+                       kNeighbours - 1),
+          MissFromLine(Neighbours(pool, at - 1, at, after, after + 1), matched[k], 2)};
+      const double miss = *std::min_element(std::begin(misses), std::end(misses));
+      next[k] = miss != kInfinity && miss > tolerance;
+    }
+    stray = next;
+  }
+  return stray;
+}
+
+// Bar lines from the beats' numbers: a beat numbered b begins its measure
+// b - 1 beats before it. A number that would put a bar line back in time is
+// passed over. Beats before the first bar line make a shorter first measure.
+std::vector<int64_t> BarsFromNumbers(const Fit& fit) {
+  std::vector<int64_t> bars;
+  int64_t lastNumbered = kUnmatched;
+  int32_t highest = 0;  // the highest number in the last measure
+  for (const Matched& beat : fit.kept) {
+    const int32_t number = fit.listed[beat.listed].beatInMeasure;
+    if (number < 1) continue;
+    const int64_t bar = beat.beat - (number - 1);
+    if (bars.empty() || (bar > bars.back() && bar > lastNumbered)) {
+      bars.push_back(bar);
+      highest = 0;
+    } else if (bar != bars.back()) {
+      continue;
+    }
+    lastNumbered = beat.beat;
+    highest = std::max(highest, number);
+  }
+  const int64_t first = fit.kept.front().beat;
+  if (bars.front() < first) bars.front() = first;
+  if (bars.front() > first) bars.insert(bars.begin(), first);
+  const int64_t last = fit.kept.back().beat;
+  const int64_t covered = last - bars.back() + 1;
+  int64_t length = std::max<int64_t>(covered, highest);
+  if (bars.size() >= 2) length = std::max(length, bars.back() - bars[bars.size() - 2]);
+  bars.push_back(bars.back() + length);
+  return bars;
+}
+
+// Bar lines every `meter` beats from the listed beat nearest the downbeat
+// (the first without one).
+std::vector<int64_t> BarsFromMeter(const Fit& fit) {
+  int64_t start = fit.kept.front().beat;
+  if (fit.options.downbeatGiven) {
+    double nearest = kInfinity;
+    for (const Matched& beat : fit.kept) {
+      const double distance = std::fabs(beat.seconds - fit.options.downbeatSeconds);
+      if (distance < nearest) {
+        nearest = distance;
+        start = beat.beat;
+      }
+    }
+  }
+  std::vector<int64_t> bars;
+  const int64_t meter = std::max(fit.options.meter, 1);
+  for (int64_t bar = start; bar <= fit.kept.back().beat + meter; bar += meter) {
+    bars.push_back(bar);
+    if (bar > fit.kept.back().beat) break;
+  }
+  return bars;
+}
+
+bool HasBeatNumbers(const Fit& fit) {
+  return std::any_of(fit.kept.begin(), fit.kept.end(), [&fit](const Matched& beat) {
+    return fit.listed[beat.listed].beatInMeasure > 0;
+  });
+}
+
+// The kept beats from measure 1 on; the bars' first kept beats.
+void PlaceBars(Fit& fit) {
+  fit.bars = HasBeatNumbers(fit) ? BarsFromNumbers(fit) : BarsFromMeter(fit);
+  const int64_t first = fit.bars.front();
+  std::vector<Matched> kept;
+  for (Matched beat : fit.kept) {
+    if (beat.beat < first) continue;
+    beat.beat -= first;
+    kept.push_back(beat);
+  }
+  fit.kept = kept;
+  for (int64_t& bar : fit.bars) bar -= first;
+  fit.dropped.assign(fit.kept.size(), false);
+  fit.firstOf.clear();
+  size_t k = 0;
+  for (const int64_t bar : fit.bars) {
+    while (k < fit.kept.size() && fit.kept[k].beat < bar) ++k;
+    fit.firstOf.push_back(k);
+  }
+}
+
+int32_t MeasureCount(const Fit& fit) {
+  return static_cast<int32_t>(fit.bars.size()) - 1;
+}
+
+// The tempo nearest `target` whose beat length lies in [lo, hi]: a
+// single-precision tempo, or a whole multiple of the tempo step.
+bool PickTempo(double lo, double hi, double target, double step, Tempo& tempo) {
+  lo = std::max(lo, 1e-9);
+  if (!(lo <= hi)) return false;
+  const double aim = std::clamp(target, lo, hi);
+  const auto fits = [lo, hi](float bpm) {
+    const double period = StepLength(bpm, 1);
+    return std::isfinite(bpm) && bpm > 0.0f && period >= lo && period <= hi;
+  };
+  float candidates[3];
+  if (step > 0.0) {
+    const double lowest = std::max(1.0, std::ceil(kSecondsPerMinute / hi / step));
+    const double highest = std::floor(kSecondsPerMinute / lo / step);
+    if (!(lowest <= highest) || !(highest < 0x1p40)) return false;
+    const double whole = std::clamp(std::round(kSecondsPerMinute / aim / step), lowest, highest);
+    candidates[0] = static_cast<float>(whole * step);
+    candidates[1] = static_cast<float>(std::max(lowest, whole - 1.0) * step);
+    candidates[2] = static_cast<float>(std::min(highest, whole + 1.0) * step);
+  } else {
+    const auto nearest = static_cast<float>(kSecondsPerMinute / aim);
+    candidates[0] = nearest;
+    candidates[1] = std::nextafter(nearest, 0.0f);
+    candidates[2] = std::nextafter(nearest, std::numeric_limits<float>::infinity());
+  }
+  bool found = false;
+  for (const float bpm : candidates) {
+    if (!fits(bpm)) continue;
+    const double period = StepLength(bpm, 1);
+    if (!found || std::fabs(period - aim) < std::fabs(tempo.period - aim)) {
+      tempo = Tempo{bpm, period};
+      found = true;
+    }
+  }
+  return found;
+}
+
+bool PickCorridorTempo(const Fit& fit, const Corridor& corridor, Tempo& tempo) {
+  const double target = corridor.sxx > 0.0 ? corridor.sxu / corridor.sxx : fit.typicalPeriod;
+  return PickTempo(corridor.lo, corridor.hi, target, fit.options.tempoStep, tempo);
+}
+
+// The corridor with one more beat, `beats` after the section's start and
+// `seconds` after its start time.
+Corridor Narrow(Corridor corridor, double beats, double seconds, double tolerance) {
+  if (beats == 0.0) {
+    if (std::fabs(seconds) > tolerance) corridor.lo = kInfinity;
+    return corridor;
+  }
+  corridor.lo = std::max(corridor.lo, (seconds - tolerance) / beats);
+  corridor.hi = std::min(corridor.hi, (seconds + tolerance) / beats);
+  corridor.sxx += beats * beats;
+  corridor.sxu += beats * seconds;
+  return corridor;
+}
+
+// The corridor of a section that ends at bar `bar`, narrowed by the beat
+// listed there, which begins the next section: a tempo from it puts the
+// next section's start within the tolerance of that beat. `closes` says
+// whether one does.
+struct Closing {
+  Corridor corridor;
+  bool closes;
+};
+
+bool BeatOnBar(const Fit& fit, int32_t bar, size_t& k);
+Corridor NarrowBy(const Fit& fit, const Corridor& corridor, size_t k, int32_t first, double start);
+
+Closing CloseAt(const Fit& fit, const Corridor& open, int32_t first, int32_t bar, double start) {
+  size_t k = 0;
+  if (!BeatOnBar(fit, bar, k)) return Closing{open, true};
+  const Corridor closed = NarrowBy(fit, open, k, first, start);
+  Tempo tempo{};
+  return PickCorridorTempo(fit, closed, tempo) ? Closing{closed, true} : Closing{open, false};
+}
+
+// The kept beat listed on bar `bar`, if any.
+bool BeatOnBar(const Fit& fit, int32_t bar, size_t& k) {
+  if (bar >= static_cast<int32_t>(fit.bars.size())) return false;
+  k = fit.firstOf[bar];
+  return k < fit.kept.size() && fit.kept[k].beat == fit.bars[bar] && !fit.dropped[k];
+}
+
+Corridor NarrowBy(const Fit& fit, const Corridor& corridor, size_t k, int32_t first, double start) {
+  const Matched& beat = fit.kept[k];
+  return Narrow(corridor, static_cast<double>(beat.beat - fit.bars[first]), beat.seconds - start,
+                fit.tolerance);
+}
+
+// The corridor of the section's first measure. Its first beat and the beat
+// on the next bar line come first, so that the section can end there with
+// the next one in step; a beat between them that no tempo then holds is
+// left out. `closed` says whether the next bar's beat was taken.
+Corridor FirstMeasure(const Fit& fit, int32_t first, double start, std::vector<size_t>& left,
+                      bool& closed) {
+  Corridor corridor{0.0, kInfinity, 0.0, 0.0};
+  Tempo tempo{};
+  std::vector<size_t> order;
+  size_t k = 0;
+  if (BeatOnBar(fit, first, k)) order.push_back(k);
+  closed = BeatOnBar(fit, first + 1, k);
+  const size_t closing = k;
+  if (closed) order.push_back(closing);
+  for (k = fit.firstOf[first]; k < fit.firstOf[first + 1]; ++k) {
+    if (!fit.dropped[k] && (order.empty() || k != order.front())) order.push_back(k);
+  }
+  for (const size_t beat : order) {
+    const Corridor narrowed = NarrowBy(fit, corridor, beat, first, start);
+    if (PickCorridorTempo(fit, narrowed, tempo)) {
+      corridor = narrowed;
+    } else if (closed && beat == closing) {
+      closed = false;
+    } else {
+      left.push_back(beat);
+    }
+  }
+  return corridor;
+}
+
+// How far a section beginning at measure `first` at `start` seconds reaches:
+// the measures it takes while one tempo keeps every beat within the
+// tolerance. Beats of its first measure that no tempo can hold are left out
+// (into `left`). `trail` gets, after each measure, the corridor of a
+// section that ends there.
+int32_t Reach(const Fit& fit, int32_t first, double start, std::vector<Closing>& trail,
+              std::vector<size_t>& left) {
+  trail.clear();
+  left.clear();
+  bool closed = false;
+  Corridor corridor = FirstMeasure(fit, first, start, left, closed);
+  trail.push_back(closed ? Closing{corridor, true}
+                         : CloseAt(fit, corridor, first, first + 1, start));
+  Tempo tempo{};
+  const int32_t measures = MeasureCount(fit);
+  for (int32_t measure = first + 1; measure < measures; ++measure) {
+    Corridor next = corridor;
+    for (size_t k = fit.firstOf[measure]; k < fit.firstOf[measure + 1]; ++k) {
+      if (fit.dropped[k] || (closed && k == fit.firstOf[first + 1])) continue;
+      const Corridor narrowed = NarrowBy(fit, next, k, first, start);
+      if (!PickCorridorTempo(fit, narrowed, tempo)) return measure;
+      next = narrowed;
+    }
+    closed = false;
+    corridor = next;
+    trail.push_back(CloseAt(fit, corridor, first, measure + 1, start));
+  }
+  return measures;
+}
+
+int64_t BeatsBetween(const Fit& fit, int32_t first, int32_t end) {
+  return fit.bars[end] - fit.bars[first];
+}
+
+double SquaredError(const Fit& fit, int32_t first, int32_t end, double start, const Tempo& tempo) {
+  double sum = 0.0;
+  for (size_t k = fit.firstOf[first]; k < fit.firstOf[end]; ++k) {
+    if (fit.dropped[k]) continue;
+    const double miss = fit.kept[k].seconds - start -
+                        static_cast<double>(fit.kept[k].beat - fit.bars[first]) * tempo.period;
+    sum += miss * miss;
+  }
+  return sum;
+}
+
+double ClockAfter(double clock, const Tempo& tempo, int64_t beats) {
+  return AdvanceClock(clock, tempo.period, static_cast<Wide>(beats));
+}
+
+// How good ending a section at `end` is: fewer beats left out by the next
+// section, then a next section that reaches further, then no next section
+// at all, then less error.
+struct Ending {
+  size_t left;
+  int32_t reach;
+  bool last;
+  double squaredError;
+};
+
+bool IsBetter(const Ending& a, const Ending& b) {
+  if (a.left != b.left) return a.left < b.left;
+  if (a.reach != b.reach) return a.reach > b.reach;
+  if (a.last != b.last) return a.last;
+  return a.squaredError < b.squaredError;
+}
+
+Ending JudgeEnding(const Fit& fit, const Segment& segment, const Tempo& tempo, double start) {
+  std::vector<Closing> trail;
+  std::vector<size_t> left;
+  const int32_t end = segment.endMeasure;
+  const double clock =
+      ClockAfter(segment.startClock, tempo, BeatsBetween(fit, segment.firstMeasure, end));
+  Ending ending{0, end, end == MeasureCount(fit),
+                SquaredError(fit, segment.firstMeasure, end, start, tempo)};
+  if (end == MeasureCount(fit)) return ending;
+  const double nextStart = fit.offset + clock;
+  ending.reach = Reach(fit, end, nextStart, trail, left);
+  ending.left = left.size();
+  Tempo next{};
+  if (PickCorridorTempo(fit, trail.back().corridor, next)) {
+    ending.squaredError += SquaredError(fit, end, ending.reach, nextStart, next);
+  }
+  return ending;
+}
+
+// The first end, counted back from `reach`, where the section can close on
+// the next section's first beat; `first` + 1 when none can.
+int32_t LatestClosing(const std::vector<Closing>& trail, int32_t first, int32_t reach) {
+  for (int32_t end = reach; end > first + 1; --end) {
+    if (trail[end - 1 - first].closes) return end;
+  }
+  return first + 1;
+}
+
+// The section from `first`, ending where the next one does best, up to
+// kBackOff measures before the latest end it can close at.
+Segment NextSegment(Fit& fit, int32_t first, double clock) {
+  std::vector<Closing> trail;
+  std::vector<size_t> left;
+  const double start = fit.offset + clock;
+  const int32_t reach = Reach(fit, first, start, trail, left);
+  for (const size_t k : left) fit.dropped[k] = true;
+  const int32_t latest = LatestClosing(trail, first, reach);
+  Segment best{first, latest, Tempo{}, clock};
+  Ending bestEnding{};
+  bool found = false;
+  for (int32_t end = std::max(first + 1, latest - kBackOff); end <= latest; ++end) {
+    const Closing& closing = trail[end - 1 - first];
+    Tempo tempo{};
+    if ((!closing.closes && end != first + 1) || !PickCorridorTempo(fit, closing.corridor, tempo)) {
+      continue;
+    }
+    const Segment candidate{first, end, tempo, clock};
+    const Ending ending = JudgeEnding(fit, candidate, tempo, start);
+    if (!found || IsBetter(ending, bestEnding)) {
+      best = candidate;
+      bestEnding = ending;
+      found = true;
+    }
+  }
+  return best;
+}
+
+// Least squares over the first measures reached: where measure 1 begins,
+// for the tempo rounded as the map will hold it.
+bool RefineStart(const Fit& fit, int32_t end, double& start) {
+  double sx = 0, st = 0, sxx = 0, sxt = 0, n = 0;
+  const double origin = fit.kept.front().seconds;
+  for (size_t k = 0; k < fit.firstOf[end]; ++k) {
+    const auto x = static_cast<double>(fit.kept[k].beat);
+    const double t = fit.kept[k].seconds - origin;
+    sx += x, st += t, sxx += x * x, sxt += x * t, n += 1;
+  }
+  const double spread = n * sxx - sx * sx;
+  if (!(spread > 0.0)) return false;
+  Tempo tempo{};
+  if (!PickTempo(0.0, kInfinity, (n * sxt - sx * st) / spread, fit.options.tempoStep, tempo)) {
+    return false;
+  }
+  const double refined = origin + (st - tempo.period * sx) / n;
+  for (size_t k = 0; k < fit.firstOf[end]; ++k) {
+    const double miss =
+        fit.kept[k].seconds - refined - static_cast<double>(fit.kept[k].beat) * tempo.period;
+    if (std::fabs(miss) > fit.tolerance) return false;
+  }
+  start = refined;
+  return true;
+}
+
+// Measure 1 at the first kept beat, then moved to where the first section's
+// beats put it, while they still fit.
+void PlaceMeasureOne(Fit& fit) {
+  fit.offset = fit.kept.front().seconds;
+  std::vector<Closing> trail;
+  std::vector<size_t> left;
+  for (int round = 0; round < 3; ++round) {
+    const int32_t end = Reach(fit, 0, fit.offset, trail, left);
+    if (!RefineStart(fit, end, fit.offset)) return;
+  }
+}
+
+void FindSegments(Fit& fit) {
+  PlaceMeasureOne(fit);
+  fit.segments.clear();
+  double clock = 0.0;
+  for (int32_t first = 0; first < MeasureCount(fit);) {
+    const Segment segment = NextSegment(fit, first, clock);
+    fit.segments.push_back(segment);
+    clock = ClockAfter(clock, segment.tempo, BeatsBetween(fit, first, segment.endMeasure));
+    first = segment.endMeasure;
+  }
+}
+
+// Sections: each segment cut where the meter changes.
+std::vector<FittedSection> SectionsOf(const Fit& fit) {
+  std::vector<FittedSection> sections;
+  for (const Segment& segment : fit.segments) {
+    for (int32_t measure = segment.firstMeasure; measure < segment.endMeasure; ++measure) {
+      const auto meter = static_cast<int32_t>(fit.bars[measure + 1] - fit.bars[measure]);
+      if (measure == segment.firstMeasure || sections.back().beatsPerMeasure != meter) {
+        sections.push_back(FittedSection{segment.tempo.bpm, meter, 0, measure, 0.0, 0});
+      }
+      ++sections.back().measures;
+    }
+  }
+  return sections;
+}
+
+struct SectionClock {
+  int64_t firstBeat;
+  double clock;
+  Tempo tempo;
+};
+
+std::vector<SectionClock> ClocksOf(const Fit& fit) {
+  std::vector<SectionClock> clocks;
+  for (const Segment& segment : fit.segments) {
+    clocks.push_back(
+        SectionClock{fit.bars[segment.firstMeasure], segment.startClock, segment.tempo});
+  }
+  return clocks;
+}
+
+// The section whose beats hold grid beat `beat`.
+const SectionClock& SectionHolding(const std::vector<SectionClock>& clocks, int64_t beat) {
+  const auto after = std::upper_bound(
+      clocks.begin(), clocks.end(), beat,
+      [](int64_t value, const SectionClock& section) { return value < section.firstBeat; });
+  return after == clocks.begin() ? clocks.front() : *(after - 1);
+}
+
+void PlaceOnGridBeat(const Fit& fit, const std::vector<SectionClock>& clocks, int64_t gridBeat,
+                     FittedBeat& beat) {
+  const SectionClock& section = SectionHolding(clocks, gridBeat);
+  beat.gridBeat = gridBeat;
+  beat.gridSeconds =
+      fit.offset + ClockAfter(section.clock, section.tempo, gridBeat - section.firstBeat);
+  beat.errorMs = (beat.seconds - beat.gridSeconds) * 1000.0;
+}
+
+// A beat left out lies nearest the grid beat its time falls on, by the clock
+// of the section whose time it falls in.
+int64_t NearestGridBeat(const Fit& fit, const std::vector<SectionClock>& clocks, double seconds) {
+  size_t k = 0;
+  while (k + 1 < clocks.size() && fit.offset + clocks[k + 1].clock <= seconds) ++k;
+  const SectionClock& section = clocks[k];
+  const double beats = (seconds - fit.offset - section.clock) / section.tempo.period;
+  int64_t x = beats > 0.0 && beats < 0x1p52 ? std::llround(beats) : 0;
+  if (k + 1 < clocks.size()) x = std::min(x, clocks[k + 1].firstBeat - section.firstBeat);
+  return section.firstBeat + x;
+}
+
+void NoteError(double errorMs, int32_t line, double& largest, int32_t& largestLine) {
+  if (largestLine == 0 || std::fabs(errorMs) > largest) {
+    largest = std::fabs(errorMs);
+    largestLine = line;
+  }
+}
+
+// Every listed beat on the grid the map's clock gives; a kept beat that the
+// clock puts past the tolerance after all is left out.
+void MeasureErrors(const Fit& fit, FittedMap& fitted) {
+  const std::vector<SectionClock> clocks = ClocksOf(fit);
+  fitted.beats.clear();
+  for (const ListedBeat& listed : fit.listed) {
+    FittedBeat beat{listed.seconds, 0, 0.0, 0.0, true, listed.line};
+    PlaceOnGridBeat(fit, clocks, NearestGridBeat(fit, clocks, listed.seconds), beat);
+    fitted.beats.push_back(beat);
+  }
+  int64_t keptCount = 0;
+  int64_t lastKept = 0;
+  size_t section = 0;
+  for (size_t k = 0; k < fit.kept.size(); ++k) {
+    if (fit.dropped[k]) continue;
+    FittedBeat& beat = fitted.beats[fit.kept[k].listed];
+    PlaceOnGridBeat(fit, clocks, fit.kept[k].beat, beat);
+    if (std::fabs(beat.errorMs) > fit.options.toleranceMs) continue;
+    beat.leftOut = false;
+    ++keptCount;
+    lastKept = beat.gridBeat;
+    while (section + 1 < fitted.sections.size() &&
+           fit.bars[fitted.sections[section + 1].firstMeasure] <= beat.gridBeat) {
+      ++section;
+    }
+    FittedSection& holder = fitted.sections[section];
+    NoteError(beat.errorMs, beat.line, holder.largestErrorMs, holder.largestErrorLine);
+    NoteError(beat.errorMs, beat.line, fitted.largestErrorMs, fitted.largestErrorLine);
+  }
+  fitted.leftOut = static_cast<int64_t>(fit.listed.size()) - keptCount;
+  fitted.missing = keptCount > 0 ? lastKept + 1 - keptCount : 0;
+}
+
+bool CheckSpan(const Fit& fit, Failure& failure) {
+  const int64_t span = fit.kept.back().beat - fit.kept.front().beat;
+  const int64_t most =
+      std::min(kMostGridBeats, static_cast<int64_t>(fit.kept.size()) * kMostGridBeatsPerListed);
+  if (span <= most) return true;
+  SetFailure(failure,
+             "Error: The beats leave gaps of more than %lli missing beats; nothing to fit!\n",
+             static_cast<long long>(kMostGridBeatsPerListed));
+  return false;
+}
+
+// Everything of the fit but the count of sections.
+bool FitAtTolerance(const std::vector<ListedBeat>& beats, const FitOptions& options,
+                    FittedMap& fitted, Failure& failure) {
+  Fit fit{beats, options, options.toleranceMs / 1000.0, 0.0, {}, {}, {}, {}, 0.0, {}};
+  std::vector<double> gaps;
+  for (size_t k = 1; k < beats.size(); ++k) gaps.push_back(beats[k].seconds - beats[k - 1].seconds);
+  fit.typicalPeriod = MedianOf(gaps);
+  const std::vector<int64_t> gridBeat = MatchGridBeats(beats);
+  std::vector<Matched> matched;
+  for (size_t k = 0; k < beats.size(); ++k) {
+    if (gridBeat[k] != kUnmatched) matched.push_back(Matched{gridBeat[k], beats[k].seconds, k});
+  }
+  const std::vector<bool> stray = FindStrays(matched, fit.tolerance);
+  for (size_t k = 0; k < matched.size(); ++k) {
+    if (!stray[k]) fit.kept.push_back(matched[k]);
+  }
+  if (fit.kept.empty()) fit.kept.push_back(matched.front());
+  if (!CheckSpan(fit, failure)) return false;
+  PlaceBars(fit);
+  FindSegments(fit);
+  fitted = FittedMap{fit.offset, SectionsOf(fit), {}, 0, 0, 0.0, 0};
+  MeasureErrors(fit, fitted);
+  return true;
+}
+
+}  // namespace
+
+FitOptions DefaultFitOptions() {
+  return FitOptions{kDefaultToleranceMs, kDefaultMeter, 0.0, false, 0.0};
+}
+
+bool FitBeats(const std::vector<ListedBeat>& beats, const FitOptions& options, FittedMap& fitted,
+              Failure& failure) {
+  if (beats.size() < 2) {
+    SetFailure(failure, "Error: A beat list needs two beats or more to be fitted!\n");
+    return false;
+  }
+  if (!FitAtTolerance(beats, options, fitted, failure)) return false;
+  const size_t needed = fitted.sections.size();
+  if (needed <= static_cast<size_t>(kMaxReadSections)) return true;
+  FitOptions wider = options;
+  FittedMap trial;
+  for (int k = 0; k < kToleranceTries; ++k) {
+    wider.toleranceMs = std::ceil(wider.toleranceMs * kToleranceGrowth);
+    if (FitAtTolerance(beats, wider, trial, failure) &&
+        trial.sections.size() <= static_cast<size_t>(kMaxReadSections)) {
+      break;
+    }
+  }
+  SetFailure(failure,
+             "Error: The beats need %zu sections at a tolerance of %g ms; a text map holds at "
+             "most %i (--tolerance=%g would do)!\n",
+             needed, options.toleranceMs, kMaxReadSections, wider.toleranceMs);
+  return false;
+}
+
+void FillTempoMap(const FittedMap& fitted, TempoMap& map) {
+  const auto count = static_cast<int32_t>(fitted.sections.size());
+  int64_t measures = 0;
+  int64_t beats = 0;
+  for (int32_t k = 0; k < count; ++k) {
+    const FittedSection& section = fitted.sections[k];
+    map.tempo[k] = section.tempo;
+    map.beatsPerMeasure[k] = section.beatsPerMeasure;
+    map.measures[k] = section.measures;
+    measures += section.measures;
+    beats += int64_t{section.measures} * section.beatsPerMeasure;
+  }
+  map.sectionCount = count;
+  map.totalMeasures = static_cast<int32_t>(measures);
+  map.totalBeats = static_cast<int32_t>(beats);
+}

@@ -1,0 +1,293 @@
+#include "maps/recording_beats.h"
+
+#include <dsp/onsets/DetectionFunction.h>
+#include <dsp/rateconversion/Decimator.h>
+#include <dsp/tempotracking/DownBeat.h>
+#include <dsp/tempotracking/TempoTrackV2.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "maps/sound_file.h"
+
+namespace {
+
+// The detection function sees nothing above about 5 kHz that matters for
+// beats: the recording is brought down by a power of two to no less than this.
+constexpr double kLeastAnalysisRate = 11000.0;
+// The detection function's hop, for which the tracker's windows are made
+// (512 samples at 44.1 kHz).
+constexpr double kStepSeconds = 0.01161;
+// The downbeat finder compares spectra of audio at about 2.7 kHz; it keeps
+// all of it, so no faster than this.
+constexpr double kMostDownbeatRate = 3000.0;
+constexpr int32_t kMostDecimatorFactor = 8;  // qm-dsp's Decimator, chained twice at most
+constexpr int32_t kMostDecimation = kMostDecimatorFactor * kMostDecimatorFactor;
+// A recording shorter than this holds too few beats to find a tempo in.
+constexpr double kLeastSeconds = 3.0;
+// The tracker sets a beat at every period whatever the sound; in music the
+// detection function peaks on the beats far above its level between them.
+constexpr double kLeastBeatSalience = 1.25;
+// A beat at either end of the music stands at least this far (of the
+// median beat's) above the detection function's floor.
+constexpr double kLeastEndBeatPeak = 0.1;
+// The tracker's window over the detection function and its hop, in values.
+constexpr int32_t kTrackerWindow = 512;
+constexpr int32_t kTrackerHop = 128;
+// The floor under the detection function, relative to its peak.
+constexpr double kDetectionFloor = 1e-6;
+
+struct AnalysisPlan {
+  int32_t decimation;      // recording samples per analysis sample
+  double rate;             // of the analysis
+  int32_t downbeatFactor;  // analysis samples per downbeat-finder sample
+  int32_t step;            // analysis samples per detection function value
+};
+
+int32_t PowerOfTwoAtMost(double ratio) {
+  int32_t factor = 1;
+  while (factor * 2 <= ratio) factor *= 2;
+  return factor;
+}
+
+AnalysisPlan PlanAnalysis(uint32_t sampleRate) {
+  AnalysisPlan plan{};
+  plan.decimation = std::min(PowerOfTwoAtMost(sampleRate / kLeastAnalysisRate), kMostDecimation);
+  plan.rate = static_cast<double>(sampleRate) / plan.decimation;
+  plan.downbeatFactor = 1;
+  while (plan.rate / plan.downbeatFactor > kMostDownbeatRate) plan.downbeatFactor *= 2;
+  // The downbeat finder takes whole steps of its own samples.
+  const double steps = std::round(plan.rate * kStepSeconds / plan.downbeatFactor);
+  plan.step = static_cast<int32_t>(std::max(1.0, steps)) * plan.downbeatFactor;
+  return plan;
+}
+
+// Brings one step of recording samples down to one step of analysis samples,
+// through one or two of qm-dsp's decimators.
+class StepDecimator {
+ public:
+  explicit StepDecimator(const AnalysisPlan& plan) {
+    int32_t left = plan.decimation;
+    int32_t length = plan.step * plan.decimation;
+    while (left > 1) {
+      const int32_t factor = std::min(left, kMostDecimatorFactor);
+      stages_.push_back(std::make_unique<Decimator>(length, factor));
+      length /= factor;
+      left /= factor;
+    }
+  }
+  // `samples` holds step * decimation samples; the step comes out at its start.
+  void Decimate(float* samples) {
+    for (auto& stage : stages_) stage->process(samples, samples);
+  }
+
+ private:
+  std::vector<std::unique_ptr<Decimator>> stages_;
+};
+
+DFConfig DetectionConfig(const AnalysisPlan& plan) {
+  DFConfig config{};
+  config.stepSize = static_cast<unsigned int>(plan.step);
+  config.frameLength = static_cast<unsigned int>(plan.step * 2);
+  config.DFType = DF_COMPLEXSD;
+  config.dbRise = 3.0;
+  config.adaptiveWhitening = false;
+  config.whiteningRelaxCoeff = -1.0;
+  config.whiteningFloor = -1.0;
+  return config;
+}
+
+// What one pass over the recording gathers.
+struct Analysis {
+  std::vector<double> detection;  // one value per step; value n centred on sample n * step
+  double peak;                    // largest sample magnitude
+  int64_t frames;
+};
+
+// Decodes the whole recording a step at a time: each step is decimated, fed
+// to the downbeat finder's buffer and, with the step before it, to the
+// detection function.
+bool AnalyseRecording(SoundStream& stream, const AnalysisPlan& plan, DownBeat& downBeat,
+                      Analysis& analysis, Failure& failure) {
+  const int64_t stepFrames = int64_t{plan.step} * plan.decimation;
+  std::vector<float> samples(static_cast<size_t>(stepFrames));
+  std::vector<double> window(static_cast<size_t>(plan.step) * 2, 0.0);
+  DetectionFunction detection(DetectionConfig(plan));
+  StepDecimator decimator(plan);
+  int64_t read = stepFrames;
+  while (read == stepFrames) {
+    if (!ReadMonoFrames(stream, samples.data(), stepFrames, read, failure)) return false;
+    if (read == 0) break;
+    std::fill(samples.begin() + read, samples.end(), 0.0F);
+    analysis.frames += read;
+    for (int64_t k = 0; k < read; ++k) {
+      analysis.peak = std::max(analysis.peak, static_cast<double>(std::fabs(samples[k])));
+    }
+    decimator.Decimate(samples.data());
+    downBeat.pushAudioBlock(samples.data());
+    std::copy(window.begin() + plan.step, window.end(), window.begin());
+    std::copy(samples.begin(), samples.begin() + plan.step, window.begin() + plan.step);
+    analysis.detection.push_back(detection.processTimeDomain(window.data()));
+  }
+  return true;
+}
+
+// The tracker normalises windows of the detection function, and one that is
+// exactly 0 throughout (digital silence, a click track's gaps) divides by
+// zero in it: a floor of fixed pseudo-random values far below the function's
+// peak keeps every window above 0 and changes nothing audible.
+void AddDetectionFloor(std::vector<double>& detection) {
+  const double peak = *std::max_element(detection.begin(), detection.end());
+  const double floor = (peak > 0.0 ? peak : 1.0) * kDetectionFloor;
+  uint32_t state = 1;
+  for (double& value : detection) {
+    state = state * 1664525U + 1013904223U;
+    value += floor * static_cast<double>(state >> 8) / 16777216.0;
+  }
+}
+
+// The tracker finds the period of each hop of kTrackerHop values from the
+// window of kTrackerWindow values that begins there, so its periods reach a
+// tempo change half a window before the music does: they are moved on by
+// half a window, so that each window's period lies at its centre.
+void CentrePeriods(std::vector<double>& periods) {
+  const auto lead = static_cast<ptrdiff_t>(kTrackerWindow / 2);
+  if (static_cast<ptrdiff_t>(periods.size()) <= lead) return;
+  std::copy_backward(periods.begin(), periods.end() - lead, periods.end());
+  std::fill(periods.begin(), periods.begin() + lead, periods[lead]);
+}
+
+// The detection function near a beat: its largest value within a quarter of
+// the beat period around `position`.
+double PeakNear(const std::vector<double>& detection, double position, double period) {
+  const double reach = std::max(1.0, period / 4.0);
+  const auto first = static_cast<int64_t>(std::max(0.0, std::ceil(position - reach)));
+  const int64_t last = std::min(static_cast<int64_t>(std::floor(position + reach)),
+                                static_cast<int64_t>(detection.size()) - 1);
+  double peak = 0.0;
+  for (int64_t k = first; k <= last; ++k) peak = std::max(peak, detection[k]);
+  return peak;
+}
+
+// How far the detection function stands above itself on the beats than
+// halfway between them: about 1 for noise, where the tracker's beats are
+// merely regular.
+double BeatSalience(const std::vector<double>& detection, const std::vector<double>& beats) {
+  double onBeats = 0.0;
+  double between = 0.0;
+  for (size_t k = 1; k < beats.size(); ++k) {
+    const double period = beats[k] - beats[k - 1];
+    onBeats += PeakNear(detection, beats[k], period);
+    between += PeakNear(detection, beats[k] - period / 2.0, period);
+  }
+  return between > 0.0 ? onBeats / between : 0.0;
+}
+
+// The tracker goes on setting beats through the silence or the fading sound
+// before and after the music: beats at either end whose detection function
+// stays far below that of the beats in the music are left out.
+void TrimQuietEnds(const std::vector<double>& detection, std::vector<double>& beats) {
+  if (beats.size() < 3) return;
+  std::vector<double> peaks(beats.size());
+  for (size_t k = 0; k < beats.size(); ++k) {
+    const double period = k + 1 < beats.size() ? beats[k + 1] - beats[k] : beats[k] - beats[k - 1];
+    peaks[k] = PeakNear(detection, beats[k], period);
+  }
+  std::vector<double> sorted = peaks;
+  const auto middle = sorted.begin() + static_cast<ptrdiff_t>(sorted.size() / 2);
+  std::nth_element(sorted.begin(), middle, sorted.end());
+  const double least = *middle * kLeastEndBeatPeak;
+  size_t first = 0;
+  size_t end = peaks.size();
+  while (first < end && peaks[first] < least) ++first;
+  while (end > first && peaks[end - 1] < least) --end;
+  beats.erase(beats.begin() + static_cast<ptrdiff_t>(end), beats.end());
+  beats.erase(beats.begin(), beats.begin() + static_cast<ptrdiff_t>(first));
+}
+
+// Each beat numbered in its measure: 1 on a downbeat, counting on from
+// there and back before the first.
+std::vector<ListedBeat> NumberBeats(const std::vector<double>& beats,
+                                    const std::vector<int>& downbeats, int32_t meter,
+                                    double secondsPerStep) {
+  std::vector<ListedBeat> listed;
+  listed.reserve(beats.size());
+  const int64_t first = downbeats.empty() ? 0 : downbeats.front();
+  size_t next = 0;  // the next downbeat not passed
+  int64_t last = first;
+  for (size_t k = 0; k < beats.size(); ++k) {
+    const auto index = static_cast<int64_t>(k);
+    while (next < downbeats.size() && downbeats[next] <= index) last = downbeats[next++];
+    const int64_t since = index - (index < first ? first : last);
+    const int64_t inMeasure = ((since % meter) + meter) % meter + 1;
+    // Value n of the detection function peaks on an onset at the start of
+    // its window, one step before n.
+    listed.push_back(ListedBeat{std::max(0.0, beats[k] - 1.0) * secondsPerStep,
+                                static_cast<int32_t>(inMeasure), static_cast<int32_t>(k + 1)});
+  }
+  return listed;
+}
+
+bool FindBeats(const char* name, SoundStream& stream, const SoundInfo& info, int32_t meter,
+               RecordingBeats& found, Failure& failure) {
+  const AnalysisPlan plan = PlanAnalysis(info.sampleRate);
+  DownBeat downBeat(static_cast<float>(plan.rate), static_cast<size_t>(plan.downbeatFactor),
+                    static_cast<size_t>(plan.step));
+  downBeat.setBeatsPerBar(meter);
+  Analysis analysis{{}, 0.0, 0};
+  if (info.frames > 0) analysis.detection.reserve(info.frames / plan.step / plan.decimation + 2);
+  if (!AnalyseRecording(stream, plan, downBeat, analysis, failure)) return false;
+  found.sampleRate = info.sampleRate;
+  found.seconds = static_cast<double>(analysis.frames) / info.sampleRate;
+  if (found.seconds < kLeastSeconds) {
+    SetRecordingFailure(failure, name, "it is too short to find a tempo in (3 seconds at least)");
+    return false;
+  }
+  if (analysis.peak == 0.0) {
+    SetRecordingFailure(failure, name, "it is silent: no beat found");
+    return false;
+  }
+  // The first two values see a frame without one before it.
+  analysis.detection[0] = analysis.detection[1] = 0.0;
+  AddDetectionFloor(analysis.detection);
+  TempoTrackV2 tracker(static_cast<float>(plan.rate), static_cast<size_t>(plan.step));
+  // One period per detection function value, filled in by the tracker.
+  std::vector<double> periods(analysis.detection.size());
+  std::vector<double> tempi;
+  tracker.calculateBeatPeriod(analysis.detection, periods, tempi, 120.0, false);
+  CentrePeriods(periods);
+  std::vector<double> beats;
+  tracker.calculateBeats(analysis.detection, periods, beats, 0.9, 4.0);
+  TrimQuietEnds(analysis.detection, beats);
+  if (beats.size() < 2 || BeatSalience(analysis.detection, beats) < kLeastBeatSalience) {
+    SetRecordingFailure(failure, name, "no beat found: it holds no steady pulse");
+    return false;
+  }
+  size_t audioLength = 0;
+  const float* audio = downBeat.getBufferedAudio(audioLength);
+  std::vector<int> downbeats;
+  downBeat.findDownBeats(audio, audioLength, beats, downbeats);
+  found.beats = NumberBeats(beats, downbeats, meter, plan.step / plan.rate);
+  return true;
+}
+
+}  // namespace
+
+bool FindRecordingBeats(const char* name, int32_t meter, RecordingBeats& found, Failure& failure) {
+  SoundStreamHandle stream;
+  SoundInfo info{};
+  if (!OpenSoundStream(name, stream, info, failure)) return false;
+  if (static_cast<double>(info.frames) > kMostRecordingSeconds * info.sampleRate) {
+    SetRecordingFailure(failure, name, "it is longer than 12 hours");
+    return false;
+  }
+  try {
+    return FindBeats(name, *stream, info, meter, found, failure);
+  } catch (const std::bad_alloc&) {
+    SetRecordingFailure(failure, name, "not enough memory to find its beats");
+    return false;
+  }
+}
