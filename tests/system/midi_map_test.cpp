@@ -170,6 +170,9 @@ TEST_F(MidiMaps, CountFromAPickupAndInDottedBeats) {
   EXPECT_EQ(ExportedWith({"--first-measure=0"}, "csv", "jig.mid", {"48000", "2", "2"}),
             "section,measure,beat,division,seconds,sample\n3,2,1,1,1.75,84000\n"
             "3,2,2,1,2,96000\n3,2,3,1,2.25,108000\n");
+  EXPECT_NE(ExportedWith({"--first-measure=0"}, "svg", "jig.mid", {"48000", "0", "1"})
+                .find("class=\"measure\" x=\"23.000\" y=\"50.000\">0</text>"),
+            std::string::npos);
   ProgramRun run = Run({"--first-measure=0", "jig.mid", "grid.txt", "48000", "0", "0"});
   EXPECT_EQ(Read("grid.txt"),
             "\nSample Rate\t48000\n\nSection 1\tTempo 240.000\tBeats/Meas 1\tMeasures 1\n\n"
