@@ -129,9 +129,6 @@ Click ClickOf(const GridPoint& point) {
   return kDivisionClick;
 }
 
-// A click's note on and, when the next click or the track's end comes, its
-// note off: half a division on (at least a tick), and never after the next
-// note on.
 // Where the file has got to, under one tempo a section, at the start of
 // section `slot`.
 struct SectionClock {
@@ -141,25 +138,28 @@ struct SectionClock {
   MapSection section;
 };
 
+// A click's note on and, when the next click or the track's end comes, its
+// note off: half a division on (at least a tick), and never after the next
+// note on.
 struct MidiClickWriting {
-  const GridMap* map;
-  const GridSettings* settings;
-  const MidiPlan* plan;
-  ExportSink* sink;
-  SectionView view;
-  PositionFinder finder;
   Wide lastEvent;
-  bool pending;  // a note off is due
   Wide offTick;
-  uint8_t pendingNote;
-  bool found;  // a click was written
   Wide firstTick;
   Wide longestDelta;  // between two note ons, or from the start to the first
+  SectionView view;
+  PositionFinder finder;
   // One tempo a section: where the file has got to at the start of the
   // section of the last click, and the largest distance of a click from its
   // time.
   SectionClock clock;
+  const GridMap* map;
+  const GridSettings* settings;
+  const MidiPlan* plan;
+  ExportSink* sink;
   double largestError;
+  bool pending;  // a note off is due
+  uint8_t pendingNote;
+  bool found;  // a click was written
 };
 
 // Half a division of the export's ticks, at least one: of the note of the
@@ -241,21 +241,21 @@ bool WriteMidiClick(void* context, const GridPoint& point) {
 
 MidiClickWriting MidiClickWritingFor(const GridMap& map, const GridSettings& settings,
                                      const MidiPlan& plan, ExportSink& sink) {
-  return MidiClickWriting{&map,
+  return MidiClickWriting{0,
+                          0,
+                          0,
+                          0,
+                          ViewOf(map),
+                          PositionFinderFor(map, settings),
+                          SectionClock{-1, plan.ticksPerQuarter, 0, MapSection{}},
+                          &map,
                           &settings,
                           &plan,
                           &sink,
-                          ViewOf(map),
-                          PositionFinderFor(map, settings),
-                          0,
+                          0.0,
                           false,
                           0,
-                          0,
-                          false,
-                          0,
-                          0,
-                          SectionClock{-1, plan.ticksPerQuarter, 0, MapSection{}},
-                          0.0};
+                          false};
 }
 
 // The count-in clicks on its beats that the file holds, each measure's first
