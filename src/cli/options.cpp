@@ -334,6 +334,8 @@ void PrintUsage(FILE* out) {
       "            beatstamps1a --first-measure=0 --format=csv song.mid grid.csv 48000 0 8\n"
       "  --beat=dotted   count a MIDI map's 6/8, 9/8, 12/8... in dotted beats\n"
       "                  (--beat=note, the default: in eighths)\n"
+      "  --midi-tempo=section  the MIDI file holds one tempo a section, each click on\n"
+      "                  the tick nearest its time (default: exact, carried beat by beat)\n"
       "  --artist=NAME, --creator=NAME, --osu-mode=osu|taiko|catch|mania\n"
       "                  what the osu file credits, and its game\n"
       "            beatstamps1a --artist=Mara --osu-mode=mania --format=osu song.map song.osu\n"

@@ -55,9 +55,9 @@ void WriteOsuFile(const GridMap& map, const GridSettings& settings, const Export
   WriteOsu(map, settings, placed, sink);
 }
 
-bool PlanSscFile(const GridMap& map, const GridSettings& settings, const ExportSettings& /*placed*/,
+bool PlanSscFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
                  ExportPlan& /*plan*/, Failure& failure) {
-  return PlanSsc(map, settings, failure);
+  return PlanSsc(map, settings, placed, failure);
 }
 
 void WriteSscFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,

@@ -307,14 +307,17 @@ double MeasureOneAim(const ExportSettings& placed, const GridSettings& settings,
 bool PlaceLeadIn(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
                  MidiPlan& plan, Failure& failure) {
   // The meter and tempo the count-in takes, and the lead-in's bars are of.
+  // A dotted beat is three of the meter's notes; its bars are the meter's.
   const MapSection reference = CountInSection(map, settings);
   const auto numerator = static_cast<uint8_t>(reference.beatsPerMeasure);
+  const int32_t beatsPerBar = reference.beatsPerMeasure / reference.beatNotes;
   const auto ticksPerQuarter = static_cast<uint32_t>(plan.ticksPerQuarter);
   MidiPlacement& placement = plan.placement;
-  placement.countInMeter = numerator;
-  placement.beatTicks = (Wide{4} * ticksPerQuarter) >> reference.denominatorPower;
+  placement.countInMeter = beatsPerBar;
+  placement.beatTicks =
+      (Wide{4} * ticksPerQuarter * reference.beatNotes) >> reference.denominatorPower;
   placement.countInQuarter = reference.quarterMicroseconds;
-  const int64_t beats = int64_t{placed.countIn} * reference.beatsPerMeasure;
+  const int64_t beats = int64_t{placed.countIn} * beatsPerBar;
   Wide time = 0;
   if (placed.offsetGiven) {
     time = UnitsOfSamples(static_cast<uint64_t>(placed.offsetSamples), settings.sampleRate,
@@ -328,8 +331,8 @@ bool PlaceLeadIn(const GridMap& map, const GridSettings& settings, const ExportS
   placement.countInSkipped = beats - kept;
   const LeadInRequest request{ticksPerQuarter,
                               time - used,
-                              static_cast<Wide>(kept % numerator) * placement.beatTicks,
-                              kept / numerator,
+                              static_cast<Wide>(kept % beatsPerBar) * placement.beatTicks,
+                              kept / beatsPerBar,
                               numerator,
                               reference.denominatorPower,
                               reference.microsecondsPerQuarter};

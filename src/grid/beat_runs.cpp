@@ -48,8 +48,10 @@ double MillisecondsBetween(const MidiMap& map, const MidiPosition& start, const 
 
 // A steady beat's length exactly, from its whole microseconds per quarter
 // note, to the nearest double.
-double SteadyBeatMilliseconds(uint32_t microsecondsPerQuarter, uint8_t denominatorPower) {
-  return static_cast<double>(static_cast<uint64_t>(microsecondsPerQuarter) * 4) /
+double SteadyBeatMilliseconds(uint32_t microsecondsPerQuarter, uint8_t denominatorPower,
+                              uint8_t beatNotes) {
+  return static_cast<double>(uint64_t{microsecondsPerQuarter} * 4 *
+                             static_cast<uint64_t>(beatNotes)) /
          std::ldexp(1000.0, denominatorPower);
 }
 
@@ -64,18 +66,26 @@ BeatRun RunOfBeat(const MidiMap& map, const GridPoint& beat) {
   if (cut) end = MidiPosition{map.meters[meterSlot + 1].tick, 0, 1};
   const int32_t tempo = TempoAt(map, start.tick);
   const bool changes = tempo + 1 < map.tempoCount && Before(map.tempos[tempo + 1].tick, end);
-  const bool steady = !cut && !changes;
-  const uint32_t microseconds = map.tempos[tempo].microsecondsPerQuarter;
-  const double milliseconds = steady ? SteadyBeatMilliseconds(microseconds, meter.denominatorPower)
-                                     : MillisecondsBetween(map, start, end);
-  return BeatRun{beat.section,           beat.clock,  1, meter.numerator, steady, microseconds,
-                 meter.denominatorPower, milliseconds};
+  BeatRun run{beat.section,
+              beat.clock,
+              1,
+              BeatsPerMeasure(meter.numerator, meter.beatNotes),
+              !cut && !changes,
+              map.tempos[tempo].microsecondsPerQuarter,
+              meter.denominatorPower,
+              meter.beatNotes,
+              0.0,
+              beat.kind == PointKind::kDownbeat};
+  run.milliseconds = run.steady ? SteadyBeatMilliseconds(run.microsecondsPerQuarter,
+                                                         meter.denominatorPower, run.beatNotes)
+                                : MillisecondsBetween(map, start, end);
+  return run;
 }
 
-// Beats of the same length: microseconds per quarter x 4 / 2^power.
+// Beats of the same length: microseconds per quarter x notes x 4 / 2^power.
 bool SameLength(const BeatRun& a, const BeatRun& b) {
-  return (uint64_t{a.microsecondsPerQuarter} << b.denominatorPower) ==
-         (uint64_t{b.microsecondsPerQuarter} << a.denominatorPower);
+  return (uint64_t{a.microsecondsPerQuarter} * a.beatNotes << b.denominatorPower) ==
+         (uint64_t{b.microsecondsPerQuarter} * b.beatNotes << a.denominatorPower);
 }
 
 struct RunWalk {
@@ -132,7 +142,9 @@ bool VisitSectionRun(void* context, const MapSection& section) {
                     true,
                     section.microsecondsPerQuarter,
                     section.denominatorPower,
-                    60000.0 / section.beatsPerMinute};
+                    1,
+                    60000.0 / section.beatsPerMinute,
+                    true};
   return runs.visitor->visitRun(runs.visitor->context, run);
 }
 

@@ -42,6 +42,9 @@ struct MapSection {
   // The range reaches it: it begins at or before the range's last point (of
   // a text map, in or before the range's stop measure). The first always.
   bool reached;
+  // The notes of the denominator a beat of the grid holds: 3 where a
+  // compound meter counts dotted beats (beatsPerMeasure / 3 of them), else 1.
+  uint8_t beatNotes = 1;
 };
 
 // The map as a whole.
