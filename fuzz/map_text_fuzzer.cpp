@@ -57,7 +57,7 @@ void CheckToldReading(std::vector<char>& text, const MapReadout& untold) {
   FILE* file = fmemopen(text.data(), text.size(), "r");
   if (file == nullptr) std::abort();
   InitRunState(state);
-  MapReadout told{state.map, state.settings, false, ""};
+  MapReadout told{state.map, state.settings, false, OffsetOption{}, SettingsLines{}, ""};
   Check(ParseMapText(file, told, &diagnostics));
   (void)std::fclose(file);
   const TempoMap& a = told.map;

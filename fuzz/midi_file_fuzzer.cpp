@@ -139,7 +139,8 @@ std::vector<uint8_t> WritePlannedMidi(const GridMap& grid, const GridSettings& s
 void CheckExport(const MidiMap& map, const GridSettings& settings, const Points& walked) {
   const GridMap grid{nullptr, &map};
   Failure failure{};
-  const ExportSettings unplaced{0, false, OffsetOption{}, 0, nullptr, nullptr, nullptr};
+  const ExportSettings unplaced{0,     false,   OffsetOption{}, 0, nullptr,
+                                false, nullptr, nullptr,        0, BeatMarks{}};
   if (!PlanMidi(grid, settings, unplaced, tables->plan, failure)) return;
   const std::vector<uint8_t> file = WritePlannedMidi(grid, settings);
   Check(Read(file.data(), file.size(), tables->readBack, failure));
@@ -165,7 +166,7 @@ void CheckBeatFiles(const GridMap& grid, const GridSettings& settings,
   } else {
     CheckOneLine(failure);
   }
-  if (PlanSsc(grid, settings, failure)) {
+  if (PlanSsc(grid, settings, placed, failure)) {
     WriteSsc(grid, settings, placed, sink);
   } else {
     CheckOneLine(failure);
@@ -180,8 +181,8 @@ void CheckPlacedExport(const MidiMap& map, const GridSettings& settings, const u
                        size_t size) {
   if (size < 3) return;
   const uint8_t pick = data[size - 3];
-  ExportSettings placed{0,         (pick & 4) != 0, OffsetOption{}, pick & 3,
-                        "audio.mp3", "fuzz.mid",        nullptr};
+  ExportSettings placed{0,     (pick & 4) != 0, OffsetOption{}, pick & 3, "audio.mp3",
+                        false, "fuzz.mid",      nullptr,        0,        BeatMarks{}};
   if (placed.offsetGiven)
     placed.offsetSamples = int64_t{static_cast<int8_t>(data[size - 2])} * 1103;
   const GridMap grid{nullptr, &map};

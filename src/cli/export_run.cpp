@@ -155,6 +155,26 @@ bool CheckMapIsKept(const RunState& state, const ExportFormat& format, const cha
   return false;
 }
 
+// The warnings of an export's plan, printed with its other lines and counted.
+struct WarningPrinter {
+  FILE* out;
+  int64_t count;
+};
+
+void PrintWarning(void* context, const char* line) {
+  auto& printer = *static_cast<WarningPrinter*>(context);
+  std::fputs(line, printer.out);
+  ++printer.count;
+}
+
+// The plan's warnings are `told`, and what it says besides `notes`.
+bool TellPlanLines(const ExportWarnings& told, const ExportWarnings& notes,
+                   ExportSettings& placed) {
+  placed.warnings = &told;
+  placed.notes = &notes;
+  return true;
+}
+
 int Export(Console& console, FILE* messages, const ExportFormat& format, const CommandLine& line) {
   PrintBanner(messages);
   const Arguments& arguments = line.positional;
@@ -180,12 +200,18 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
   if (state.textMapInForce) SizeDefaultSection(state.map, state.settings);
   ExportSettings placed;
   ExportPlan plan{};
+  WarningPrinter printer{messages, 0};
+  const ExportWarnings told{&printer, PrintWarning};
+  WarningPrinter notePrinter{messages, 0};
+  const ExportWarnings notes{&notePrinter, PrintWarning};
   if (!CheckMapIsKept(state, format, arguments.values[0], arguments.values[1], failure) ||
       !ResolveRunSettings(line.exportOptions, state, arguments.values[0], placed, failure) ||
+      !TellPlanLines(told, notes, placed) ||
       !PlanExport(format, MapInForce(state), state.settings, placed, plan, failure)) {
     std::fputs(failure.message, messages);
     return failure.status;
   }
+  if (!StrictAllows(messages, line.strict, printer.count)) return 1;
   const char* name = arguments.values[1];
   uint64_t bytes = 0;
   OutputFile file{};

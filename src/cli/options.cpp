@@ -316,15 +316,15 @@ void PrintUsage(FILE* out) {
       "MAP is a tempo map text file, a MIDI file from a sequencer or notation\n"
       "program (read as one when it begins with MThd, or is an RMID file), a list of\n"
       "beat times (a text file with no tmap line whose first line begins with a\n"
-      "number, or a CSV file with a header line), fitted into the fewest sections\n"
-      "of constant tempo and meter that keep every beat within the tolerance, or a\n"
-      "recording (WAV, AIFF, FLAC, Ogg, MP3: told by its first bytes), whose beats\n"
-      "are found and fitted into a tempo map; without RATE its grid is at the\n"
-      "recording's own rate. - reads MAP from standard input (not in an interactive\n"
-      "run). RATE is in samples per second, START and STOP are measures counted\n"
-      "from 1, DIVISIONS are steps per beat (read only when all six are given).\n"
-      "With any option, and in an export, each must be a whole number. Options\n"
-      "come before MAP.\n"
+      "number, or a CSV file with a header line), or a recording (WAV, AIFF, FLAC,\n"
+      "Ogg, MP3: told by its first bytes) whose beats are found; beats are fitted\n"
+      "into the fewest sections of constant tempo and meter that keep every beat\n"
+      "within the tolerance, and a recording's grid is at its own rate without\n"
+      "RATE. - reads MAP from standard input (not in an interactive run). RATE is\n"
+      "in samples per second, START and STOP are measures counted from 1,\n"
+      "DIVISIONS are steps per beat (read only when all six are given). With any\n"
+      "option, and in an export, each must be a whole number. Options come before\n"
+      "MAP.\n"
       "\n"
       "Options of the batch run and the exports:\n"
       "  --strict        any warning about the map or the arguments ends the run\n"
@@ -334,6 +334,8 @@ void PrintUsage(FILE* out) {
       "            beatstamps1a --first-measure=0 --format=csv song.mid grid.csv 48000 0 8\n"
       "  --beat=dotted   count a MIDI map's 6/8, 9/8, 12/8... in dotted beats\n"
       "                  (--beat=note, the default: in eighths)\n"
+      "  --midi-tempo=section  the MIDI file holds one tempo a section, each click on\n"
+      "                  the tick nearest its time (default: exact, carried beat by beat)\n"
       "  --artist=NAME, --creator=NAME, --osu-mode=osu|taiko|catch|mania\n"
       "                  what the osu file credits, and its game\n"
       "            beatstamps1a --artist=Mara --osu-mode=mania --format=osu song.map song.osu\n"
@@ -360,7 +362,10 @@ void PrintUsage(FILE* out) {
       "\n"
       "Formats (all but grid replace OUT, and OUT - sends the data to standard output):\n",
       out);
-  PrintExportFormats(out);
+  // Every format with its summary and example.
+  for (int k = 0; const ExportFormat* format = ExportFormatAt(k); ++k) {
+    std::fprintf(out, "  %-8s%s\n            %s\n", format->name, format->summary, format->example);
+  }
   std::fputs(ReadsRecordings()
                  ? "\nThis build reads recordings (with libsndfile) and finds their beats (with "
                    "qm-dsp).\n"

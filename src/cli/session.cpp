@@ -105,7 +105,7 @@ void PrintLeftOutBeats(FILE* out, const char* name, const FittedMap& fitted, int
 
 // Listed or found beats fitted into a text map that is then in force, with
 // measure 1 where the fit puts it; beats that cannot be fitted are refused
-// and change nothing. Each beat left out goes to `printer` when given.
+// and change nothing. The beats left out go to `printer` when it is given.
 MapRead FitIntoMap(FILE* out, RunState& state, const std::vector<ListedBeat>& beats,
                    const char* name, ProblemPrinter* printer) {
   auto fitted = std::make_unique<FittedMap>();
@@ -114,7 +114,7 @@ MapRead FitIntoMap(FILE* out, RunState& state, const std::vector<ListedBeat>& be
     std::fputs(failure.message, out);
     return MapRead::kRefused;
   }
-  if (printer != nullptr) PrintLeftOutBeats(out, name, *fitted, printer->count);
+  if (printer != nullptr) PrintLeftOutBeats(printer->out, name, *fitted, printer->count);
   FillTempoMap(*fitted, state.map);
   state.textMapInForce = true;
   state.mapTitle[0] = '\0';  // beats have no title line
@@ -136,7 +136,7 @@ MapRead ReadBeatListMap(FILE* out, RunState& state, std::string_view text, const
   ReadBeatListText(text, readout);
   if (printer != nullptr) {
     for (const BeatLineProblem& problem : readout.problems) {
-      PrintBeatLineProblem(out, name, problem);
+      PrintBeatLineProblem(printer->out, name, problem);
       ++printer->count;
     }
   }
@@ -146,14 +146,14 @@ MapRead ReadBeatListMap(FILE* out, RunState& state, std::string_view text, const
 // A recording: its beats found, then fitted as a beat list is. Without RATE
 // its grid's sample positions are at the recording's own rate. One that
 // cannot be read, or holds no beat, is refused and changes nothing.
-MapRead ReadRecordingMap(FILE* out, RunState& state, const char* name) {
+MapRead ReadRecordingMap(FILE* out, RunState& state, const char* name, ProblemPrinter* printer) {
   RecordingBeats found;
   Failure failure;
   if (!FindRecordingBeats(name, state.fitOptions.meter, found, failure)) {
     std::fputs(failure.message, out);
     return MapRead::kRefused;
   }
-  const MapRead read = FitIntoMap(out, state, found.beats, name, nullptr);
+  const MapRead read = FitIntoMap(out, state, found.beats, name, printer);
   if (read == MapRead::kRead) state.settings.sampleRate = found.sampleRate;
   return read;
 }
@@ -193,7 +193,7 @@ MapRead ReadMapInto(FILE* out, RunState& state, const char* name, FILE* standard
   if (file == nullptr) return MapRead::kNotRead;
   MapRead read = MapRead::kNotRead;
   if (StartsAsSoundFile(file)) {
-    read = piped ? RefusePipedRecording(out) : ReadRecordingMap(out, state, name);
+    read = piped ? RefusePipedRecording(out) : ReadRecordingMap(out, state, name, printer);
   } else if (StartsAsMidiFile(file)) {
     read = ReadMidiMapFile(out, state, file, name, printer);
   } else {

@@ -49,7 +49,7 @@ int64_t CountInPosition(const ClickPlan& plan, int64_t beat) {
 bool PlaceCountIn(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
                   ClickPlan& plan, Failure& failure) {
   const MapSection first = CountInSection(map, settings);
-  plan.countInMeter = std::max(first.beatsPerMeasure, 0);
+  plan.countInMeter = std::max(first.beatsPerMeasure / first.beatNotes, 0);
   plan.countInBeats = int64_t{placed.countIn} * plan.countInMeter;
   plan.countInBeat = 60.0 / first.beatsPerMinute * static_cast<double>(settings.sampleRate);
   plan.gridShift = placed.offsetSamples;

@@ -30,6 +30,12 @@ struct ExportOptions {
   int32_t zoom = 0;  // pixels per second of the picture; 0: the default
 };
 
+// Told of each warning an export's plan finds: one line, with its newline.
+struct ExportWarnings {
+  void* context;
+  void (*warn)(void* context, const char* line);
+};
+
 // The beats a map was fitted to, which the picture draws over its grid.
 struct BeatMarks {
   const FittedBeat* beats;  // in time order; null for a map that was not fitted
@@ -57,6 +63,8 @@ struct ExportSettings {
   const char* creator = "beatstamps1a";
   OsuMode osuMode = OsuMode::kOsu;
   MidiTempoTrack midiTempo = MidiTempoTrack::kExact;
+  const ExportWarnings* warnings = nullptr;  // null: none are told
+  const ExportWarnings* notes = nullptr;     // what an export tells besides: never counted
 };
 
 // Each takes the text after "=", or refuses it with one line naming its option.

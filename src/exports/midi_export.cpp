@@ -1,6 +1,8 @@
 #include "exports/midi_export.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <numeric>
 
 #include "exports/midi_placement.h"
@@ -127,23 +129,37 @@ Click ClickOf(const GridPoint& point) {
   return kDivisionClick;
 }
 
+// Where the file has got to, under one tempo a section, at the start of
+// section `slot`.
+struct SectionClock {
+  int32_t slot;
+  int32_t ticksPerQuarter;
+  Wide fileTime;  // microsecond-ticks
+  MapSection section;
+};
+
 // A click's note on and, when the next click or the track's end comes, its
 // note off: half a division on (at least a tick), and never after the next
 // note on.
 struct MidiClickWriting {
+  Wide lastEvent;
+  Wide offTick;
+  Wide firstTick;
+  Wide longestDelta;  // between two note ons, or from the start to the first
+  SectionView view;
+  PositionFinder finder;
+  // One tempo a section: where the file has got to at the start of the
+  // section of the last click, and the largest distance of a click from its
+  // time.
+  SectionClock clock;
   const GridMap* map;
   const GridSettings* settings;
   const MidiPlan* plan;
   ExportSink* sink;
-  SectionView view;
-  PositionFinder finder;
-  Wide lastEvent;
+  double largestError;
   bool pending;  // a note off is due
-  Wide offTick;
   uint8_t pendingNote;
   bool found;  // a click was written
-  Wide firstTick;
-  Wide longestDelta;  // between two note ons, or from the start to the first
 };
 
 // Half a division of the export's ticks, at least one: of the note of the
@@ -177,11 +193,46 @@ void PutMidiClick(MidiClickWriting& writing, Wide tick, const GridPoint& point, 
   writing.pendingNote = click.note;
 }
 
+// The file's time where a section begins, in microsecond-ticks (ticks x
+// microseconds per quarter): the sections before it at their rounded tempos.
+bool SumSectionTimes(void* context, const MapSection& section) {
+  auto& clock = *static_cast<SectionClock*>(context);
+  if (section.slot == clock.slot) {
+    clock.section = section;
+    return false;
+  }
+  const Wide beats = static_cast<Wide>(section.measures) * section.beatsPerMeasure;
+  clock.fileTime +=
+      beats * static_cast<uint64_t>(clock.ticksPerQuarter) * section.microsecondsPerQuarter;
+  return true;
+}
+
+// Under one tempo a section, the tick whose time is nearest the point's.
+Wide NearestTick(MidiClickWriting& writing, const GridPoint& point) {
+  SectionClock& clock = writing.clock;
+  if (clock.slot != point.section) {
+    clock = SectionClock{point.section, writing.plan->ticksPerQuarter, 0, MapSection{}};
+    WalkSections(*writing.map, *writing.settings, SectionVisitor{&clock, SumSectionTimes});
+  }
+  const MapSection& section = clock.section;
+  const double perTick = static_cast<double>(section.microsecondsPerQuarter);  // µs-ticks
+  const double scale = 1e6 * static_cast<double>(clock.ticksPerQuarter);       // µs-ticks a second
+  const double sectionStart = static_cast<double>(clock.fileTime) / scale;
+  const double within = std::max(0.0, (point.clock - sectionStart) * scale / perTick);
+  const auto ticks = static_cast<Wide>(std::llround(within));
+  const Wide tick = ExportTickOf(writing.view, *writing.plan, section.start) + ticks;
+  const double placedAt = sectionStart + static_cast<double>(ticks) * perTick / scale;
+  writing.largestError = std::max(writing.largestError, std::fabs(placedAt - point.clock));
+  return tick;
+}
+
 bool WriteMidiClick(void* context, const GridPoint& point) {
   MidiClickWriting& writing = *static_cast<MidiClickWriting*>(context);
   const MidiPlacement& placement = writing.plan->placement;
   const MapPosition at = PositionOf(writing.finder, point);
-  Wide tick = UnplacedTickOf(writing.view, *writing.plan, at);
+  Wide tick = writing.plan->sectionTempo && writing.view.runningClock
+                  ? NearestTick(writing, point)
+                  : UnplacedTickOf(writing.view, *writing.plan, at);
   if (placement.placed) tick = PlacedTick(placement, tick);
   PutMidiClick(writing, tick, point,
                ClickLength(*writing.plan, *writing.settings, at.denominatorPower));
@@ -190,9 +241,21 @@ bool WriteMidiClick(void* context, const GridPoint& point) {
 
 MidiClickWriting MidiClickWritingFor(const GridMap& map, const GridSettings& settings,
                                      const MidiPlan& plan, ExportSink& sink) {
-  return MidiClickWriting{
-      &map, &settings, &plan, &sink, ViewOf(map), PositionFinderFor(map, settings), 0, false, 0,
-      0,    false,     0,     0};
+  return MidiClickWriting{0,
+                          0,
+                          0,
+                          0,
+                          ViewOf(map),
+                          PositionFinderFor(map, settings),
+                          SectionClock{-1, plan.ticksPerQuarter, 0, MapSection{}},
+                          &map,
+                          &settings,
+                          &plan,
+                          &sink,
+                          0.0,
+                          false,
+                          0,
+                          false};
 }
 
 // The count-in clicks on its beats that the file holds, each measure's first
@@ -292,7 +355,17 @@ bool MeasureClickTrack(const GridMap& map, const GridSettings& settings, MidiPla
   WriteMidiClickTrack(clicks);
   if (clicks.longestDelta > kLongestMidiDelta) return RefuseFarRange(failure);
   plan.clickTrackLength = static_cast<uint32_t>(clickTrack.bytes);
+  plan.largestClickError = clicks.largestError;
   return true;
+}
+
+void TellLargestClickError(const ExportSettings& placed, const MidiPlan& plan) {
+  if (placed.notes == nullptr) return;
+  char line[160];
+  std::snprintf(line, sizeof line,
+                "One tempo a section: every click within %.3f ms of its time (the nearest tick)\n",
+                plan.largestClickError * 1000.0);
+  placed.notes->warn(placed.notes->context, line);
 }
 
 }  // namespace
@@ -300,6 +373,14 @@ bool MeasureClickTrack(const GridMap& map, const GridSettings& settings, MidiPla
 bool PlanMidi(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
               MidiPlan& plan, Failure& failure) {
   if (!CheckDivisionsForMidi(settings.divisionsPerBeat, failure)) return false;
+  plan.sectionTempo = placed.midiTempo == MidiTempoTrack::kSection;
+  plan.largestClickError = 0.0;
+  if (plan.sectionTempo && LeadsIn(placed)) {
+    SetFailure(failure,
+               "Error: --midi-tempo=section places no grid by --offset or --count-in; the exact "
+               "tempo track does!\n");
+    return false;
+  }
   if (!ChooseTicks(map, settings, LeadsIn(placed), plan, failure)) return false;
   SectionCheck check{&failure, false};
   WalkSections(map, settings, SectionVisitor{&check, CheckSectionForMidi});
@@ -324,11 +405,13 @@ bool PlanMidi(const GridMap& map, const GridSettings& settings, const ExportSett
   // fillers, a lead-in of 4,080 count-in beats, and 16,777,216 clicks of at
   // most 11 bytes.
   plan.tempoTrackLength = static_cast<uint32_t>(tempoTrack.bytes);
-  if (!plan.placement.placed && view.evenDivisions && view.runningClock) {
+  // One tempo a section puts each click on its own nearest tick.
+  if (!plan.placement.placed && view.evenDivisions && view.runningClock && !plan.sectionTempo) {
     MeasureEvenClickTrack(map, settings, plan);
     return true;
   }
   if (!MeasureClickTrack(map, settings, plan, failure)) return false;
+  if (plan.sectionTempo && view.runningClock) TellLargestClickError(placed, plan);
   return plan.placement.placed || CheckFirstClick(map, settings, plan, failure);
 }
 

@@ -182,15 +182,14 @@ struct MidiCut {
 struct CutSearch {
   Wide target;     // the time looked for
   Wide firstKept;  // the first click kept, which no cut may pass
+  Wide at;         // the map's last event so far
+  Wide elapsed;    // its time
+  Wide meterTick;  // with tempo, numerator and power: the map's meter and tempo in force
+  MidiCut cut;
   uint32_t ticksPerQuarter;
-  Wide at;       // the map's last event so far
-  Wide elapsed;  // its time
+  uint32_t tempo;
   bool found;
   bool barFound;
-  MidiCut cut;
-  // The map's tempo and meter in force, as its events come.
-  uint32_t tempo;
-  Wide meterTick;
   uint8_t numerator;
   uint8_t denominatorPower;
 };
@@ -274,10 +273,10 @@ void SearchEnd(void* context, Wide /*tick*/) {
 
 MidiCut FindMidiCut(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
                     Wide time, Wide firstKept) {
-  CutSearch search{time,  firstKept, static_cast<uint32_t>(plan.ticksPerQuarter),
-                   0,     0,         false,
-                   false, MidiCut{}, 0,
-                   0,     0,         0};
+  CutSearch search{};
+  search.target = time;
+  search.firstKept = firstKept;
+  search.ticksPerQuarter = static_cast<uint32_t>(plan.ticksPerQuarter);
   StreamTempoEvents(map, settings, plan,
                     TempoEventVisitor{&search, SearchTempo, SearchMeter, SearchEnd});
   return search.cut;
@@ -308,14 +307,17 @@ double MeasureOneAim(const ExportSettings& placed, const GridSettings& settings,
 bool PlaceLeadIn(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
                  MidiPlan& plan, Failure& failure) {
   // The meter and tempo the count-in takes, and the lead-in's bars are of.
+  // A dotted beat is three of the meter's notes; its bars are the meter's.
   const MapSection reference = CountInSection(map, settings);
   const auto numerator = static_cast<uint8_t>(reference.beatsPerMeasure);
+  const int32_t beatsPerBar = reference.beatsPerMeasure / reference.beatNotes;
   const auto ticksPerQuarter = static_cast<uint32_t>(plan.ticksPerQuarter);
   MidiPlacement& placement = plan.placement;
-  placement.countInMeter = numerator;
-  placement.beatTicks = (Wide{4} * ticksPerQuarter) >> reference.denominatorPower;
+  placement.countInMeter = beatsPerBar;
+  placement.beatTicks =
+      (Wide{4} * ticksPerQuarter * reference.beatNotes) >> reference.denominatorPower;
   placement.countInQuarter = reference.quarterMicroseconds;
-  const int64_t beats = int64_t{placed.countIn} * reference.beatsPerMeasure;
+  const int64_t beats = int64_t{placed.countIn} * beatsPerBar;
   Wide time = 0;
   if (placed.offsetGiven) {
     time = UnitsOfSamples(static_cast<uint64_t>(placed.offsetSamples), settings.sampleRate,
@@ -329,8 +331,8 @@ bool PlaceLeadIn(const GridMap& map, const GridSettings& settings, const ExportS
   placement.countInSkipped = beats - kept;
   const LeadInRequest request{ticksPerQuarter,
                               time - used,
-                              static_cast<Wide>(kept % numerator) * placement.beatTicks,
-                              kept / numerator,
+                              static_cast<Wide>(kept % beatsPerBar) * placement.beatTicks,
+                              kept / beatsPerBar,
                               numerator,
                               reference.denominatorPower,
                               reference.microsecondsPerQuarter};
@@ -400,8 +402,9 @@ Wide UnplacedTickOf(const SectionView& view, const MidiPlan& plan, const MapPosi
   // Most positions are far inside 64 bits, where the divisions are quick.
   if (whole >> 64 == 0 && at.denominator < (uint64_t{1} << 30) && units < (uint64_t{1} << 32)) {
     const auto low = static_cast<uint64_t>(whole);
-    const uint64_t rest = (low % units) * at.denominator + at.fraction * scale;
     const uint64_t below = units * at.denominator;
+    if (units == 1) return low + (2 * at.fraction * scale + below) / (2 * below);
+    const uint64_t rest = (low % units) * at.denominator + at.fraction * scale;
     return low / units + (2 * rest + below) / (2 * below);
   }
   const Wide rest = (whole % units) * at.denominator + static_cast<Wide>(at.fraction) * scale;

@@ -58,7 +58,11 @@ struct MidiPlan {
   int32_t ticksPerQuarter;  // a multiple of what puts the map's changes on whole ticks
   // Of a map with a running clock: the quarter note of the last click; -1: none.
   int64_t lastClickBeat;
-  bool clicksOnTicks;         // every grid point falls on a whole tick
+  bool clicksOnTicks;  // every grid point falls on a whole tick
+  // --midi-tempo=section: a map of a running clock gets one tempo a section
+  // (its rounded microseconds), each click the tick nearest its time.
+  bool sectionTempo;
+  double largestClickError;   // seconds, of those clicks
   uint32_t tempoTrackLength;  // bytes of each track's events
   uint32_t clickTrackLength;
   MidiPlacement placement;  // where --offset and --count-in put the grid

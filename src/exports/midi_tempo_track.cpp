@@ -236,7 +236,7 @@ bool StreamSection(void* context, const MapSection& section) {
                           static_cast<uint8_t>(section.beatsPerMeasure), section.denominatorPower);
   }
   if (!section.setsTempo) return true;
-  if (stream.view.runningClock) {
+  if (stream.view.runningClock && !stream.plan->sectionTempo) {
     PutCarriedTempos(stream, section, tick);
   } else {
     PutStreamTempo(stream, tick, section.microsecondsPerQuarter);

@@ -21,7 +21,10 @@ void PutText(ExportSink& sink, const char* text) {
   PutBytes(sink, text, std::strlen(text));
 }
 
-void PutTimingPoint(ExportSink& sink, int64_t milliseconds, double beat, int32_t beatsPerMeasure) {
+// A point inside a measure omits the bar line a reader would draw at it
+// (the effect "omit first barline", 8), so no false bar line appears.
+void PutTimingPoint(ExportSink& sink, int64_t milliseconds, double beat, int32_t beatsPerMeasure,
+                    bool downbeat) {
   TextLine line;
   line.length = 0;
   AddInteger(line, milliseconds);
@@ -29,9 +32,10 @@ void PutTimingPoint(ExportSink& sink, int64_t milliseconds, double beat, int32_t
   AddShortest(line, beat);
   AddCharacter(line, ',');
   AddInteger(line, beatsPerMeasure);
-  // Default samples at full volume; uninherited; no effects.
-  static const char kRest[] = ",1,0,100,1,0\n";
+  // Default samples at full volume; uninherited.
+  static const char kRest[] = ",1,0,100,1,";
   AddText(line, kRest, sizeof kRest - 1);
+  AddText(line, downbeat ? "0\n" : "8\n", 2);
   PutLine(sink, line);
 }
 
@@ -74,7 +78,7 @@ bool CheckRun(void* context, const BeatRun& run) {
 bool PutRun(void* context, const BeatRun& run) {
   const RunTiming& timing = *static_cast<RunTiming*>(context);
   PutTimingPoint(*timing.sink, std::llround(RunStartMilliseconds(timing, run)), run.milliseconds,
-                 run.beatsPerMeasure);
+                 run.beatsPerMeasure, run.downbeat);
   return !timing.sink->failed;
 }
 

@@ -135,6 +135,7 @@ void WalkMidiSections(const MidiMap& map, const GridSettings& settings,
         change.setsMeter && (meter == 1 || now.numerator != map.meters[meter - 2].numerator ||
                              now.denominatorPower != map.meters[meter - 2].denominatorPower);
     change.reached = tick == 0 || (anyPoint && tick <= lastTick);
+    change.beatNotes = now.beatNotes;
     if (!visitor.visitSection(visitor.context, change)) return;
   }
 }

@@ -39,4 +39,28 @@ TEST_F(GameFiles, OsuFilesNameTheSongAndItsPeopleAndTheirGame) {
   EXPECT_FALSE(Exists("x.osu"));
 }
 
+TEST_F(GameFiles, SscFilesMoveAChangeOntoStepManiasRowsKeepingItsTime) {
+  // As abc2midi writes them: each tempo one tick after its bar line, at 480
+  // ticks a quarter (a row is 10 ticks). Each moves a tick back to the bar
+  // line; the tempo before it is the one that reaches it on time (4 beats
+  // in 2.0010417 s), the one after keeps its value, its two ends moved alike.
+  Write("abc.mid", Header(0, 1, 480) + Track(Tempo(0, 500000) + Tempo(1921, 400000) +
+                                             Tempo(1920, 600000) + EndOfTrack(1919)));
+  const std::string ssc = ExportedWith({}, "ssc", "abc.mid", {"48000"});
+  EXPECT_NE(ssc.find("#BPMS:0.000000=119.937533,4.000000=150.000000,8.000000=100.000000;\n"),
+            std::string::npos)
+      << ssc;
+  const std::string moved =
+      " 1 tick earlier, on a 48th of a quarter note; the tempos beside it keep its time\n";
+  ProgramRun run = Run({"--first-measure=0", "--format=ssc", "abc.mid", "abc.ssc", "48000"});
+  EXPECT_EQ(run.output, Banner() + "Read 3 sections, 3 measures, 12 beats\n" +
+                            "Warning: An ssc file places the change in measure 1 (section 2)" +
+                            moved +
+                            "Warning: An ssc file places the change in measure 2 (section 3)" +
+                            moved + "Saved " + std::to_string(ssc.size()) + " bytes\n");
+  run = Run({"--strict", "--format=ssc", "abc.mid", "strict.ssc", "48000"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_FALSE(Exists("strict.ssc"));
+}
+
 }  // namespace

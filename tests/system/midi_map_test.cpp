@@ -170,6 +170,9 @@ TEST_F(MidiMaps, CountFromAPickupAndInDottedBeats) {
   EXPECT_EQ(ExportedWith({"--first-measure=0"}, "csv", "jig.mid", {"48000", "2", "2"}),
             "section,measure,beat,division,seconds,sample\n3,2,1,1,1.75,84000\n"
             "3,2,2,1,2,96000\n3,2,3,1,2.25,108000\n");
+  EXPECT_NE(ExportedWith({"--first-measure=0"}, "svg", "jig.mid", {"48000", "0", "1"})
+                .find("class=\"measure\" x=\"23.000\" y=\"50.000\">0</text>"),
+            std::string::npos);
   ProgramRun run = Run({"--first-measure=0", "jig.mid", "grid.txt", "48000", "0", "0"});
   EXPECT_EQ(Read("grid.txt"),
             "\nSample Rate\t48000\n\nSection 1\tTempo 240.000\tBeats/Meas 1\tMeasures 1\n\n"
@@ -179,12 +182,27 @@ TEST_F(MidiMaps, CountFromAPickupAndInDottedBeats) {
       "0.000000\t1\n0.250000\t1\n1.000000\t2\n1.750000\t1\n"
       "2.000000\t2\n2.250000\t3\n";
   EXPECT_EQ(ExportedWith({"--beat=dotted"}, "beats", "jig.mid", {"48000"}), beats);
+  const std::string osu = ExportedWith({"--beat=dotted"}, "osu", "jig.mid", {"48000"});
+  EXPECT_NE(osu.find("[TimingPoints]\n0,250,1,1,0,100,1,0\n250,750,2,1,0,100,1,0\n"
+                     "1750,250,3,1,0,100,1,0\n"),
+            std::string::npos)
+      << osu;
   run = Run({"--beat=dotted", "--format=grid", "jig.mid", "dotted.txt", "48000", "2", "2", "3"});
   EXPECT_EQ(run.output, Banner() + "Read 3 sections, 3 measures, 6 beats\n" + "Saved 210 bytes\n");
   EXPECT_EQ(Read("dotted.txt"),
             "\nSample Rate\t48000\n\n\nSection 2\tTempo 80.000\tBeats/Meas 2\tMeasures 1\n\n"
             "M 2\tB 1\t0.250 sec\t12000 smp\n\t\t0.500 sec\t24000 smp\n\t\t0.750 sec\t36000 smp\n"
             "\tB 2\t1.000 sec\t48000 smp\n\t\t1.250 sec\t60000 smp\n\t\t1.500 sec\t72000 smp\n");
+  // The MIDI file's count-in clicks dotted beats of 6/8 too, its bars those of 6/8.
+  Write("six.mid", Header(0, 1, 480) + Track(Meter(0, 6, 3) + EndOfTrack(2880)));
+  int ticksPerQuarter = 0;
+  std::vector<uint64_t> clicks;
+  for (const Event& event : EventsOf(
+           ExportedWith({"--beat=dotted", "--count-in=1"}, "midi", "six.mid", {"48000", "1", "1"}),
+           ticksPerQuarter)) {
+    if (event.track == 1 && event.status == 0x99) clicks.push_back(event.tick);
+  }
+  EXPECT_EQ(clicks, (std::vector<uint64_t>{0, 720, 1440, 2160}));
   EXPECT_EQ(Run({"--beat=triplet", "jig.mid", "x.txt"}).output,
             "Error: --beat takes dotted or note, not \"triplet\"!\n");
   EXPECT_EQ(Run({"--first-measure=0"}).output,
