@@ -857,13 +857,29 @@ bool CheckSpan(const Fit& fit, Failure& failure) {
 }
 
 // Everything of the fit but the count of sections.
-bool FitAtTolerance(const std::vector<ListedBeat>& beats, const FitOptions& options,
+// The list matched from its end back: a beat just after a tempo change is
+// then placed by the length that follows it, which the forward matching
+// learns only a few beats late.
+std::vector<int64_t> MatchGridBeatsBackward(const std::vector<ListedBeat>& beats) {
+  std::vector<ListedBeat> reversed(beats.rbegin(), beats.rend());
+  for (ListedBeat& beat : reversed) beat.seconds = -beat.seconds;
+  const std::vector<int64_t> backward = MatchGridBeats(reversed);
+  std::vector<int64_t> gridBeat(beats.size(), kUnmatched);
+  for (size_t k = 0; k < beats.size(); ++k) {
+    const int64_t matched = backward[beats.size() - 1 - k];
+    if (matched != kUnmatched) gridBeat[k] = -matched;
+  }
+  return gridBeat;
+}
+
+bool FitAtTolerance(const std::vector<ListedBeat>& beats, const FitOptions& options, bool backward,
                     FittedMap& fitted, Failure& failure) {
   Fit fit{beats, options, options.toleranceMs / 1000.0, 0.0, {}, {}, {}, {}, 0.0, {}};
   std::vector<double> gaps;
   for (size_t k = 1; k < beats.size(); ++k) gaps.push_back(beats[k].seconds - beats[k - 1].seconds);
   fit.typicalPeriod = MedianOf(gaps);
-  const std::vector<int64_t> gridBeat = MatchGridBeats(beats);
+  const std::vector<int64_t> gridBeat =
+      backward ? MatchGridBeatsBackward(beats) : MatchGridBeats(beats);
   std::vector<Matched> matched;
   for (size_t k = 0; k < beats.size(); ++k) {
     if (gridBeat[k] != kUnmatched) matched.push_back(Matched{gridBeat[k], beats[k].seconds, k});
@@ -881,6 +897,31 @@ bool FitAtTolerance(const std::vector<ListedBeat>& beats, const FitOptions& opti
   return true;
 }
 
+double SquaredError(const FittedMap& fitted) {
+  double sum = 0.0;
+  for (const FittedBeat& beat : fitted.beats) {
+    if (!beat.leftOut) sum += beat.errorMs * beat.errorMs;
+  }
+  return sum;
+}
+
+// Of the fits with the list matched forward and backward, the one that keeps
+// more beats, then has fewer sections, then less squared error.
+bool FitBothWays(const std::vector<ListedBeat>& beats, const FitOptions& options, FittedMap& fitted,
+                 Failure& failure) {
+  FittedMap backward;
+  Failure backwardFailure{};
+  const bool forwardFits = FitAtTolerance(beats, options, false, fitted, failure);
+  if (!FitAtTolerance(beats, options, true, backward, backwardFailure)) return forwardFits;
+  const bool better =
+      !forwardFits || backward.leftOut < fitted.leftOut ||
+      (backward.leftOut == fitted.leftOut && (backward.sections.size() < fitted.sections.size() ||
+                                              (backward.sections.size() == fitted.sections.size() &&
+                                               SquaredError(backward) < SquaredError(fitted))));
+  if (better) fitted = std::move(backward);
+  return true;
+}
+
 }  // namespace
 
 FitOptions DefaultFitOptions() {
@@ -893,14 +934,14 @@ bool FitBeats(const std::vector<ListedBeat>& beats, const FitOptions& options, F
     SetFailure(failure, "Error: A beat list needs two beats or more to be fitted!\n");
     return false;
   }
-  if (!FitAtTolerance(beats, options, fitted, failure)) return false;
+  if (!FitBothWays(beats, options, fitted, failure)) return false;
   const size_t needed = fitted.sections.size();
   if (needed <= static_cast<size_t>(kMaxReadSections)) return true;
   FitOptions wider = options;
   FittedMap trial;
   while (wider.toleranceMs < kMostToleranceMs) {
     wider.toleranceMs = std::min(std::ceil(wider.toleranceMs * kToleranceGrowth), kMostToleranceMs);
-    if (FitAtTolerance(beats, wider, trial, failure) &&
+    if (FitBothWays(beats, wider, trial, failure) &&
         trial.sections.size() <= static_cast<size_t>(kMaxReadSections)) {
       SetFailure(failure,
                  "Error: The beats need %zu sections at a tolerance of %g ms; a text map holds "
