@@ -197,7 +197,10 @@ std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed) {
 double MissFromLine(const std::vector<Matched>& points, const Matched& beat, int64_t fewest) {
   if (static_cast<int64_t>(points.size()) < fewest) return kInfinity;
   const Matched& origin = points.front();
-  double sx = 0, st = 0, sxx = 0, sxt = 0;
+  double sx = 0;
+  double st = 0;
+  double sxx = 0;
+  double sxt = 0;
   for (const Matched& point : points) {
     const auto x = static_cast<double>(point.beat - origin.beat);
     const double t = point.seconds - origin.seconds;
@@ -609,12 +612,20 @@ Segment NextSegment(Fit& fit, int32_t first, double clock) {
 // Least squares over the first measures reached: where measure 1 begins,
 // for the tempo rounded as the map will hold it.
 bool RefineStart(const Fit& fit, int32_t end, double& start) {
-  double sx = 0, st = 0, sxx = 0, sxt = 0, n = 0;
+  double sx = 0;
+  double st = 0;
+  double sxx = 0;
+  double sxt = 0;
+  double n = 0;
   const double origin = fit.kept.front().seconds;
   for (size_t k = 0; k < fit.firstOf[end]; ++k) {
     const auto x = static_cast<double>(fit.kept[k].beat);
     const double t = fit.kept[k].seconds - origin;
-    sx += x, st += t, sxx += x * x, sxt += x * t, n += 1;
+    sx += x;
+    st += t;
+    sxx += x * x;
+    sxt += x * t;
+    n += 1;
   }
   const double spread = n * sxx - sx * sx;
   if (!(spread > 0.0)) return false;

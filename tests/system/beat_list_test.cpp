@@ -113,4 +113,22 @@ TEST_F(BeatLists, TheOffsetLineOfATextMap) {
             std::string::npos);
 }
 
+// A MIDI map is written as a text map when a text map holds it, and then
+// reads back as the same grid; one whose sections begin inside measures is
+// refused by the first of them.
+TEST_F(BeatLists, TheMapFormatOfMidiMaps) {
+  const std::string examples = BEATSTAMPS_EXAMPLES;
+  EXPECT_EQ(ExportedWith({}, "map", examples + "/pickup_jig.mid", {}),
+            "pickup_jig\ntmap\t320\t1\t1\ntmap\t320\t6\t8\n");
+  Write("jig.map", Read("out.map"));
+  EXPECT_EQ(ExportedWith({}, "csv", "jig.map", {"48000", "1", "9", "2"}),
+            ExportedWith({}, "csv", examples + "/pickup_jig.mid", {"48000", "1", "9", "2"}));
+  ExpectRefused(Run({"--format=map", examples + "/ritardando_song.mid", "rit.map"}),
+                "Read 33 sections, 21 measures, 84 beats\n");
+  EXPECT_NE(Run({"--format=map", examples + "/ritardando_song.mid", "rit.map"})
+                .output.find("cannot write section 3 of the MIDI map: it begins inside a measure"),
+            std::string::npos);
+  EXPECT_FALSE(Exists("rit.map"));
+}
+
 }  // namespace
