@@ -210,8 +210,14 @@ TEST_F(SaveEdges, AHiddenFileIsLockedWhileWrittenAndALeftOneGoes) {
   const auto start = std::chrono::steady_clock::now();
   while (hidden.empty() && !Exists("fat/grid.csv") &&
          std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+    // Once bytes are in it: between its open and its lock the file is
+    // still empty, and no save writes to it unlocked.
     for (const std::string& name : Listing("fat")) {
-      if (name.rfind(".beatstamps-", 0) == 0) hidden = name;
+      struct stat seen {};
+      if (name.rfind(".beatstamps-", 0) == 0 && stat(Path("fat/" + name).c_str(), &seen) == 0 &&
+          seen.st_size > 0) {
+        hidden = name;
+      }
     }
   }
   ASSERT_FALSE(hidden.empty()) << "no hidden file seen";
