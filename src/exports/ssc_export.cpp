@@ -49,7 +49,9 @@ struct SscChange {
 
 SscChange PlaceChange(const MapSection& section, uint64_t unitsPerQuarter) {
   const Wide scaled = section.start * kRowsPerQuarter;  // 48ths of a unit
-  const Wide rows = (scaled * 2 + unitsPerQuarter) / (Wide{2} * unitsPerQuarter);
+  // The nearest row, a half rounding up.
+  const Wide halfRowsUp = scaled * 2 + unitsPerQuarter;
+  const Wide rows = halfRowsUp / (static_cast<Wide>(unitsPerQuarter) * 2);
   // Half a row at the most: far inside 64 bits.
   const Wide placedAt = rows * unitsPerQuarter;
   const int64_t movedBy = placedAt >= scaled ? static_cast<int64_t>(placedAt - scaled)
