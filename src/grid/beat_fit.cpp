@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
+#include <numeric>
 
 #include "grid/clock.h"
 #include "grid/text_grid.h"
@@ -353,7 +355,8 @@ void PlaceBars(Fit& fit) {
     kept.push_back(beat);
   }
   fit.kept = kept;
-  for (int64_t& bar : fit.bars) bar -= first;
+  std::transform(fit.bars.begin(), fit.bars.end(), fit.bars.begin(),
+                 [first](int64_t bar) { return bar - first; });
   fit.dropped.assign(fit.kept.size(), false);
   fit.firstOf.clear();
   size_t k = 0;
@@ -712,7 +715,8 @@ std::vector<double> FitSectionEnds(const Fit& fit, double origin) {
     }
   }
   SolveTridiagonal(diagonal, beside, right);
-  for (double& end : right) end += origin;
+  std::transform(right.begin(), right.end(), right.begin(),
+                 [origin](double end) { return end + origin; });
   return right;
 }
 
@@ -777,10 +781,11 @@ struct SectionClock {
 
 std::vector<SectionClock> ClocksOf(const Fit& fit) {
   std::vector<SectionClock> clocks;
-  for (const Segment& segment : fit.segments) {
-    clocks.push_back(
-        SectionClock{fit.bars[segment.firstMeasure], segment.startClock, segment.tempo});
-  }
+  std::transform(
+      fit.segments.begin(), fit.segments.end(), std::back_inserter(clocks),
+      [&fit](const Segment& segment) {
+        return SectionClock{fit.bars[segment.firstMeasure], segment.startClock, segment.tempo};
+      });
   return clocks;
 }
 
@@ -909,11 +914,10 @@ bool FitAtTolerance(const std::vector<ListedBeat>& beats, const FitOptions& opti
 }
 
 double SquaredError(const FittedMap& fitted) {
-  double sum = 0.0;
-  for (const FittedBeat& beat : fitted.beats) {
-    if (!beat.leftOut) sum += beat.errorMs * beat.errorMs;
-  }
-  return sum;
+  return std::accumulate(fitted.beats.begin(), fitted.beats.end(), 0.0,
+                         [](double sum, const FittedBeat& beat) {
+                           return beat.leftOut ? sum : sum + beat.errorMs * beat.errorMs;
+                         });
 }
 
 // Of the fits with the list matched forward and backward, the one that keeps

@@ -191,8 +191,8 @@ LineRead ReadLabel(std::string_view label, ListedBeat& beat) {
   const std::string_view rest = label.substr(dot + 1);
   const size_t second = rest.find('.');
   int64_t number = 0;
-  int64_t division = 0;
   if (second != std::string_view::npos) {
+    int64_t division = 0;
     const bool isDivision = ReadWholeCount(rest.substr(0, second), number) &&
                             ReadWholeCount(rest.substr(second + 1), division);
     return isDivision ? LineRead::kPassedOver : LineRead::kBeat;
