@@ -66,6 +66,9 @@ void ExpectTheBar(const std::vector<TrueSection>& truth, double offset, const Ma
   EXPECT_NEAR(fitted.offsetSeconds, offset, 0.002) << which;
 }
 
+// One fixed draw of 40 maps, so that a run repeats. Not every draw passes:
+// over 600 random maps about 1 in 80 misses a point of this bar, mostly an
+// extra beat right at a tempo change or two tempos near double each other.
 TEST(BeatFit, MapsFromTheirBeatsWithErrorsMissesAndExtraBeats) {
   std::mt19937 random(2);
   const ListNoise noise{kToleranceMs / 3000, 0.02, 0.01, true};
