@@ -29,9 +29,10 @@ SOUNDFONT = "/usr/share/sounds/sf2/FluidR3_GM.sf2"
 SONGS = ["changes", "ritardando", "steady", "waltz"]
 METER = {"waltz": 3}
 METER_CHANGES = {"changes"}
-# The picture's layout: where a time is drawn, and a row only lines cross.
+# The picture's layout: where a time is drawn, and a row (under the time
+# labels, over the section labels) that only the grid's lines cross.
 LEFT_MARGIN = 20
-LINE_ROW = 245
+LINE_ROW = 25
 
 
 def run(command, **kwargs):

@@ -34,6 +34,8 @@ constexpr double kLeastBeatSalience = 1.25;
 // A beat at either end of the music stands at least this far (of the
 // median beat's) above the detection function's floor.
 constexpr double kLeastEndBeatPeak = 0.1;
+// A beat moves to an onset no farther than its period over this.
+constexpr double kOnsetReach = 8.0;
 // The tracker's window over the detection function and its hop, in values.
 constexpr int32_t kTrackerWindow = 512;
 constexpr int32_t kTrackerHop = 128;
@@ -208,6 +210,34 @@ void TrimQuietEnds(const std::vector<double>& detection, std::vector<double>& be
   beats.erase(beats.begin(), beats.begin() + static_cast<ptrdiff_t>(first));
 }
 
+// The tracker sets each beat on a whole detection function value, and where
+// the tempo changes it lets its beats drift off the onsets for a few beats
+// while its period follows: each beat is moved to the detection function's
+// peak within an eighth of its period (never as far as an off-beat), placed
+// between values by the parabola through the peak and its neighbours.
+void MoveBeatsToOnsets(const std::vector<double>& detection, std::vector<double>& beats) {
+  const auto last = static_cast<int64_t>(detection.size()) - 1;
+  for (size_t k = 0; k < beats.size(); ++k) {
+    const double period = k + 1 < beats.size() ? beats[k + 1] - beats[k]
+                          : k > 0              ? beats[k] - beats[k - 1]
+                                               : 0.0;
+    const auto reach = static_cast<int64_t>(period / kOnsetReach);
+    const auto at = static_cast<int64_t>(std::llround(beats[k]));
+    int64_t peak = std::clamp<int64_t>(at, 0, last);
+    for (int64_t n = std::max<int64_t>(0, at - reach); n <= std::min(last, at + reach); ++n) {
+      if (detection[n] > detection[peak]) peak = n;
+    }
+    double shift = 0.0;
+    if (peak > 0 && peak < last) {
+      const double before = detection[peak - 1];
+      const double after = detection[peak + 1];
+      const double curve = before - 2.0 * detection[peak] + after;
+      if (curve < 0.0) shift = std::clamp(0.5 * (before - after) / curve, -0.5, 0.5);
+    }
+    beats[k] = static_cast<double>(peak) + shift;
+  }
+}
+
 // Each beat numbered in its measure: 1 on a downbeat, counting on from
 // there and back before the first.
 std::vector<ListedBeat> NumberBeats(const std::vector<double>& beats,
@@ -266,6 +296,7 @@ bool FindBeats(const char* name, SoundStream& stream, const SoundInfo& info, int
     SetRecordingFailure(failure, name, "no beat found: it holds no steady pulse");
     return false;
   }
+  MoveBeatsToOnsets(analysis.detection, beats);
   size_t audioLength = 0;
   const float* audio = downBeat.getBufferedAudio(audioLength);
   std::vector<int> downbeats;
