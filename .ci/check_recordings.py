@@ -126,7 +126,8 @@ def check_refused(program, folder):
     run(["sox", "-n", "-r", "44100", "-c", "1", silence, "trim", "0", "20"], check=True)
     truncated, stranger = f"{folder}/truncated.wav", f"{folder}/stranger.wav"
     with open(f"{folder}/steady.wav", "rb") as whole, open(truncated, "wb") as cut:
-        cut.write(whole.read(30))
+        data = whole.read()
+        cut.write(data[:len(data) // 2])
     with open(stranger, "wb") as odd:
         odd.write(b"RIFF\x10\x00\x00\x00WAVEjunkjunkjunk")
     for bad in (noise, silence, truncated, stranger):

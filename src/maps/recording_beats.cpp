@@ -26,6 +26,8 @@ constexpr double kStepSeconds = 0.01161;
 constexpr double kMostDownbeatRate = 3000.0;
 constexpr int32_t kMostDecimatorFactor = 8;  // qm-dsp's Decimator, chained twice at most
 constexpr int32_t kMostDecimation = kMostDecimatorFactor * kMostDecimatorFactor;
+// Steps of the detection function decoded at once.
+constexpr int64_t kStepsPerRead = 16;
 // A recording shorter than this holds too few beats to find a tempo in.
 constexpr double kLeastSeconds = 3.0;
 // The tracker sets a beat at every period whatever the sound; in music the
@@ -105,7 +107,6 @@ DFConfig DetectionConfig(const AnalysisPlan& plan) {
 // What one pass over the recording gathers.
 struct Analysis {
   std::vector<double> detection;  // one value per step; value n centred on sample n * step
-  double peak;                    // largest sample magnitude
   int64_t frames;
 };
 
@@ -115,24 +116,26 @@ struct Analysis {
 bool AnalyseRecording(SoundStream& stream, const AnalysisPlan& plan, DownBeat& downBeat,
                       Analysis& analysis, Failure& failure) {
   const int64_t stepFrames = int64_t{plan.step} * plan.decimation;
-  std::vector<float> samples(static_cast<size_t>(stepFrames));
+  const int64_t blockFrames = stepFrames * kStepsPerRead;
+  std::vector<float> samples(static_cast<size_t>(blockFrames));
   std::vector<double> window(static_cast<size_t>(plan.step) * 2, 0.0);
   DetectionFunction detection(DetectionConfig(plan));
   StepDecimator decimator(plan);
-  int64_t read = stepFrames;
-  while (read == stepFrames) {
-    if (!ReadMonoFrames(stream, samples.data(), stepFrames, read, failure)) return false;
-    if (read == 0) break;
-    std::fill(samples.begin() + read, samples.end(), 0.0F);
+  int64_t read = blockFrames;
+  while (read == blockFrames) {
+    if (!ReadMonoFrames(stream, samples.data(), blockFrames, read, failure)) return false;
     analysis.frames += read;
-    for (int64_t k = 0; k < read; ++k) {
-      analysis.peak = std::max(analysis.peak, static_cast<double>(std::fabs(samples[k])));
+    // The last step is filled out with silence.
+    const int64_t steps = (read + stepFrames - 1) / stepFrames;
+    std::fill(samples.begin() + read, samples.begin() + steps * stepFrames, 0.0F);
+    for (int64_t k = 0; k < steps; ++k) {
+      float* step = samples.data() + k * stepFrames;
+      decimator.Decimate(step);
+      downBeat.pushAudioBlock(step);
+      std::copy(window.begin() + plan.step, window.end(), window.begin());
+      std::copy(step, step + plan.step, window.begin() + plan.step);
+      analysis.detection.push_back(detection.processTimeDomain(window.data()));
     }
-    decimator.Decimate(samples.data());
-    downBeat.pushAudioBlock(samples.data());
-    std::copy(window.begin() + plan.step, window.end(), window.begin());
-    std::copy(samples.begin(), samples.begin() + plan.step, window.begin() + plan.step);
-    analysis.detection.push_back(detection.processTimeDomain(window.data()));
   }
   return true;
 }
@@ -267,7 +270,7 @@ bool FindBeats(const char* name, SoundStream& stream, const SoundInfo& info, int
   DownBeat downBeat(static_cast<float>(plan.rate), static_cast<size_t>(plan.downbeatFactor),
                     static_cast<size_t>(plan.step));
   downBeat.setBeatsPerBar(meter);
-  Analysis analysis{{}, 0.0, 0};
+  Analysis analysis{{}, 0};
   if (info.frames > 0) analysis.detection.reserve(info.frames / plan.step / plan.decimation + 2);
   if (!AnalyseRecording(stream, plan, downBeat, analysis, failure)) return false;
   found.sampleRate = info.sampleRate;
@@ -276,7 +279,8 @@ bool FindBeats(const char* name, SoundStream& stream, const SoundInfo& info, int
     SetRecordingFailure(failure, name, "it is too short to find a tempo in (3 seconds at least)");
     return false;
   }
-  if (analysis.peak == 0.0) {
+  // Silence, digital or all but, has no onset anywhere.
+  if (*std::max_element(analysis.detection.begin(), analysis.detection.end()) <= 0.0) {
     SetRecordingFailure(failure, name, "it is silent: no beat found");
     return false;
   }
