@@ -38,9 +38,8 @@ constexpr double kLeastBeatSalience = 1.25;
 constexpr double kLeastEndBeatPeak = 0.1;
 // A beat moves to an onset no farther than its period over this.
 constexpr double kOnsetReach = 8.0;
-// The tracker's window over the detection function and its hop, in values.
+// The tracker's window over the detection function, in values.
 constexpr int32_t kTrackerWindow = 512;
-constexpr int32_t kTrackerHop = 128;
 // The floor under the detection function, relative to its peak.
 constexpr double kDetectionFloor = 1e-6;
 
@@ -154,7 +153,7 @@ void AddDetectionFloor(std::vector<double>& detection) {
   }
 }
 
-// The tracker finds the period of each hop of kTrackerHop values from the
+// The tracker finds the period of each hop of 128 values from the
 // window of kTrackerWindow values that begins there, so its periods reach a
 // tempo change half a window before the music does: they are moved on by
 // half a window, so that each window's period lies at its centre.
