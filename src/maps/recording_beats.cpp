@@ -37,7 +37,7 @@ constexpr double kLeastBeatSalience = 1.25;
 // median beat's) above the detection function's floor.
 constexpr double kLeastEndBeatPeak = 0.1;
 // A beat moves to an onset no farther than its period over this.
-constexpr double kOnsetReach = 8.0;
+constexpr double kOnsetReach = 12.0;
 // The tracker's window over the detection function, in values.
 constexpr int32_t kTrackerWindow = 512;
 // The floor under the detection function, relative to its peak.
@@ -215,8 +215,9 @@ void TrimQuietEnds(const std::vector<double>& detection, std::vector<double>& be
 // The tracker sets each beat on a whole detection function value, and where
 // the tempo changes it lets its beats drift off the onsets for a few beats
 // while its period follows: each beat is moved to the detection function's
-// peak within an eighth of its period (never as far as an off-beat), placed
-// between values by the parabola through the peak and its neighbours.
+// peak within a twelfth of its period (never as far as an off-beat, nor as
+// the end of a short note), placed between values by the parabola through the
+// peak and its neighbours.
 void MoveBeatsToOnsets(const std::vector<double>& detection, std::vector<double>& beats) {
   const auto last = static_cast<int64_t>(detection.size()) - 1;
   for (size_t k = 0; k < beats.size(); ++k) {
