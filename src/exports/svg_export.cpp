@@ -15,7 +15,7 @@ namespace {
 
 // The picture's rows, in pixels from its top.
 constexpr double kLeftMargin = 20.0;
-constexpr double kRightMargin = 20.0;
+constexpr double kRightMargin = 40.0;  // room for the last time label
 constexpr double kTickBottom = 6.0;
 constexpr double kTimeRow = 18.0;
 constexpr double kLinesTop = 24.0;
