@@ -68,22 +68,21 @@ AnalysisPlan PlanAnalysis(uint32_t sampleRate) {
   return plan;
 }
 
-// Brings one step of recording samples down to one step of analysis samples,
-// through one or two of qm-dsp's decimators.
-class StepDecimator {
+// Brings blocks of samples down by a power of two through one or two of
+// qm-dsp's decimators, in double precision (their single-precision path
+// takes twice as long).
+class BlockDecimator {
  public:
-  explicit StepDecimator(const AnalysisPlan& plan) {
-    int32_t left = plan.decimation;
-    int32_t length = plan.step * plan.decimation;
-    while (left > 1) {
-      const int32_t factor = std::min(left, kMostDecimatorFactor);
-      stages_.push_back(std::make_unique<Decimator>(length, factor));
-      length /= factor;
-      left /= factor;
+  BlockDecimator(int32_t length, int32_t factor) {
+    while (factor > 1) {
+      const int32_t stage = std::min(factor, kMostDecimatorFactor);
+      stages_.push_back(std::make_unique<Decimator>(length, stage));
+      length /= stage;
+      factor /= stage;
     }
   }
-  // `samples` holds step * decimation samples; the step comes out at its start.
-  void Decimate(float* samples) {
+  // `samples` holds a block; the decimated block comes out at its start.
+  void Decimate(double* samples) {
     for (auto& stage : stages_) stage->process(samples, samples);
   }
 
@@ -115,11 +114,16 @@ struct Analysis {
 bool AnalyseRecording(SoundStream& stream, const AnalysisPlan& plan, DownBeat& downBeat,
                       Analysis& analysis, Failure& failure) {
   const int64_t stepFrames = int64_t{plan.step} * plan.decimation;
+  const int32_t downbeatStep = plan.step / plan.downbeatFactor;
   const int64_t blockFrames = stepFrames * kStepsPerRead;
   std::vector<float> samples(static_cast<size_t>(blockFrames));
+  std::vector<double> step(static_cast<size_t>(stepFrames));
+  std::vector<double> downbeatStepSamples(static_cast<size_t>(plan.step));
+  std::vector<float> downbeatAudio(static_cast<size_t>(downbeatStep));
   std::vector<double> window(static_cast<size_t>(plan.step) * 2, 0.0);
   DetectionFunction detection(DetectionConfig(plan));
-  StepDecimator decimator(plan);
+  BlockDecimator toAnalysis(static_cast<int32_t>(stepFrames), plan.decimation);
+  BlockDecimator toDownbeats(plan.step, plan.downbeatFactor);
   int64_t read = blockFrames;
   while (read == blockFrames) {
     if (!ReadMonoFrames(stream, samples.data(), blockFrames, read, failure)) return false;
@@ -128,11 +132,16 @@ bool AnalyseRecording(SoundStream& stream, const AnalysisPlan& plan, DownBeat& d
     const int64_t steps = (read + stepFrames - 1) / stepFrames;
     std::fill(samples.begin() + read, samples.begin() + steps * stepFrames, 0.0F);
     for (int64_t k = 0; k < steps; ++k) {
-      float* step = samples.data() + k * stepFrames;
-      decimator.Decimate(step);
-      downBeat.pushAudioBlock(step);
+      const float* from = samples.data() + k * stepFrames;
+      std::copy(from, from + stepFrames, step.begin());
+      toAnalysis.Decimate(step.data());
+      std::copy(step.begin(), step.begin() + plan.step, downbeatStepSamples.begin());
+      toDownbeats.Decimate(downbeatStepSamples.data());
+      std::copy(downbeatStepSamples.begin(), downbeatStepSamples.begin() + downbeatStep,
+                downbeatAudio.begin());
+      downBeat.pushAudioBlock(downbeatAudio.data());
       std::copy(window.begin() + plan.step, window.end(), window.begin());
-      std::copy(step, step + plan.step, window.begin() + plan.step);
+      std::copy(step.begin(), step.begin() + plan.step, window.begin() + plan.step);
       analysis.detection.push_back(detection.processTimeDomain(window.data()));
     }
   }
@@ -267,8 +276,10 @@ std::vector<ListedBeat> NumberBeats(const std::vector<double>& beats,
 bool FindBeats(const char* name, SoundStream& stream, const SoundInfo& info, int32_t meter,
                RecordingBeats& found, Failure& failure) {
   const AnalysisPlan plan = PlanAnalysis(info.sampleRate);
-  DownBeat downBeat(static_cast<float>(plan.rate), static_cast<size_t>(plan.downbeatFactor),
-                    static_cast<size_t>(plan.step));
+  // The downbeat finder is handed its audio already brought down, in double
+  // precision: as audio at that rate, with steps of that many samples.
+  DownBeat downBeat(static_cast<float>(plan.rate / plan.downbeatFactor), 1,
+                    static_cast<size_t>(plan.step / plan.downbeatFactor));
   downBeat.setBeatsPerBar(meter);
   Analysis analysis{{}, 0};
   if (info.frames > 0) analysis.detection.reserve(info.frames / plan.step / plan.decimation + 2);
