@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "maps/sound_file.h"
 
@@ -26,8 +30,10 @@ constexpr double kStepSeconds = 0.01161;
 constexpr double kMostDownbeatRate = 3000.0;
 constexpr int32_t kMostDecimatorFactor = 8;  // qm-dsp's Decimator, chained twice at most
 constexpr int32_t kMostDecimation = kMostDecimatorFactor * kMostDecimatorFactor;
-// Steps of the detection function decoded at once.
+// Steps of the detection function decoded at once, and the blocks of them
+// that may wait for the detection function.
 constexpr int64_t kStepsPerRead = 16;
+constexpr size_t kQueuedChunks = 8;
 // A recording shorter than this holds too few beats to find a tempo in.
 constexpr double kLeastSeconds = 3.0;
 // The tracker sets a beat at every period whatever the sound; in music the
@@ -108,11 +114,77 @@ struct Analysis {
   int64_t frames;
 };
 
-// Decodes the whole recording a step at a time: each step is decimated, fed
-// to the downbeat finder's buffer and, with the step before it, to the
-// detection function.
-bool AnalyseRecording(SoundStream& stream, const AnalysisPlan& plan, DownBeat& downBeat,
-                      Analysis& analysis, Failure& failure) {
+// Steps of analysis samples, handed from the thread that decodes and
+// decimates the recording to the one that runs the detection function: the
+// two halves of the work run side by side, in fixed memory.
+class StepQueue {
+ public:
+  explicit StepQueue(int32_t step) : chunks_(kQueuedChunks) {
+    for (Chunk& chunk : chunks_) chunk.samples.resize(static_cast<size_t>(step) * kStepsPerRead);
+  }
+  struct Chunk {
+    std::vector<double> samples;
+    int64_t steps;
+  };
+  // The decoder's side: a chunk to fill, null once the reader has stopped.
+  Chunk* Free() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return filled_ < chunks_.size() || stopped_; });
+    return stopped_ ? nullptr : &chunks_[(first_ + filled_) % chunks_.size()];
+  }
+  void Push() {
+    Change([this] { ++filled_; });
+  }
+  void Close() {
+    Change([this] { closed_ = true; });
+  }
+  // The reader's side: the next chunk, null after the last.
+  const Chunk* Next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return filled_ > 0 || closed_; });
+    return filled_ > 0 ? &chunks_[first_] : nullptr;
+  }
+  void Pop() {
+    Change([this] {
+      first_ = (first_ + 1) % chunks_.size();
+      --filled_;
+    });
+  }
+  // The reader gives up: the decoder stops at its next chunk.
+  void Stop() {
+    Change([this] { stopped_ = true; });
+  }
+
+ private:
+  template <typename Step>
+  void Change(Step step) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      step();
+    }
+    changed_.notify_all();
+  }
+  std::vector<Chunk> chunks_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t first_ = 0;
+  size_t filled_ = 0;
+  bool closed_ = false;
+  bool stopped_ = false;
+};
+
+// What the decoding thread reports when it is done.
+struct Decoding {
+  int64_t frames;
+  bool failed;
+  Failure failure;
+};
+
+// Decodes the whole recording a block at a time: each step is decimated to
+// the analysis rate and queued, and brought down further into the downbeat
+// finder's buffer.
+void DecodeSteps(SoundStream& stream, const AnalysisPlan& plan, DownBeat& downBeat,
+                 StepQueue& queue, Decoding& decoding) {
   const int64_t stepFrames = int64_t{plan.step} * plan.decimation;
   const int32_t downbeatStep = plan.step / plan.downbeatFactor;
   const int64_t blockFrames = stepFrames * kStepsPerRead;
@@ -120,32 +192,81 @@ bool AnalyseRecording(SoundStream& stream, const AnalysisPlan& plan, DownBeat& d
   std::vector<double> step(static_cast<size_t>(stepFrames));
   std::vector<double> downbeatStepSamples(static_cast<size_t>(plan.step));
   std::vector<float> downbeatAudio(static_cast<size_t>(downbeatStep));
-  std::vector<double> window(static_cast<size_t>(plan.step) * 2, 0.0);
-  DetectionFunction detection(DetectionConfig(plan));
   BlockDecimator toAnalysis(static_cast<int32_t>(stepFrames), plan.decimation);
   BlockDecimator toDownbeats(plan.step, plan.downbeatFactor);
   int64_t read = blockFrames;
   while (read == blockFrames) {
-    if (!ReadMonoFrames(stream, samples.data(), blockFrames, read, failure)) return false;
-    analysis.frames += read;
+    if (!ReadMonoFrames(stream, samples.data(), blockFrames, read, decoding.failure)) {
+      decoding.failed = true;
+      return;
+    }
+    decoding.frames += read;
+    StepQueue::Chunk* chunk = queue.Free();
+    if (chunk == nullptr) return;
     // The last step is filled out with silence.
-    const int64_t steps = (read + stepFrames - 1) / stepFrames;
-    std::fill(samples.begin() + read, samples.begin() + steps * stepFrames, 0.0F);
-    for (int64_t k = 0; k < steps; ++k) {
+    chunk->steps = (read + stepFrames - 1) / stepFrames;
+    std::fill(samples.begin() + read, samples.begin() + chunk->steps * stepFrames, 0.0F);
+    for (int64_t k = 0; k < chunk->steps; ++k) {
       const float* from = samples.data() + k * stepFrames;
       std::copy(from, from + stepFrames, step.begin());
       toAnalysis.Decimate(step.data());
+      std::copy(step.begin(), step.begin() + plan.step, chunk->samples.begin() + k * plan.step);
       std::copy(step.begin(), step.begin() + plan.step, downbeatStepSamples.begin());
       toDownbeats.Decimate(downbeatStepSamples.data());
       std::copy(downbeatStepSamples.begin(), downbeatStepSamples.begin() + downbeatStep,
                 downbeatAudio.begin());
       downBeat.pushAudioBlock(downbeatAudio.data());
+    }
+    queue.Push();
+  }
+}
+
+void DecodeStepsToTheEnd(SoundStream& stream, const AnalysisPlan& plan, DownBeat& downBeat,
+                         StepQueue& queue, Decoding& decoding) {
+  try {
+    DecodeSteps(stream, plan, downBeat, queue, decoding);
+  } catch (const std::bad_alloc&) {
+    decoding.failed = true;
+    SetFailure(decoding.failure, "Error: Not enough memory to find the recording's beats!\n");
+  }
+  queue.Close();
+}
+
+// Each queued step, with the step before it, through the detection function.
+void DetectOnsets(const AnalysisPlan& plan, StepQueue& queue, Analysis& analysis) {
+  std::vector<double> window(static_cast<size_t>(plan.step) * 2, 0.0);
+  DetectionFunction detection(DetectionConfig(plan));
+  for (const StepQueue::Chunk* chunk = queue.Next(); chunk != nullptr; chunk = queue.Next()) {
+    for (int64_t k = 0; k < chunk->steps; ++k) {
+      const auto from = chunk->samples.begin() + k * plan.step;
       std::copy(window.begin() + plan.step, window.end(), window.begin());
-      std::copy(step.begin(), step.begin() + plan.step, window.begin() + plan.step);
+      std::copy(from, from + plan.step, window.begin() + plan.step);
       analysis.detection.push_back(detection.processTimeDomain(window.data()));
     }
+    queue.Pop();
   }
-  return true;
+}
+
+// Decodes the recording on a thread of its own while the detection function
+// runs on this one; the downbeat finder's buffer is filled by the decoder
+// and read only after it has ended.
+bool AnalyseRecording(SoundStream& stream, const AnalysisPlan& plan, DownBeat& downBeat,
+                      Analysis& analysis, Failure& failure) {
+  StepQueue queue(plan.step);
+  Decoding decoding{0, false, {}};
+  std::thread decoder(DecodeStepsToTheEnd, std::ref(stream), std::cref(plan), std::ref(downBeat),
+                      std::ref(queue), std::ref(decoding));
+  try {
+    DetectOnsets(plan, queue, analysis);
+  } catch (...) {
+    queue.Stop();
+    decoder.join();
+    throw;
+  }
+  decoder.join();
+  analysis.frames = decoding.frames;
+  if (decoding.failed) failure = decoding.failure;
+  return !decoding.failed;
 }
 
 // The tracker normalises windows of the detection function, and one that is
