@@ -160,7 +160,8 @@ def seconds_at(position, ppq, tempos):
 
 def measure_starts(ppq, meters, stop, before=None):
     """(measure start, meter, its end or None) of measures 0 to stop, or of
-    those that begin before the tick `before`."""
+    those that begin before the tick `before`; after the last meter, of those
+    whose first beat ends by it."""
     measures = []
     for k, (tick, (numerator, denominator)) in enumerate(meters):
         end = meters[k + 1][0] if k + 1 < len(meters) else None
@@ -168,6 +169,8 @@ def measure_starts(ppq, meters, stop, before=None):
         start = Fraction(tick)
         while (end is None or start < end) and len(measures) <= stop:
             if before is not None and start >= before:
+                break
+            if before is not None and end is None and start + Fraction(4 * ppq, denominator) > before:
                 break
             measures.append((start, (numerator, denominator), end))
             start += length

@@ -27,7 +27,7 @@ void Render(benchmark::State& bench, RunState& state) {
   failure.message[0] = '\0';
   SizeDefaultSection(state.map, state.settings);
   for (auto _ : bench) {
-    Display(TextGrid(state.map), state.settings, state.report, failure);
+    BuildReport(TextGrid(state.map), state.settings, state.report, failure);
     benchmark::DoNotOptimize(state.report.length);
     benchmark::ClobberMemory();
   }

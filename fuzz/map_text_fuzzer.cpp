@@ -13,9 +13,9 @@
 #include <cstring>
 #include <vector>
 
+#include "cli/map_problems.h"
 #include "cli/session.h"
 #include "grid/renderer.h"
-#include "maps/map_problems.h"
 #include "maps/map_reader.h"
 #include "reference_walk.h"
 #include "scratch_folder.h"
@@ -57,7 +57,7 @@ void CheckToldReading(std::vector<char>& text, const MapReadout& untold) {
   FILE* file = fmemopen(text.data(), text.size(), "r");
   if (file == nullptr) std::abort();
   InitRunState(state);
-  MapReadout told{state.map, state.settings, false};
+  MapReadout told{state.map, state.settings, false, OffsetOption{}, SettingsLines{}, ""};
   Check(ParseMapText(file, told, &diagnostics));
   (void)std::fclose(file);
   const TempoMap& a = told.map;
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (file == nullptr) std::abort();
 
   InitRunState(state);
-  MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}};
+  MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}, ""};
   const bool read = ParseMapText(file, readout);
   (void)std::fclose(file);
   Check(read);
@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const GridSettings& settings = state.settings;
   Failure failure{};
   SizeDefaultSection(state.map, settings);
-  Display(TextGrid(state.map), settings, state.report, failure);
+  BuildReport(TextGrid(state.map), settings, state.report, failure);
   const ReportText& report = state.report;
   Check(report.length >= 0 && report.length <= kReportLimit);
   Check(report.text[report.length] == '\0');

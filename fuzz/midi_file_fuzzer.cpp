@@ -33,7 +33,6 @@ struct Tables {
   MidiMap readBack;
   ReportText report;
   MidiPlan plan;
-  OsuPlan osu;
 };
 Tables* tables;  // too large for the stack; made once
 
@@ -140,7 +139,8 @@ std::vector<uint8_t> WritePlannedMidi(const GridMap& grid, const GridSettings& s
 void CheckExport(const MidiMap& map, const GridSettings& settings, const Points& walked) {
   const GridMap grid{nullptr, &map};
   Failure failure{};
-  const ExportSettings unplaced{0, false, 0, nullptr, nullptr};
+  const ExportSettings unplaced{0,     false,   OffsetOption{}, 0, nullptr,
+                                false, nullptr, nullptr,        0, BeatMarks{}};
   if (!PlanMidi(grid, settings, unplaced, tables->plan, failure)) return;
   const std::vector<uint8_t> file = WritePlannedMidi(grid, settings);
   Check(Read(file.data(), file.size(), tables->readBack, failure));
@@ -161,12 +161,12 @@ void CheckBeatFiles(const GridMap& grid, const GridSettings& settings,
                     const ExportSettings& placed) {
   Failure failure{};
   ExportSink sink = CountingSink();
-  if (PlanOsu(grid, settings, placed, tables->osu, failure)) {
-    WriteOsu(grid, settings, placed, tables->osu, sink);
+  if (PlanOsu(grid, settings, placed, failure)) {
+    WriteOsu(grid, settings, placed, sink);
   } else {
     CheckOneLine(failure);
   }
-  if (PlanSsc(grid, settings, failure)) {
+  if (PlanSsc(grid, settings, placed, failure)) {
     WriteSsc(grid, settings, placed, sink);
   } else {
     CheckOneLine(failure);
@@ -181,7 +181,8 @@ void CheckPlacedExport(const MidiMap& map, const GridSettings& settings, const u
                        size_t size) {
   if (size < 3) return;
   const uint8_t pick = data[size - 3];
-  ExportSettings placed{0, (pick & 4) != 0, pick & 3, "audio.mp3", "fuzz.mid"};
+  ExportSettings placed{0,     (pick & 4) != 0, OffsetOption{}, pick & 3, "audio.mp3",
+                        false, "fuzz.mid",      nullptr,        0,        BeatMarks{}};
   if (placed.offsetGiven)
     placed.offsetSamples = int64_t{static_cast<int8_t>(data[size - 2])} * 1103;
   const GridMap grid{nullptr, &map};
@@ -217,7 +218,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const GridSettings settings{44100, 1 + (pick & 7), start, start + ((pick >> 3) & 3)};
   const Points walked = Walk(map, settings);
   CheckWalk(map, settings, walked);
-  Check(Display(GridMap{nullptr, &map}, settings, tables->report, failure));
+  Check(BuildReport(GridMap{nullptr, &map}, settings, tables->report, failure));
   Check(tables->report.length <= kReportLimit);
   CheckExport(map, settings, walked);
   CheckPlacedExport(map, settings, data, size);

@@ -5,8 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
-#include "base/int32_math.h"
+#include "cli/grid_arguments.h"
 #include "cli/help_text.h"
 #include "cli/report_writer.h"
 #include "cli/session.h"
@@ -14,14 +15,57 @@
 
 namespace {
 
-int32_t ArgumentNumber(const char* argument) {
-  return ClampToInt32(std::strtol(argument, nullptr, 10));
+// A tempo map names its sections near its start: this much of OUT is looked at.
+constexpr size_t kLookedAtBytes = size_t{64} * 1024;
+
+// Reads MAP: the batch run names its problems on standard error, the
+// --format=grid run with its own lines, before its summary line.
+bool LoadBatchMap(Console& console, RunState& state, const char* name, bool exportRun,
+                  int64_t& problems) {
+  if (!exportRun) return LoadMapNamed(console, state, name, problems);
+  return LoadMapWithWarnings(console.out, console.in, state, name, problems);
 }
 
-bool LoadBatchMap(Console& console, RunState& state, const char* name, bool exportRun) {
-  if (!exportRun) return LoadMapNamed(console, state, name);
-  int64_t problems = 0;
-  return LoadMapWithWarnings(console.out, state, name, problems);
+// Whether `text` holds the command word "tmap" where a map reader takes it:
+// at a line's start or after a tab, followed by a tab.
+bool HoldsTmapWord(const char* text, size_t length) {
+  constexpr size_t kWord = 5;  // "tmap\t"
+  for (size_t k = 0; k + kWord <= length; ++k) {
+    if ((k == 0 || text[k - 1] == '\n' || text[k - 1] == '\t') &&
+        std::memcmp(text + k, "tmap\t", kWord) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// OUT holds tmap lines: it looks like the map, given in MAP's place.
+bool LooksLikeTempoMap(const char* name) {
+  FILE* file = std::fopen(name, "r");
+  if (file == nullptr) return false;
+  auto text = std::make_unique<char[]>(kLookedAtBytes);
+  const size_t length = std::fread(text.get(), 1, kLookedAtBytes, file);
+  (void)std::fclose(file);  // read only: closing cannot lose data
+  return HoldsTmapWord(text.get(), length);
+}
+
+// Swapped MAP and OUT append a made-up report onto the map: a MAP without a
+// tmap line, or an OUT with one, is warned of. Returns the warnings printed.
+int64_t WarnOfSwappedNames(FILE* out, const RunState& state, const Arguments& arguments) {
+  int64_t warnings = 0;
+  if (state.textMapInForce && state.map.sectionCount <= 0) {
+    std::fprintf(out, "Warning: MAP %s holds no tmap line: are MAP and OUT swapped?\n",
+                 arguments.values[0]);
+    ++warnings;
+  }
+  if (LooksLikeTempoMap(arguments.values[1])) {
+    std::fprintf(out,
+                 "Warning: OUT %s holds tmap lines, and the report is appended to it: are MAP "
+                 "and OUT swapped?\n",
+                 arguments.values[1]);
+    ++warnings;
+  }
+  return warnings;
 }
 
 // OUT is the standard output itself, or for --format=grid "-": the report
@@ -70,17 +114,17 @@ int SaveBatchReport(Console& console, FILE* lines, RunState& state, const char* 
   }
   Console named{console.in, lines, console.errors};
   if (!exportRun && !StoreFileName(named, state.outputFileName, name)) return 1;
-  errno = 0;
   OutputFile file{};
+  Failure failure;
   const char* path = exportRun && std::strcmp(name, "-") == 0 ? "/dev/stdout" : name;
-  const bool saved = WriteData(state.report, path, OutputMode::kAppend, console.out, file);
+  const bool saved = WriteData(state.report, path, OutputMode::kAppend, console.out, file, failure);
   const auto bytes = static_cast<uint64_t>(state.report.length);
   if (exportRun) {
-    PrintSaveOutcome(lines, name, saved, bytes, errno);
+    PrintSaveOutcome(lines, saved, bytes, failure);
   } else {
     PrintSaveResult(lines, name, saved, bytes);
   }
-  PrintTruncationWarning(lines, state.report);
+  PrintTruncationWarning(lines, console.errors, state.report);
   (void)std::fflush(lines);  // told before a held signal acts
   FinishOutput(file);
   return saved ? 0 : 1;
@@ -88,23 +132,37 @@ int SaveBatchReport(Console& console, FILE* lines, RunState& state, const char* 
 
 // The batch run, or with `exportRun` the --format=grid run, which also names
 // the map's problems before its summary line.
-int Batch(Console& console, const Arguments& arguments, const ExportOptions& options,
-          const FitOptions& fit, bool exportRun) {
+int Batch(Console& console, const CommandLine& line, bool exportRun) {
+  const Arguments& arguments = line.positional;
   const char* out = arguments.values[1];
   Console lines = console;
   const bool toStandardOutput = ReportsToStandardOutput(out, exportRun);
   if (toStandardOutput) lines.out = console.errors;
   PrintBanner(lines.out);
+  Failure failure;
+  GridArguments numbers{};
+  const NumberReading reading =
+      line.optionCount > 0 ? NumberReading::kWholeOnly : NumberReading::kStrtol;
+  if (!ReadGridArguments(arguments, reading, line.firstMeasure, console.errors, numbers, failure)) {
+    std::fputs(failure.message, lines.out);
+    return failure.status;
+  }
   static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
   RunState state;
   InitRunState(state);
-  state.fitOptions = fit;
-  if (!LoadBatchMap(lines, state, arguments.values[0], exportRun)) return 1;
-  ApplyBatchArguments(arguments, state.settings);
+  state.midiBeat = line.beat;
+  state.fitOptions = line.fit;
+  int64_t warnings = 0;
+  if (!LoadBatchMap(lines, state, arguments.values[0], exportRun, warnings)) return 1;
+  if (!toStandardOutput && !CheckOutputKeepsMaps(arguments.values[0], out, failure)) {
+    std::fputs(failure.message, lines.out);
+    return failure.status;
+  }
+  warnings += WarnOfSwappedNames(exportRun ? lines.out : console.errors, state, arguments);
+  if (!StrictAllows(lines.out, line.strict, warnings)) return 1;
+  ApplyGridArguments(numbers, line.firstMeasure, state.settings);
   ExportSettings placed;
-  Failure failure;
-  if ((!toStandardOutput && !CheckOutputKeepsMaps(arguments.values[0], out, failure)) ||
-      !ResolveRunSettings(options, state, arguments.values[0], placed, failure)) {
+  if (!ResolveRunSettings(line.exportOptions, state, arguments.values[0], placed, failure)) {
     std::fputs(failure.message, lines.out);
     return failure.status;
   }
@@ -115,21 +173,10 @@ int Batch(Console& console, const Arguments& arguments, const ExportOptions& opt
 
 }  // namespace
 
-void ApplyBatchArguments(const Arguments& arguments, GridSettings& settings) {
-  const int count = arguments.count;
-  char** values = arguments.values;
-  if (count >= 3) settings.sampleRate = static_cast<uint32_t>(ArgumentNumber(values[2]));
-  if (count >= 4) settings.startMeasure = WrappingSubtract(ArgumentNumber(values[3]), 1);
-  if (count >= 5) settings.stopMeasure = WrappingSubtract(ArgumentNumber(values[4]), 1);
-  if (count == 6) settings.divisionsPerBeat = ArgumentNumber(values[5]);
+int RunBatch(Console& console, const CommandLine& line) {
+  return Batch(console, line, false);
 }
 
-int RunBatch(Console& console, const Arguments& arguments, const ExportOptions& options,
-             const FitOptions& fit) {
-  return Batch(console, arguments, options, fit, false);
-}
-
-int RunGridExport(Console& console, const Arguments& arguments, const ExportOptions& options,
-                  const FitOptions& fit) {
-  return Batch(console, arguments, options, fit, true);
+int RunGridExport(Console& console, const CommandLine& line) {
+  return Batch(console, line, true);
 }

@@ -29,7 +29,8 @@ int RunInteractive(Console& console, const Arguments& arguments, const FitOption
   InitRunState(state);
   state.fitOptions = fit;
   if (arguments.count == 1) {
-    LoadMapNamed(console, state, arguments.values[0]);
+    int64_t problems = 0;
+    LoadMapNamed(console, state, arguments.values[0], problems);
     state.mapLoaded = true;
   }
   return RunCommandLoop(console, state);
@@ -52,12 +53,11 @@ int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
   } else if (line.check) {
     return Finish(console, RunCheck(console, line.positional, line.fit));
   } else if (line.format != nullptr && line.format->write != nullptr) {
-    return Finish(console,
-                  RunExport(console, *line.format, line.positional, line.exportOptions, line.fit));
+    return Finish(console, RunExport(console, *line.format, line));
   } else if (line.format != nullptr) {
-    return Finish(console, RunGridExport(console, line.positional, line.exportOptions, line.fit));
+    return Finish(console, RunGridExport(console, line));
   } else if (line.positional.count >= 2) {
-    return Finish(console, RunBatch(console, line.positional, line.exportOptions, line.fit));
+    return Finish(console, RunBatch(console, line));
   } else {
     return Finish(console, RunInteractive(console, line.positional, line.fit));
   }

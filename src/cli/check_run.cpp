@@ -9,13 +9,16 @@
 namespace {
 
 // A text map is checked by its reader as it reads; a MIDI file by its own
-// reader, whose refusal is its one problem.
-bool CheckMapFile(FILE* out, const char* name, const FitOptions& fit, int64_t& problems) {
+// reader, whose refusal is its one problem; a beat list by its reader and
+// its fit, whose sections follow the summary.
+bool CheckMapFile(Console& console, const char* name, const FitOptions& fit, int64_t& problems) {
   static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
   RunState state;
   InitRunState(state);
   state.fitOptions = fit;
-  return LoadMapWithWarnings(out, state, name, problems);
+  if (!LoadMapWithWarnings(console.out, console.in, state, name, problems)) return false;
+  if (state.fitted != nullptr) PrintFittedSections(console.out, *state.fitted);
+  return true;
 }
 
 }  // namespace
@@ -28,6 +31,6 @@ int RunCheck(Console& console, const Arguments& arguments, const FitOptions& fit
   }
   PrintBanner(console.out);
   int64_t problems = 0;
-  if (!CheckMapFile(console.out, arguments.values[0], fit, problems)) return 1;
+  if (!CheckMapFile(console, arguments.values[0], fit, problems)) return 1;
   return problems == 0 ? 0 : 1;
 }

@@ -103,7 +103,7 @@ Next PrintToScreen(Console& console, RunState& state, const char* /*prompt*/) {
   ApplyRangeGuard(state);
   if (!RenderReport(console, state)) return Next::kFail;
   std::fwrite(state.report.text, 1, static_cast<size_t>(state.report.length), console.out);
-  PrintTruncationWarning(console.out, state.report);
+  PrintTruncationWarning(console.out, console.errors, state.report);
   return Next::kGoOn;
 }
 

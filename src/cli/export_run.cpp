@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "cli/batch_run.h"
+#include "cli/grid_arguments.h"
 #include "cli/help_text.h"
 #include "cli/session.h"
 #include "files/output_file.h"
@@ -23,7 +23,7 @@ constexpr size_t kExportBufferBytes = size_t{1} << 20;
 
 // "-", or a name that is the standard output itself (/dev/stdout).
 bool IsStandardOutput(const char* name) {
-  return std::strcmp(name, "-") == 0 || IsStandardOutputFile(name);
+  return IsStandardStream(name) || IsStandardOutputFile(name);
 }
 
 bool CheckPointCount(const GridMap& map, const GridSettings& settings, Failure& failure) {
@@ -46,8 +46,15 @@ bool DrainToStream(void* stream, const void* data, size_t length) {
   return std::fwrite(data, 1, length, static_cast<FILE*>(stream)) == length;
 }
 
-bool DrainToFile(void* file, const void* data, size_t length) {
-  return WriteOutput(*static_cast<OutputFile*>(file), data, length);
+// A file being saved, and the line of its failure.
+struct SavingFile {
+  OutputFile* file;
+  Failure* failure;
+};
+
+bool DrainToFile(void* saving, const void* data, size_t length) {
+  SavingFile& to = *static_cast<SavingFile*>(saving);
+  return WriteOutput(*to.file, data, length, *to.failure);
 }
 
 // Writes the export through `sink`; false when a byte was lost.
@@ -57,13 +64,17 @@ bool WriteThrough(ExportSink& sink, const ExportFormat& format, const RunState& 
   return FlushSink(sink);
 }
 
-bool SendToStandardOutput(FILE* out, const ExportFormat& format, const RunState& state,
-                          const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes) {
+bool SendToStandardOutput(FILE* out, const char* name, const ExportFormat& format,
+                          const RunState& state, const ExportSettings& placed,
+                          const ExportPlan& plan, uint64_t& bytes, Failure& failure) {
   auto buffer = std::make_unique<uint8_t[]>(kExportBufferBytes);
   ExportSink sink = DrainingSink(DrainToStream, out, buffer.get(), kExportBufferBytes);
+  errno = 0;
   const bool written = WriteThrough(sink, format, state, placed, plan);
   bytes = sink.bytes;
-  return written && std::fflush(out) == 0 && !std::ferror(out);
+  if (written && std::fflush(out) == 0 && !std::ferror(out)) return true;
+  SetWriteFailure(failure, name, errno);
+  return false;
 }
 
 struct ExportSource {
@@ -86,34 +97,35 @@ uint64_t CountExportBytes(const void* source) {
 // follows once the outcome is told.
 bool SaveToFile(const char* name, const ExportFormat& format, const RunState& state,
                 const ExportSettings& placed, const ExportPlan& plan, uint64_t& bytes,
-                OutputFile& file) {
+                OutputFile& file, Failure& failure) {
+  SavingFile saving{&file, &failure};
   const ExportSource source{&format, &state, &placed, &plan};
-  if (!OpenOutput(name, OutputMode::kReplace, OutputLength{CountExportBytes, &source}, file)) {
+  if (!OpenOutput(name, OutputMode::kReplace, OutputLength{CountExportBytes, &source}, *saving.file,
+                  failure)) {
     return false;
   }
   auto buffer = std::make_unique<uint8_t[]>(kExportBufferBytes);
-  ExportSink sink = DrainingSink(DrainToFile, &file, buffer.get(), kExportBufferBytes);
+  ExportSink sink = DrainingSink(DrainToFile, &saving, buffer.get(), kExportBufferBytes);
   const bool written = WriteThrough(sink, format, state, placed, plan);
   bytes = sink.bytes;
   if (!written) {
-    const int error = errno;  // for the error line, whatever giving up the file sets
-    AbandonOutput(file);
-    errno = error;
+    AbandonOutput(*saving.file);
     return false;
   }
-  return CommitOutput(file);
+  return CommitOutput(*saving.file, failure);
 }
 
-// A map a beat list's export would replace: a text map, or a MIDI file
-// unless the export is one. With the two names swapped, the map would be
-// read as the list and lost.
+// A map a beat list's export would replace: a text map unless the export
+// is one, or a MIDI file unless the export is one. With the two names
+// swapped, the map would be read as the list and lost.
 bool IsMapToKeep(const char* out, const ExportFormat& format) {
   FILE* file = std::fopen(out, "r");
   if (file == nullptr) return false;
   std::string text;
   const bool midi = StartsAsMidiFile(file);
   const bool keep = midi ? std::strcmp(format.name, "midi") != 0
-                         : ReadWholeText(file, text) && HoldsTmapWord(text);
+                         : std::strcmp(format.name, "map") != 0 && ReadWholeText(file, text) &&
+                               HoldsTmapWord(text);
   (void)std::fclose(file);  // read only: closing cannot lose data
   return keep;
 }
@@ -135,43 +147,79 @@ bool CheckMapIsKept(const RunState& state, const ExportFormat& format, const cha
   }
   struct stat map {};
   struct stat output {};
-  if (IsStandardOutput(out) || stat(mapName, &map) != 0 || stat(out, &output) != 0 ||
-      map.st_dev != output.st_dev || map.st_ino != output.st_ino) {
+  if (IsStandardOutput(out) || IsStandardStream(mapName) || stat(mapName, &map) != 0 ||
+      stat(out, &output) != 0 || map.st_dev != output.st_dev || map.st_ino != output.st_ino) {
     return true;
   }
   SetFailure(failure, "Error: %s is the tempo map itself; an export never replaces it!\n", out);
   return false;
 }
 
-int Export(Console& console, FILE* messages, const ExportFormat& format, const Arguments& arguments,
-           const ExportOptions& options, const FitOptions& fit) {
+// The warnings of an export's plan, printed with its other lines and counted.
+struct WarningPrinter {
+  FILE* out;
+  int64_t count;
+};
+
+void PrintWarning(void* context, const char* line) {
+  auto& printer = *static_cast<WarningPrinter*>(context);
+  std::fputs(line, printer.out);
+  ++printer.count;
+}
+
+// The plan's warnings are `told`, and what it says besides `notes`.
+bool TellPlanLines(const ExportWarnings& told, const ExportWarnings& notes,
+                   ExportSettings& placed) {
+  placed.warnings = &told;
+  placed.notes = &notes;
+  return true;
+}
+
+int Export(Console& console, FILE* messages, const ExportFormat& format, const CommandLine& line) {
   PrintBanner(messages);
+  const Arguments& arguments = line.positional;
+  Failure failure;
+  GridArguments numbers{};
+  if (!ReadGridArguments(arguments, NumberReading::kWholeOnly, line.firstMeasure, messages, numbers,
+                         failure)) {
+    std::fputs(failure.message, messages);
+    return failure.status;
+  }
   static_assert(sizeof(RunState) + sizeof(ExportPlan) < size_t{512} * 1024,
                 "the state and the plan live on the stack");
   RunState state;
   InitRunState(state);
-  state.fitOptions = fit;
+  state.fitOptions = line.fit;
+  state.midiBeat = line.beat;
   int64_t problems = 0;
-  if (!LoadMapWithWarnings(messages, state, arguments.values[0], problems)) return 1;
-  ApplyBatchArguments(arguments, state.settings);
+  if (!LoadMapWithWarnings(messages, console.in, state, arguments.values[0], problems) ||
+      !StrictAllows(messages, line.strict, problems)) {
+    return 1;
+  }
+  ApplyGridArguments(numbers, line.firstMeasure, state.settings);
   if (state.textMapInForce) SizeDefaultSection(state.map, state.settings);
   ExportSettings placed;
   ExportPlan plan{};
-  Failure failure;
+  WarningPrinter printer{messages, 0};
+  const ExportWarnings told{&printer, PrintWarning};
+  WarningPrinter notePrinter{messages, 0};
+  const ExportWarnings notes{&notePrinter, PrintWarning};
   if (!CheckMapIsKept(state, format, arguments.values[0], arguments.values[1], failure) ||
-      !ResolveRunSettings(options, state, arguments.values[0], placed, failure) ||
+      !ResolveRunSettings(line.exportOptions, state, arguments.values[0], placed, failure) ||
+      !TellPlanLines(told, notes, placed) ||
       !PlanExport(format, MapInForce(state), state.settings, placed, plan, failure)) {
     std::fputs(failure.message, messages);
     return failure.status;
   }
+  if (!StrictAllows(messages, line.strict, printer.count)) return 1;
   const char* name = arguments.values[1];
   uint64_t bytes = 0;
-  errno = 0;
   OutputFile file{};
-  const bool saved = IsStandardOutput(name)
-                         ? SendToStandardOutput(console.out, format, state, placed, plan, bytes)
-                         : SaveToFile(name, format, state, placed, plan, bytes, file);
-  PrintSaveOutcome(messages, name, saved, bytes, errno);
+  const bool saved =
+      IsStandardOutput(name)
+          ? SendToStandardOutput(console.out, name, format, state, placed, plan, bytes, failure)
+          : SaveToFile(name, format, state, placed, plan, bytes, file, failure);
+  PrintSaveOutcome(messages, saved, bytes, failure);
   (void)std::fflush(messages);  // told before a held signal acts
   FinishOutput(file);
   return saved ? 0 : 1;
@@ -179,14 +227,14 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const A
 
 }  // namespace
 
-int RunExport(Console& console, const ExportFormat& format, const Arguments& arguments,
-              const ExportOptions& options, const FitOptions& fit) {
+int RunExport(Console& console, const ExportFormat& format, const CommandLine& line) {
+  const Arguments& arguments = line.positional;
   if (arguments.values[1][0] == '\0') {
     std::fputs("Error: An export needs an output file name, or - for standard output!\n",
                console.out);
     return 1;
   }
   FILE* messages = IsStandardOutput(arguments.values[1]) ? console.errors : console.out;
-  const int status = Export(console, messages, format, arguments, options, fit);
+  const int status = Export(console, messages, format, line);
   return std::fflush(messages) == 0 && !std::ferror(messages) ? status : 1;
 }

@@ -8,8 +8,7 @@
 #include "cli/options.h"
 #include "exports/export_formats.h"
 
-// Two or more arguments; returns the exit status.
-int RunExport(Console& console, const ExportFormat& format, const Arguments& arguments,
-              const ExportOptions& options, const FitOptions& fit);
+// Two or more arguments; returns the exit status. MAP "-" is standard input.
+int RunExport(Console& console, const ExportFormat& format, const CommandLine& line);
 
 #endif  // BEATSTAMPS_EXPORT_RUN_H_

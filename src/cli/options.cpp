@@ -1,9 +1,11 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/grid_arguments.h"
 #include "maps/sound_file.h"
 
 namespace {
@@ -14,6 +16,11 @@ bool StartsWith(const char* text, const char* prefix) {
 
 // Error lines quote at most this much of what was typed.
 constexpr int kQuotedLimit = 64;
+
+// "-h" is the short --help that users type first.
+bool IsOption(const char* argument) {
+  return StartsWith(argument, "--") || std::strcmp(argument, "-h") == 0;
+}
 
 bool Refuse(Failure& failure, const char* what, const char* given) {
   SetFailure(failure, "Error: Unknown %s %.*s! (see beatstamps1a --help)\n", what, kQuotedLimit,
@@ -54,7 +61,6 @@ constexpr const char* kTolerance = "--tolerance=";
 constexpr const char* kMeter = "--meter=";
 constexpr const char* kTempoStep = "--tempo-step=";
 constexpr const char* kDownbeat = "--downbeat=";
-constexpr double kMostToleranceMs = 1000.0;
 constexpr long kMostMeter = 1000;
 constexpr double kMostTempoStep = 1000.0;
 
@@ -114,11 +120,63 @@ bool ReadFitOption(const char* option, FitOptions& fit, Failure& failure) {
   return false;
 }
 
+constexpr const char* kFirstMeasure = "--first-measure=";
+constexpr const char* kBeat = "--beat=";
+constexpr const char* kArtist = "--artist=";
+constexpr const char* kCreator = "--creator=";
+constexpr const char* kOsuMode = "--osu-mode=";
+constexpr const char* kMidiTempo = "--midi-tempo=";
+
+// Options of the batch run and the exports that say how the grid is counted,
+// how strictly the run takes what it is given, and what the files credit.
+bool IsRunOption(const char* option) {
+  return std::strcmp(option, "--strict") == 0 || StartsWith(option, kFirstMeasure) ||
+         StartsWith(option, kBeat) || StartsWith(option, kArtist) || StartsWith(option, kCreator) ||
+         StartsWith(option, kOsuMode) || StartsWith(option, kMidiTempo);
+}
+
+// The options whose values the exports read.
+bool ReadFileOption(const char* option, ExportOptions& options, Failure& failure) {
+  if (StartsWith(option, kArtist)) {
+    return ReadCreditOption("--artist", option + std::strlen(kArtist), options.artist, failure);
+  }
+  if (StartsWith(option, kCreator)) {
+    return ReadCreditOption("--creator", option + std::strlen(kCreator), options.creator, failure);
+  }
+  if (StartsWith(option, kOsuMode)) {
+    return ReadOsuModeOption(option + std::strlen(kOsuMode), options.osuMode, failure);
+  }
+  return ReadMidiTempoOption(option + std::strlen(kMidiTempo), options.midiTempo, failure);
+}
+
+bool ReadRunOption(const char* option, CommandLine& line, Failure& failure) {
+  if (std::strcmp(option, "--strict") == 0) {
+    line.strict = true;
+    return true;
+  }
+  if (StartsWith(option, kFirstMeasure)) {
+    const char* text = option + std::strlen(kFirstMeasure);
+    if (ReadWholeNumber(text, line.firstMeasure)) return true;
+    SetFailure(failure,
+               "Error: --first-measure takes a whole number, such as 0 or 1, not \"%.*s\"!\n",
+               kQuotedLimit, text);
+    return false;
+  }
+  if (!StartsWith(option, kBeat)) return ReadFileOption(option, line.exportOptions, failure);
+  const char* text = option + std::strlen(kBeat);
+  if (std::strcmp(text, "dotted") == 0 || std::strcmp(text, "note") == 0) {
+    line.beat = text[0] == 'd' ? MidiBeat::kDotted : MidiBeat::kNote;
+    return true;
+  }
+  SetFailure(failure, "Error: --beat takes dotted or note, not \"%.*s\"!\n", kQuotedLimit, text);
+  return false;
+}
+
 // Options that a run of the given kind cannot take, or that need a map and
 // an output file the command line does not give.
 bool CheckCombination(const CommandLine& line, Failure& failure) {
   const bool placed = AnyExportOption(line.exportOptions);
-  if (line.check && (line.format != nullptr || placed)) {
+  if (line.check && (line.format != nullptr || placed || line.runOption != nullptr)) {
     SetFailure(failure, "Error: --check takes no other option! (see beatstamps1a --help)\n");
     return false;
   }
@@ -140,6 +198,35 @@ bool CheckCombination(const CommandLine& line, Failure& failure) {
                "(see beatstamps1a --help)\n");
     return false;
   }
+  if (line.runOption != nullptr) {
+    // The option's name, without its value.
+    const int name = static_cast<int>(std::strcspn(line.runOption, "="));
+    SetFailure(failure,
+               "Error: %.*s needs a tempo map and an output file! (see beatstamps1a --help)\n",
+               std::min(name, kQuotedLimit), line.runOption);
+    return false;
+  }
+  if (line.positional.count == 1 && IsStandardStream(line.positional.values[0])) {
+    SetFailure(failure,
+               "Error: An interactive run reads its commands from standard input; its map "
+               "cannot come from there!\n");
+    return false;
+  }
+  return true;
+}
+
+// An option typed after MAP would be read as a file name or a number.
+bool CheckNoLateOption(const Arguments& positional, Failure& failure) {
+  for (int k = 0; k < positional.count; ++k) {
+    const char* argument = positional.values[k];
+    if (StartsWith(argument, "--") || std::strcmp(argument, "-h") == 0) {
+      SetFailure(failure,
+                 "Error: Options come first, before MAP: %.*s stands after it! (see "
+                 "beatstamps1a --help)\n",
+                 kQuotedLimit, argument);
+      return false;
+    }
+  }
   return true;
 }
 
@@ -147,7 +234,8 @@ bool CheckCombination(const CommandLine& line, Failure& failure) {
 // it, so k may move on by one.
 bool ReadOption(int argumentCount, char** arguments, int& k, CommandLine& line, Failure& failure) {
   const char* option = arguments[k];
-  if (std::strcmp(option, "--help") == 0) {
+  line.optionCount += 1;
+  if (std::strcmp(option, "--help") == 0 || std::strcmp(option, "-h") == 0) {
     line.help = true;
     return true;
   }
@@ -158,6 +246,10 @@ bool ReadOption(int argumentCount, char** arguments, int& k, CommandLine& line, 
   if (std::strcmp(option, "--check") == 0) {
     line.check = true;
     return true;
+  }
+  if (IsRunOption(option)) {
+    if (line.runOption == nullptr) line.runOption = option;
+    return ReadRunOption(option, line, failure);
   }
   if (StartsWith(option, "--format=")) {
     return ChooseFormat(option + std::strlen("--format="), line, failure);
@@ -173,19 +265,36 @@ bool ReadOption(int argumentCount, char** arguments, int& k, CommandLine& line, 
 }  // namespace
 
 bool ReadCommandLine(int argumentCount, char** arguments, CommandLine& line, Failure& failure) {
-  line = CommandLine{
-      false, false, false, nullptr, Arguments{0, nullptr}, ExportOptions{}, DefaultFitOptions()};
+  line = CommandLine{false,
+                     false,
+                     false,
+                     false,
+                     0,
+                     nullptr,
+                     1,
+                     MidiBeat::kNote,
+                     nullptr,
+                     Arguments{0, nullptr},
+                     ExportOptions{},
+                     DefaultFitOptions()};
   int k = 1;
-  for (; k < argumentCount && StartsWith(arguments[k], "--"); ++k) {
+  bool ended = false;  // "--" ends the options: what follows is taken as it stands
+  for (; k < argumentCount && IsOption(arguments[k]); ++k) {
     if (std::strcmp(arguments[k], "--") == 0) {
       ++k;
+      ended = true;
       break;
     }
     if (!ReadOption(argumentCount, arguments, k, line, failure)) return false;
     if (line.help || line.version) break;
   }
   line.positional = Arguments{argumentCount - k, arguments + k};
-  return line.help || line.version || CheckCombination(line, failure);
+  if (line.help || line.version) return true;
+  return (ended || CheckNoLateOption(line.positional, failure)) && CheckCombination(line, failure);
+}
+
+bool IsStandardStream(const char* name) {
+  return std::strcmp(name, "-") == 0;
 }
 
 void PrintUsage(FILE* out) {
@@ -201,17 +310,35 @@ void PrintUsage(FILE* out) {
       "               MAP OUT [RATE [START [STOP [DIVISIONS]]]]\n"
       "                                the same, placed in a recording\n"
       "  beatstamps1a --check MAP      name each problem of MAP by its line, and what is read\n"
-      "  beatstamps1a --help           show this text\n"
+      "  beatstamps1a --help, -h       show this text\n"
       "  beatstamps1a --version        show the version\n"
       "\n"
       "MAP is a tempo map text file, a MIDI file from a sequencer or notation\n"
-      "program (read as one when it begins with MThd), or a recording (WAV, AIFF,\n"
-      "FLAC, Ogg, MP3: told by its first bytes), whose beats are found and fitted\n"
-      "into a tempo map; without RATE its grid is at the recording's own rate.\n"
-      "RATE is in samples per second, START and STOP are measures counted from 1,\n"
-      "DIVISIONS are steps per beat (read only when all six are given).\n"
+      "program (read as one when it begins with MThd, or is an RMID file), a list of\n"
+      "beat times (a text file with no tmap line whose first line begins with a\n"
+      "number, or a CSV file with a header line), or a recording (WAV, AIFF, FLAC,\n"
+      "Ogg, MP3: told by its first bytes) whose beats are found; beats are fitted\n"
+      "into the fewest sections of constant tempo and meter that keep every beat\n"
+      "within the tolerance, and a recording's grid is at its own rate without\n"
+      "RATE. - reads MAP from standard input (not in an interactive run). RATE is\n"
+      "in samples per second, START and STOP are measures counted from 1,\n"
+      "DIVISIONS are steps per beat (read only when all six are given). With any\n"
+      "option, and in an export, each must be a whole number. Options come before\n"
+      "MAP.\n"
       "\n"
       "Options of the batch run and the exports:\n"
+      "  --strict        any warning about the map or the arguments ends the run\n"
+      "                  with status 1 before anything is written\n"
+      "  --first-measure=N  number the measures from N (0 for a pickup) in every\n"
+      "                  format and in START and STOP (default 1)\n"
+      "            beatstamps1a --first-measure=0 --format=csv song.mid grid.csv 48000 0 8\n"
+      "  --beat=dotted   count a MIDI map's 6/8, 9/8, 12/8... in dotted beats\n"
+      "                  (--beat=note, the default: in eighths)\n"
+      "  --midi-tempo=section  the MIDI file holds one tempo a section, each click on\n"
+      "                  the tick nearest its time (default: exact, carried beat by beat)\n"
+      "  --artist=NAME, --creator=NAME, --osu-mode=osu|taiko|catch|mania\n"
+      "                  what the osu file credits, and its game\n"
+      "            beatstamps1a --artist=Mara --osu-mode=mania --format=osu song.map song.osu\n"
       "  --offset=TIME   measure 1 begins TIME into the recording: seconds (1.25, -0.5)\n"
       "                  or whole samples (60000smp); points before 0 are left out\n"
       "            beatstamps1a --offset=-0.5 --format=labels song.map labels.txt 48000\n"
@@ -224,9 +351,21 @@ void PrintUsage(FILE* out) {
       "  --zoom=PX       the svg picture's scale: PX pixels a second (1 to 10000; 100)\n"
       "            beatstamps1a --zoom=200 --format=svg song.wav song.svg\n"
       "\n"
+      "Options of a list of beat times read as MAP (any run):\n"
+      "  --tolerance=MS  a kept beat lies within MS milliseconds of its grid beat\n"
+      "                  (default 25); beats no section holds are left out\n"
+      "  --meter=N       beats per measure of a list without beat numbers (default 4)\n"
+      "  --downbeat=TIME measure 1 at the listed beat nearest TIME seconds (default:\n"
+      "                  the first beat)\n"
+      "  --tempo-step=BPM  tempos rounded to whole multiples of BPM (1: whole tempos)\n"
+      "            beatstamps1a --tolerance=20 --format=map taps.txt song.map\n"
+      "\n"
       "Formats (all but grid replace OUT, and OUT - sends the data to standard output):\n",
       out);
-  PrintExportFormats(out);
+  // Every format with its summary and example.
+  for (int k = 0; const ExportFormat* format = ExportFormatAt(k); ++k) {
+    std::fprintf(out, "  %-8s%s\n            %s\n", format->name, format->summary, format->example);
+  }
   std::fputs(ReadsRecordings()
                  ? "\nThis build reads recordings (with libsndfile) and finds their beats (with "
                    "qm-dsp).\n"

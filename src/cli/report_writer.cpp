@@ -11,16 +11,20 @@ uint64_t ReportLength(const void* report) {
 }  // namespace
 
 bool WriteData(const ReportText& report, const char* fileName, OutputMode mode, FILE* out,
-               OutputFile& file) {
+               OutputFile& file, Failure& failure) {
   if (IsStandardOutputFile(fileName)) {
     const auto length = static_cast<size_t>(report.length);
-    return std::fwrite(report.text, 1, length, out) == length && std::fflush(out) == 0;
+    if (std::fwrite(report.text, 1, length, out) == length && std::fflush(out) == 0) return true;
+    SetWriteFailure(failure, fileName, errno);
+    return false;
   }
-  if (!OpenOutput(fileName, mode, OutputLength{ReportLength, &report}, file)) return false;
+  if (!OpenOutput(fileName, mode, OutputLength{ReportLength, &report}, file, failure)) {
+    return false;
+  }
   // One write: an appended report never mixes with another writer's bytes.
-  if (!WriteOutput(file, report.text, static_cast<size_t>(report.length))) {
+  if (!WriteOutput(file, report.text, static_cast<size_t>(report.length), failure)) {
     AbandonOutput(file);
     return false;
   }
-  return CommitOutput(file);
+  return CommitOutput(file, failure);
 }

@@ -1,7 +1,7 @@
 #include "cli/run_state.h"
 
 void InitRunState(RunState& state) {
-  state.settings = GridSettings{44100, 1, 0, 0};
+  state.settings = GridSettings{44100, 1, 0, 0, 1};
   state.mapFileName[0] = '\0';
   state.outputFileName[0] = '\0';
   state.mapLoaded = false;
@@ -22,4 +22,6 @@ void InitRunState(RunState& state) {
   state.fitOptions = DefaultFitOptions();
   state.mapLines = SettingsLines{false, false, false, false, state.settings};
   state.fitted.reset();
+  state.midiBeat = MidiBeat::kNote;
+  state.mapTitle[0] = '\0';
 }

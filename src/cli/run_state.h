@@ -38,6 +38,8 @@ struct RunState {
   // measure; a map read after it starts again from no stop chosen, as if
   // that MIDI map had never been read.
   bool stopAtMidiEnd;
+  MidiBeat midiBeat;                // how a MIDI map read counts a compound meter's beats
+  char mapTitle[kTitleLimit + 1];   // the title line of the map in force; empty when none
   std::unique_ptr<MidiState> midi;  // null until a MIDI file is read
   // Where the map in force puts measure 1 (a fitted beat list's first
   // measure); --offset replaces it.

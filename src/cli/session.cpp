@@ -1,15 +1,17 @@
 #include "cli/session.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <new>
 
 #include "base/int32_math.h"
+#include "cli/map_problems.h"
+#include "cli/options.h"
 #include "cli/report_writer.h"
 #include "grid/beat_fit.h"
 #include "grid/renderer.h"
 #include "maps/beat_list_reader.h"
-#include "maps/map_problems.h"
 #include "maps/map_reader.h"
 #include "maps/midi_file.h"
 #include "maps/recording_beats.h"
@@ -28,7 +30,7 @@ void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) 
 // A text map; the state changes only when the whole file was read.
 bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* diagnostics) {
   static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
-  MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}};
+  MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}, ""};
   if (state.stopAtMidiEnd) readout.settings.stopMeasure = 0;
   if (!ParseMapText(file, readout, diagnostics)) return false;
   state.textMapInForce = true;
@@ -38,6 +40,7 @@ bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* d
   state.fitted.reset();
   state.map = readout.map;
   state.settings = readout.settings;
+  std::memcpy(state.mapTitle, readout.title, sizeof state.mapTitle);
   PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
   if (readout.capped) {
     std::fprintf(out, "Warning: only the first %i sections were read\n", kMaxReadSections);
@@ -47,7 +50,8 @@ bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* d
 
 // A MIDI file, read into the slot not in force: a refused file leaves the
 // map in force as it was, and a MIDI map never touches the text map.
-MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name) {
+MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name,
+                        ProblemPrinter* printer) {
   Failure failure;
   if (state.midi == nullptr) {
     state.midi.reset(new (std::nothrow) MidiState);
@@ -61,7 +65,7 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
   MidiState& midi = *state.midi;
   const int32_t slot = 1 - midi.slot;
   MidiMap& map = midi.maps[slot];
-  if (!ReadMidiMap(file, name, midi.reading, map, failure)) {
+  if (!ReadMidiMap(file, name, midi.reading, map, failure, state.midiBeat)) {
     std::fputs(failure.message, out);
     return MapRead::kRefused;
   }
@@ -72,6 +76,8 @@ MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
   state.stopAtMidiEnd = false;
   std::snprintf(midi.fileName, sizeof midi.fileName, "%s", name);
+  state.mapTitle[0] = '\0';  // a MIDI file has no title line
+  if (printer != nullptr) ReportMidiProblems(*printer, midi.reading.contents);
   PrintSummary(out, map.sectionCount, map.totalMeasures, map.totalBeats);
   return MapRead::kRead;
 }
@@ -85,18 +91,33 @@ void PrintFitted(FILE* out, const FittedMap& fitted) {
                static_cast<long long>(fitted.missing));
 }
 
+// Each beat no section holds, by its line, as a problem of the list.
+void PrintLeftOutBeats(FILE* out, const char* name, const FittedMap& fitted, int64_t& problems) {
+  for (const FittedBeat& beat : fitted.beats) {
+    if (!beat.leftOut) continue;
+    std::fprintf(out,
+                 "%s:%i: the beat at %.6f is left out: %.1f ms from the nearest grid beat, past "
+                 "the tolerance\n",
+                 name, beat.line, beat.seconds, std::fabs(beat.errorMs));
+    ++problems;
+  }
+}
+
 // Listed or found beats fitted into a text map that is then in force, with
 // measure 1 where the fit puts it; beats that cannot be fitted are refused
-// and change nothing.
-MapRead FitIntoMap(FILE* out, RunState& state, const std::vector<ListedBeat>& beats) {
+// and change nothing. The beats left out go to `printer` when it is given.
+MapRead FitIntoMap(FILE* out, RunState& state, const std::vector<ListedBeat>& beats,
+                   const char* name, ProblemPrinter* printer) {
   auto fitted = std::make_unique<FittedMap>();
   Failure failure;
   if (!FitBeats(beats, state.fitOptions, *fitted, failure)) {
     std::fputs(failure.message, out);
     return MapRead::kRefused;
   }
+  if (printer != nullptr) PrintLeftOutBeats(printer->out, name, *fitted, printer->count);
   FillTempoMap(*fitted, state.map);
   state.textMapInForce = true;
+  state.mapTitle[0] = '\0';  // beats have no title line
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
   state.stopAtMidiEnd = false;
   state.mapOffset = OffsetOption{true, false, fitted->offsetSeconds, 0};
@@ -115,26 +136,33 @@ MapRead ReadBeatListMap(FILE* out, RunState& state, std::string_view text, const
   ReadBeatListText(text, readout);
   if (printer != nullptr) {
     for (const BeatLineProblem& problem : readout.problems) {
-      PrintBeatLineProblem(out, name, problem);
+      PrintBeatLineProblem(printer->out, name, problem);
       ++printer->count;
     }
   }
-  return FitIntoMap(out, state, readout.beats);
+  return FitIntoMap(out, state, readout.beats, name, printer);
 }
 
 // A recording: its beats found, then fitted as a beat list is. Without RATE
 // its grid's sample positions are at the recording's own rate. One that
 // cannot be read, or holds no beat, is refused and changes nothing.
-MapRead ReadRecordingMap(FILE* out, RunState& state, const char* name) {
+MapRead ReadRecordingMap(FILE* out, RunState& state, const char* name, ProblemPrinter* printer) {
   RecordingBeats found;
   Failure failure;
   if (!FindRecordingBeats(name, state.fitOptions.meter, found, failure)) {
     std::fputs(failure.message, out);
     return MapRead::kRefused;
   }
-  const MapRead read = FitIntoMap(out, state, found.beats);
+  const MapRead read = FitIntoMap(out, state, found.beats, name, printer);
   if (read == MapRead::kRead) state.settings.sampleRate = found.sampleRate;
   return read;
+}
+
+// A recording is read by its name, and the bytes of a pipe that told it
+// apart are gone from its start.
+MapRead RefusePipedRecording(FILE* out) {
+  std::fputs("Error: A recording cannot be read from standard input; name its file!\n", out);
+  return MapRead::kRefused;
 }
 
 // A text file: a beat list, or a text map read from its text in memory.
@@ -153,31 +181,37 @@ MapRead ReadTextFile(FILE* out, RunState& state, FILE* file, const char* name,
 }
 
 // Reads the map file `name` into the state and prints the summary line: a
-// recording when it begins as a sound file, a MIDI file when it begins with
-// "MThd", else a beat list or a text map,
-// whose problems go to `printer` when it is given. The file is opened once,
-// so a pipe works as well. Not read: errno says why.
-MapRead ReadMapInto(FILE* out, RunState& state, const char* name, ProblemPrinter* printer) {
-  FILE* file = std::fopen(name, "r");
+// recording when it begins as a sound file, a MIDI file (or a RIFF file
+// holding one) when it begins with "MThd", else a beat list or a text map;
+// the problems of each go to `printer` when it is given. The name "-" is
+// `standardInput` where that is given. The file is opened once, so a pipe
+// works as well. Not read: errno says why.
+MapRead ReadMapInto(FILE* out, RunState& state, const char* name, FILE* standardInput,
+                    ProblemPrinter* printer) {
+  const bool piped = standardInput != nullptr && IsStandardStream(name);
+  FILE* file = piped ? standardInput : std::fopen(name, "r");
   if (file == nullptr) return MapRead::kNotRead;
   MapRead read = MapRead::kNotRead;
   if (StartsAsSoundFile(file)) {
-    read = ReadRecordingMap(out, state, name);
+    read = piped ? RefusePipedRecording(out) : ReadRecordingMap(out, state, name, printer);
   } else if (StartsAsMidiFile(file)) {
-    read = ReadMidiMapFile(out, state, file, name);
+    read = ReadMidiMapFile(out, state, file, name, printer);
   } else {
     read = ReadTextFile(out, state, file, name, printer);
   }
+  if (piped) return read;
   const int error = errno;
   (void)std::fclose(file);  // read only: closing cannot lose data
   errno = error;
   return read;
 }
 
-// Reads `state.mapFileName`.
-MapRead ReadNamedMap(Console& console, RunState& state) {
-  const MapRead read = ReadMapInto(console.out, state, state.mapFileName, nullptr);
+// Reads `state.mapFileName`, its problems told on standard error.
+MapRead ReadNamedMap(Console& console, RunState& state, FILE* standardInput, int64_t& problems) {
+  ProblemPrinter printer{console.errors, state.mapFileName, 0};
+  const MapRead read = ReadMapInto(console.out, state, state.mapFileName, standardInput, &printer);
   if (read == MapRead::kNotRead) std::fputs("File not found!\n", console.out);
+  problems = printer.count;
   return read;
 }
 
@@ -212,18 +246,32 @@ void ApplyAfterLoadRule(RunState& state) {
   state.stopAtMidiEnd = true;
 }
 
-bool LoadMapNamed(Console& console, RunState& state, const char* name) {
+bool LoadMapNamed(Console& console, RunState& state, const char* name, int64_t& problems) {
+  problems = 0;
   const MapRead read = StoreFileName(console, state.mapFileName, name)
-                           ? ReadNamedMap(console, state)
+                           ? ReadNamedMap(console, state, console.in, problems)
                            : MapRead::kNotRead;
   if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
   return read == MapRead::kRead;
 }
 
-bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& problems) {
+void PrintFittedSections(FILE* out, const FittedMap& fitted) {
+  for (size_t k = 0; k < fitted.sections.size(); ++k) {
+    const FittedSection& section = fitted.sections[k];
+    std::fprintf(out,
+                 "Section %zu at measure %i: tempo %.3f, %i beats per measure, %i measures, "
+                 "largest error %.1f ms (line %i)\n",
+                 k + 1, section.firstMeasure + 1, static_cast<double>(section.tempo),
+                 section.beatsPerMeasure, section.measures, section.largestErrorMs,
+                 section.largestErrorLine);
+  }
+}
+
+bool LoadMapWithWarnings(FILE* out, FILE* standardInput, RunState& state, const char* name,
+                         int64_t& problems) {
   ProblemPrinter printer{out, name, 0};
   errno = 0;
-  const MapRead read = ReadMapInto(out, state, name, &printer);
+  const MapRead read = ReadMapInto(out, state, name, standardInput, &printer);
   if (read == MapRead::kNotRead) PrintFailedFile(out, "read", name, errno);
   if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
   problems = printer.count;
@@ -233,8 +281,10 @@ bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& 
 InputStatus LoadAskedMap(Console& console, RunState& state) {
   const InputStatus asked =
       AskFileName(console, "Enter name of tempo map file\n", state.mapFileName);
-  const MapRead read =
-      asked == InputStatus::kRead ? ReadNamedMap(console, state) : MapRead::kNotRead;
+  // Standard input holds the commands: "-" here is a file of that name.
+  int64_t problems = 0;
+  const MapRead read = asked == InputStatus::kRead ? ReadNamedMap(console, state, nullptr, problems)
+                                                   : MapRead::kNotRead;
   if (asked != InputStatus::kEnded && read != MapRead::kRefused) ApplyAfterLoadRule(state);
   return asked;
 }
@@ -286,6 +336,8 @@ bool ResolveRunSettings(const ExportOptions& options, const RunState& state, con
     return false;
   }
   if (state.textMapInForce && state.fitted == nullptr) placed.mapLines = &state.mapLines;
+  // The map's title line names the song where a file names it.
+  if (state.mapTitle[0] != '\0') placed.title = state.mapTitle;
   if (state.fitted != nullptr) {
     placed.marks =
         BeatMarks{state.fitted->beats.data(), static_cast<int64_t>(state.fitted->beats.size())};
@@ -296,17 +348,28 @@ bool ResolveRunSettings(const ExportOptions& options, const RunState& state, con
 bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples) {
   if (state.textMapInForce) SizeDefaultSection(state.map, state.settings);
   Failure failure;
-  if (DisplayWithOffset(MapInForce(state), state.settings, offsetSamples, state.report, failure)) {
+  if (BuildReportWithOffset(MapInForce(state), state.settings, offsetSamples, state.report,
+                            failure)) {
     return true;
   }
   std::fputs(failure.message, console.out);
   return false;
 }
 
-void PrintTruncationWarning(FILE* out, const ReportText& report) {
-  if (report.truncated) {
-    std::fprintf(out, "Warning: report truncated to %i characters\n", report.length);
-  }
+void PrintTruncationWarning(FILE* out, FILE* hints, const ReportText& report) {
+  if (!report.truncated) return;
+  std::fprintf(out, "Warning: report truncated to %i characters\n", report.length);
+  std::fputs(
+      "The whole grid, of any length: beatstamps1a --format=csv MAP OUT [RATE [START "
+      "[STOP [DIVISIONS]]]]\n",
+      hints);
+}
+
+bool StrictAllows(FILE* out, bool strict, int64_t warnings) {
+  if (!strict || warnings == 0) return true;
+  std::fprintf(out, "Error: --strict allows no warning, and there %s %lld; nothing written!\n",
+               warnings == 1 ? "is" : "are", static_cast<long long>(warnings));
+  return false;
 }
 
 void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes) {
@@ -317,11 +380,11 @@ void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes) {
   }
 }
 
-void PrintSaveOutcome(FILE* out, const char* name, bool saved, uint64_t bytes, int error) {
+void PrintSaveOutcome(FILE* out, bool saved, uint64_t bytes, const Failure& failure) {
   if (saved) {
-    PrintSaveResult(out, name, saved, bytes);
+    std::fprintf(out, "Saved %llu bytes\n", static_cast<unsigned long long>(bytes));
   } else {
-    PrintFailedFile(out, "write to", name, error);
+    std::fputs(failure.message, out);
   }
 }
 
@@ -333,10 +396,12 @@ bool SaveReport(Console& console, RunState& state, bool nameGiven, OutputMode mo
     if (input != InputStatus::kRead) return false;
   }
   OutputFile file{};
-  const bool saved = WriteData(state.report, state.outputFileName, mode, console.out, file);
+  Failure failure;  // the line of a failed save names no reason here
+  const bool saved =
+      WriteData(state.report, state.outputFileName, mode, console.out, file, failure);
   PrintSaveResult(console.out, state.outputFileName, saved,
                   static_cast<uint64_t>(state.report.length));
-  PrintTruncationWarning(console.out, state.report);
+  PrintTruncationWarning(console.out, console.errors, state.report);
   (void)std::fflush(console.out);  // told before a held signal acts
   FinishOutput(file);
   return saved;

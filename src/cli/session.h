@@ -19,18 +19,25 @@ GridMap MapInForce(const RunState& state);
 // Only while a MIDI map is in force.
 const MidiMap& MidiMapInForce(const RunState& state);
 
-// Reads the map file named `name` into the state and prints its summary
-// line, or says why it could not. The after-load rule follows either way,
-// but for a refused MIDI file, which changes nothing. False when the map was
-// not read.
-bool LoadMapNamed(Console& console, RunState& state, const char* name);
+// Reads the map file named `name` ("-": standard input) into the state and
+// prints its summary line, or says why it could not; each problem of the map
+// is named on standard error, and counted in `problems`. The after-load rule
+// follows either way, but for a refused MIDI file, which changes nothing.
+// False when the map was not read.
+bool LoadMapNamed(Console& console, RunState& state, const char* name, int64_t& problems);
 
-// For the export and check runs: reads the map file `name`, of any length
-// the system takes, printing on `out` a line for each problem the reader
-// meets, then the summary line; a file that cannot be read is named with the
-// system's reason. `problems` counts the problem lines. The after-load rule
-// follows either way. False when the map was not read.
-bool LoadMapWithWarnings(FILE* out, RunState& state, const char* name, int64_t& problems);
+// For the export and check runs: reads the map file `name` ("-":
+// `standardInput`), of any length the system takes, printing on `out` a line
+// for each problem the reader meets, then the summary line; a file that
+// cannot be read is named with the system's reason. `problems` counts the
+// problem lines. The after-load rule follows either way. False when the map
+// was not read.
+bool LoadMapWithWarnings(FILE* out, FILE* standardInput, RunState& state, const char* name,
+                         int64_t& problems);
+
+// The sections of a fitted beat list, one line each: where each begins, its
+// tempo and meter, and the largest error of its beats.
+void PrintFittedSections(FILE* out, const FittedMap& fitted);
 
 // A stored stop of measure 1 counts as none chosen: the report then runs to
 // the end of the map (a MIDI map's last measure).
@@ -52,7 +59,7 @@ bool RenderReport(Console& console, RunState& state);
 bool ResolveRunSettings(const ExportOptions& options, const RunState& state, const char* mapName,
                         ExportSettings& placed, Failure& failure);
 
-// The same, with every step moved by `offsetSamples` (see DisplayWithOffset).
+// The same, with every step moved by `offsetSamples` (see BuildReportWithOffset).
 bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSamples);
 
 // While the map has no sections, slot 0 is the single section that the
@@ -60,14 +67,20 @@ bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSam
 // that count afterwards.
 void SizeDefaultSection(TempoMap& map, const GridSettings& settings);
 
-void PrintTruncationWarning(FILE* out, const ReportText& report);
+// The warning after a report that was cut, and on `hints` (standard error)
+// the export that holds the whole grid.
+void PrintTruncationWarning(FILE* out, FILE* hints, const ReportText& report);
+
+// --strict: a run with a warning about its map or its arguments ends before
+// it writes anything; false, with the line, when it must.
+bool StrictAllows(FILE* out, bool strict, int64_t warnings);
 
 // The one line that tells how a save went.
 void PrintSaveResult(FILE* out, const char* name, bool saved, uint64_t bytes);
 
-// The save line of an export: a failure names the system's reason, from
-// `error` (an errno value; 0 when there is none).
-void PrintSaveOutcome(FILE* out, const char* name, bool saved, uint64_t bytes, int error);
+// The save line of an export or a batch run: a failure's line names the
+// system's reason.
+void PrintSaveOutcome(FILE* out, bool saved, uint64_t bytes, const Failure& failure);
 
 // Saves the rendered report to `state.outputFileName`, asking for the name
 // unless `nameGiven` and one is set. False when it was not saved whole;

@@ -49,7 +49,7 @@ int64_t CountInPosition(const ClickPlan& plan, int64_t beat) {
 bool PlaceCountIn(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
                   ClickPlan& plan, Failure& failure) {
   const MapSection first = CountInSection(map, settings);
-  plan.countInMeter = std::max(first.beatsPerMeasure, 0);
+  plan.countInMeter = std::max(first.beatsPerMeasure / first.beatNotes, 0);
   plan.countInBeats = int64_t{placed.countIn} * plan.countInMeter;
   plan.countInBeat = 60.0 / first.beatsPerMinute * static_cast<double>(settings.sampleRate);
   plan.gridShift = placed.offsetSamples;
@@ -83,7 +83,7 @@ struct ClickVoice {
   double cosine;
 };
 
-struct ClickWriting {
+struct WavClickWriting {
   ExportSink* sink;
   int64_t clickLength;
   ClickVoice voices[3];  // a downbeat, a beat, a later division
@@ -94,12 +94,12 @@ struct ClickWriting {
   size_t buffered;  // samples in the buffer
 };
 
-void FlushSamples(ClickWriting& writing) {
+void FlushSamples(WavClickWriting& writing) {
   PutBytes(*writing.sink, writing.buffer, writing.buffered * kBytesPerSample);
   writing.buffered = 0;
 }
 
-void PutSample(ClickWriting& writing, int16_t sample) {
+void PutSample(WavClickWriting& writing, int16_t sample) {
   if (writing.buffered == kBufferSamples) FlushSamples(writing);
   const auto bits = static_cast<uint16_t>(sample);
   uint8_t* at = writing.buffer + writing.buffered * kBytesPerSample;
@@ -109,7 +109,7 @@ void PutSample(ClickWriting& writing, int16_t sample) {
   ++writing.written;
 }
 
-void PutSilenceUntil(ClickWriting& writing, uint64_t position) {
+void PutSilenceUntil(WavClickWriting& writing, uint64_t position) {
   while (writing.written < position && !writing.sink->failed) {
     if (writing.buffered == kBufferSamples) FlushSamples(writing);
     const size_t count = static_cast<size_t>(
@@ -144,7 +144,7 @@ ClickVoice VoiceFor(const ClickSound& sound, uint32_t sampleRate, int64_t clickL
 
 // The click from the recurrence of a damped oscillator: its first sample is
 // its full level.
-void PutClick(ClickWriting& writing, const GridPoint& point, int64_t length) {
+void PutClick(WavClickWriting& writing, const GridPoint& point, int64_t length) {
   const ClickVoice& voice = writing.voices[VoiceOf(point.kind)];
   const double decay = voice.decay;
   const double cosine = voice.cosine;
@@ -159,7 +159,7 @@ void PutClick(ClickWriting& writing, const GridPoint& point, int64_t length) {
 }
 
 // The waiting click sounds until `end` at the most.
-void SoundPendingClick(ClickWriting& writing, uint64_t end) {
+void SoundPendingClick(WavClickWriting& writing, uint64_t end) {
   if (!writing.pending) return;
   const auto start = static_cast<uint64_t>(writing.pendingPoint.samplePosition);
   PutSilenceUntil(writing, start);
@@ -172,7 +172,7 @@ void SoundPendingClick(ClickWriting& writing, uint64_t end) {
 }
 
 bool WriteClick(void* context, const GridPoint& point) {
-  ClickWriting& writing = *static_cast<ClickWriting*>(context);
+  WavClickWriting& writing = *static_cast<WavClickWriting*>(context);
   SoundPendingClick(writing, static_cast<uint64_t>(point.samplePosition));
   writing.pending = true;
   writing.pendingPoint = point;
@@ -181,7 +181,7 @@ bool WriteClick(void* context, const GridPoint& point) {
 
 // The count-in sounds a downbeat on each of its measures' first beats and a
 // beat on the others.
-void WriteCountIn(ClickWriting& writing, const ClickPlan& plan) {
+void WriteCountIn(WavClickWriting& writing, const ClickPlan& plan) {
   for (int64_t beat = 0; beat < plan.countInBeats && !writing.sink->failed; ++beat) {
     GridPoint click{};
     click.kind = beat % plan.countInMeter == 0 ? PointKind::kDownbeat : PointKind::kBeat;
@@ -230,8 +230,8 @@ void WriteClickTrack(const GridMap& map, const GridSettings& settings, const Cli
                      ExportSink& sink) {
   const PcmFormat mono16{settings.sampleRate, 1, 8 * kBytesPerSample};
   PutWavHeader(sink, mono16, static_cast<uint32_t>(plan.sampleCount * kBytesPerSample));
-  static_assert(sizeof(ClickWriting) < size_t{64} * 1024, "the writing lives on the stack");
-  ClickWriting writing{};
+  static_assert(sizeof(WavClickWriting) < size_t{64} * 1024, "the writing lives on the stack");
+  WavClickWriting writing{};
   writing.sink = &sink;
   writing.clickLength = plan.clickLength;
   const ClickSound sounds[] = {kDownbeatSound, kBeatSound, kDivisionSound};

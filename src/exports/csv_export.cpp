@@ -5,13 +5,19 @@
 
 namespace {
 
+struct CsvWriting {
+  ExportSink* sink;
+  int32_t firstMeasureNumber;
+};
+
 bool WriteCsvLine(void* context, const GridPoint& point) {
-  ExportSink& sink = *static_cast<ExportSink*>(context);
+  const auto& writing = *static_cast<const CsvWriting*>(context);
+  ExportSink& sink = *writing.sink;
   TextLine line;
   line.length = 0;
   AddInteger(line, int64_t{point.section} + 1);
   AddCharacter(line, ',');
-  AddInteger(line, point.measure + 1);
+  AddInteger(line, point.measure + writing.firstMeasureNumber);
   AddCharacter(line, ',');
   AddInteger(line, point.beat + 1);
   AddCharacter(line, ',');
@@ -30,5 +36,7 @@ void WriteCsv(const GridMap& map, const GridSettings& settings, const ExportSett
               ExportSink& sink) {
   static const char kHeader[] = "section,measure,beat,division,seconds,sample\n";
   PutBytes(sink, kHeader, sizeof kHeader - 1);
-  WalkShiftedGrid(map, settings, placed.offsetSamples, GridVisitor{&sink, WriteCsvLine, nullptr});
+  CsvWriting writing{&sink, settings.firstMeasureNumber};
+  WalkShiftedGrid(map, settings, placed.offsetSamples,
+                  GridVisitor{&writing, WriteCsvLine, nullptr});
 }

@@ -55,9 +55,9 @@ void WriteOsuFile(const GridMap& map, const GridSettings& settings, const Export
   WriteOsu(map, settings, placed, sink);
 }
 
-bool PlanSscFile(const GridMap& map, const GridSettings& settings, const ExportSettings& /*placed*/,
+bool PlanSscFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
                  ExportPlan& /*plan*/, Failure& failure) {
-  return PlanSsc(map, settings, failure);
+  return PlanSsc(map, settings, placed, failure);
 }
 
 void WriteSscFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
@@ -75,14 +75,14 @@ void WriteSvgFile(const GridMap& map, const GridSettings& settings, const Export
   WriteSvg(map, settings, placed, plan.svg, sink);
 }
 
-bool PlanMapFile(const GridMap& map, const GridSettings& /*settings*/, const ExportSettings& placed,
+bool PlanMapFile(const GridMap& map, const GridSettings& settings, const ExportSettings& /*placed*/,
                  ExportPlan& /*plan*/, Failure& failure) {
-  return PlanMapText(map, placed, failure);
+  return PlanMapText(map, settings, failure);
 }
 
-void WriteMapFile(const GridMap& map, const GridSettings& /*settings*/,
-                  const ExportSettings& placed, const ExportPlan& /*plan*/, ExportSink& sink) {
-  WriteMapText(map, placed, sink);
+void WriteMapFile(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  const ExportPlan& /*plan*/, ExportSink& sink) {
+  WriteMapText(map, settings, placed, sink);
 }
 
 constexpr ExportFormat kFormats[] = {
@@ -117,8 +117,7 @@ const ExportFormat* FindExportFormat(const char* name) {
   return nullptr;
 }
 
-void PrintExportFormats(FILE* out) {
-  for (const ExportFormat& format : kFormats) {
-    std::fprintf(out, "  %-8s%s\n            %s\n", format.name, format.summary, format.example);
-  }
+const ExportFormat* ExportFormatAt(int index) {
+  constexpr int kCount = sizeof kFormats / sizeof kFormats[0];
+  return index >= 0 && index < kCount ? &kFormats[index] : nullptr;
 }

@@ -3,8 +3,6 @@
 #ifndef BEATSTAMPS_EXPORT_FORMATS_H_
 #define BEATSTAMPS_EXPORT_FORMATS_H_
 
-#include <cstdio>
-
 #include "base/failure.h"
 #include "exports/click_track.h"
 #include "exports/export_options.h"
@@ -39,7 +37,7 @@ struct ExportFormat {
 // The format of that name, or null.
 const ExportFormat* FindExportFormat(const char* name);
 
-// Every format with its summary and example, as --help shows them.
-void PrintExportFormats(FILE* out);
+// The formats in the order --help lists them; null past the last.
+const ExportFormat* ExportFormatAt(int index);
 
 #endif  // BEATSTAMPS_EXPORT_FORMATS_H_

@@ -92,6 +92,39 @@ bool ReadAudioOption(const char* text, const char*& audioName, Failure& failure)
   return true;
 }
 
+bool ReadCreditOption(const char* option, const char* text, const char*& credit, Failure& failure) {
+  if (!IsAudioName(text)) {
+    SetFailure(failure,
+               "Error: %s takes a name of 1 to %i characters, without control characters, : ; # "
+               "or \\, and not beginning or ending with a blank!\n",
+               option, kFileNameLimit);
+    return false;
+  }
+  credit = text;
+  return true;
+}
+
+bool ReadOsuModeOption(const char* text, OsuMode& mode, Failure& failure) {
+  constexpr const char* kModes[] = {"osu", "taiko", "catch", "mania"};
+  for (size_t k = 0; k < sizeof kModes / sizeof kModes[0]; ++k) {
+    if (std::strcmp(text, kModes[k]) == 0) {
+      mode = static_cast<OsuMode>(k);
+      return true;
+    }
+  }
+  SetFailure(failure, "Error: --osu-mode takes osu, taiko, catch or mania!\n");
+  return false;
+}
+
+bool ReadMidiTempoOption(const char* text, MidiTempoTrack& track, Failure& failure) {
+  if (std::strcmp(text, "exact") == 0 || std::strcmp(text, "section") == 0) {
+    track = text[0] == 'e' ? MidiTempoTrack::kExact : MidiTempoTrack::kSection;
+    return true;
+  }
+  SetFailure(failure, "Error: --midi-tempo takes exact or section!\n");
+  return false;
+}
+
 bool ReadZoomOption(const char* text, int32_t& zoom, Failure& failure) {
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
@@ -121,6 +154,10 @@ bool ResolveExportSettings(const ExportOptions& options, uint32_t sampleRate, co
                             nullptr,
                             options.zoom != 0 ? options.zoom : kDefaultZoom,
                             BeatMarks{nullptr, 0}};
+  if (options.artist != nullptr) settings.artist = options.artist;
+  if (options.creator != nullptr) settings.creator = options.creator;
+  settings.osuMode = options.osuMode;
+  settings.midiTempo = options.midiTempo;
   if (IsNoOffset(offset)) return true;
   if (sampleRate == 0) {
     SetFailure(failure, "Error: --offset needs a sample rate above 0!\n");

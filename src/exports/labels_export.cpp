@@ -5,8 +5,14 @@
 
 namespace {
 
+struct LabelWriting {
+  ExportSink* sink;
+  int32_t firstMeasureNumber;
+};
+
 bool WriteLabel(void* context, const GridPoint& point) {
-  ExportSink& sink = *static_cast<ExportSink*>(context);
+  const auto& writing = *static_cast<const LabelWriting*>(context);
+  ExportSink& sink = *writing.sink;
   TextLine line;
   line.length = 0;
   AddFixed(line, point.clock, 6);
@@ -14,7 +20,7 @@ bool WriteLabel(void* context, const GridPoint& point) {
   AddCharacter(line, '\t');
   AddText(line, line.text, timeLength);
   AddCharacter(line, '\t');
-  AddInteger(line, point.measure + 1);
+  AddInteger(line, point.measure + writing.firstMeasureNumber);
   AddCharacter(line, '.');
   AddInteger(line, point.beat + 1);
   if (point.kind == PointKind::kDivision) {
@@ -29,5 +35,6 @@ bool WriteLabel(void* context, const GridPoint& point) {
 
 void WriteLabels(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
                  ExportSink& sink) {
-  WalkShiftedGrid(map, settings, placed.offsetSamples, GridVisitor{&sink, WriteLabel, nullptr});
+  LabelWriting writing{&sink, settings.firstMeasureNumber};
+  WalkShiftedGrid(map, settings, placed.offsetSamples, GridVisitor{&writing, WriteLabel, nullptr});
 }

@@ -1,11 +1,14 @@
 #include "exports/map_export.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "exports/song_title.h"
 #include "exports/text_line.h"
+#include "grid/section_view.h"
+#include "grid/text_grid.h"
 #include "maps/map_reader.h"
 
 namespace {
@@ -80,24 +83,91 @@ void AddSection(TextLine& line, float tempo, int32_t beats, int32_t measures) {
   AddCharacter(line, '\n');
 }
 
-}  // namespace
+// What writing a MIDI map as a text map needs: each section begins on a
+// bar line, and its tempo in single precision keeps the grid within a
+// microsecond of the map's own times, summed over every section so far.
+struct MidiCheck {
+  SectionView view;
+  Wide meterStart;  // where the meter in force began: a bar line
+  int32_t beatsPerMeasure;
+  uint8_t denominatorPower;
+  double drift;  // seconds the text map's clock has drifted from the map's
+  int32_t sections;
+  Failure* failure;
+  bool refused;
+};
 
-bool PlanMapText(const GridMap& map, const ExportSettings& /*placed*/, Failure& failure) {
-  if (map.text != nullptr) return true;
-  SetFailure(failure, "Error: The map format cannot write section 1 of a MIDI map!\n");
+constexpr double kMostDriftSeconds = 1e-6;
+
+bool BeginsOnBarLine(const MidiCheck& check, const MapSection& section) {
+  const Wide measureUnits =
+      Wide{static_cast<uint32_t>(check.beatsPerMeasure)} * check.view.unitsPerQuarter * 4;
+  return ((section.start - check.meterStart) << check.denominatorPower) % measureUnits == 0;
+}
+
+double DriftOf(const MapSection& section) {
+  const double exactBeat =
+      section.quarterMicroseconds * 4.0 / std::ldexp(1.0, section.denominatorPower) / 1e6;
+  const double textBeat = StepLength(static_cast<float>(section.beatsPerMinute), 1);
+  return std::fabs(textBeat - exactBeat) * static_cast<double>(section.measures) *
+         section.beatsPerMeasure;
+}
+
+// Names the first section that cannot be written, and ends the walk there.
+bool RefuseSection(MidiCheck& check, const MapSection& section, const char* why) {
+  SetFailure(*check.failure, "Error: The map format cannot write section %i of the MIDI map: %s!\n",
+             section.slot + 1, why);
+  check.refused = true;
   return false;
 }
 
-void WriteMapText(const GridMap& map, const ExportSettings& placed, ExportSink& sink) {
+bool CheckMidiSection(void* context, const MapSection& section) {
+  auto& check = *static_cast<MidiCheck*>(context);
+  if (section.setsMeter) {
+    check.meterStart = section.start;
+    check.beatsPerMeasure = section.beatsPerMeasure;
+    check.denominatorPower = section.denominatorPower;
+  }
+  if (++check.sections > kMaxReadSections) {
+    return RefuseSection(check, section, "a text map holds at most 510 sections");
+  }
+  if (!BeginsOnBarLine(check, section)) {
+    return RefuseSection(check, section,
+                         "it begins inside a measure, and a text map's sections begin on bar "
+                         "lines");
+  }
+  check.drift += DriftOf(section);
+  if (check.drift <= kMostDriftSeconds) return true;
+  return RefuseSection(check, section,
+                       "its tempo in a text map's single precision drifts from its times by "
+                       "more than a microsecond");
+}
+
+bool WriteSectionLine(void* context, const MapSection& section) {
+  auto& sink = *static_cast<ExportSink*>(context);
+  TextLine line;
+  line.length = 0;
+  AddSection(line, static_cast<float>(section.beatsPerMinute), section.beatsPerMeasure,
+             static_cast<int32_t>(section.measures));
+  return PutLine(sink, line);
+}
+
+}  // namespace
+
+bool PlanMapText(const GridMap& map, const GridSettings& settings, Failure& failure) {
+  if (map.midi == nullptr) return true;
+  MidiCheck check{ViewOf(map), 0, 4, 2, 0.0, 0, &failure, false};
+  WalkSections(map, settings, SectionVisitor{&check, CheckMidiSection});
+  return !check.refused;
+}
+
+void WriteMapText(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                  ExportSink& sink) {
   TextLine line;
   line.length = 0;
   AddTitle(line, placed.mapName);
   AddOffset(line, placed.offset);
   if (placed.mapLines != nullptr) AddSettings(line, *placed.mapLines);
   if (!PutLine(sink, line)) return;
-  const TempoMap& text = *map.text;
-  for (int32_t k = 0; k < text.sectionCount; ++k) {
-    AddSection(line, text.tempo[k], text.beatsPerMeasure[k], text.measures[k]);
-    if (!PutLine(sink, line)) return;
-  }
+  WalkSections(map, settings, SectionVisitor{&sink, WriteSectionLine});
 }

@@ -1,6 +1,8 @@
 #include "exports/midi_export.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <numeric>
 
 #include "exports/midi_placement.h"
@@ -34,7 +36,7 @@ constexpr Click kDownbeatClick{76, 127};
 constexpr Click kBeatClick{77, 100};
 constexpr Click kDivisionClick{77, 55};
 
-bool CheckDivisions(int32_t divisionsPerBeat, Failure& failure) {
+bool CheckDivisionsForMidi(int32_t divisionsPerBeat, Failure& failure) {
   if (divisionsPerBeat <= kMostTicksPerQuarter) return true;
   SetFailure(failure, "Error: A MIDI file holds at most %i divisions per beat!\n",
              kMostTicksPerQuarter);
@@ -127,23 +129,37 @@ Click ClickOf(const GridPoint& point) {
   return kDivisionClick;
 }
 
+// Where the file has got to, under one tempo a section, at the start of
+// section `slot`.
+struct SectionClock {
+  int32_t slot;
+  int32_t ticksPerQuarter;
+  Wide fileTime;  // microsecond-ticks
+  MapSection section;
+};
+
 // A click's note on and, when the next click or the track's end comes, its
 // note off: half a division on (at least a tick), and never after the next
 // note on.
-struct ClickTrackWriting {
+struct MidiClickWriting {
+  Wide lastEvent;
+  Wide offTick;
+  Wide firstTick;
+  Wide longestDelta;  // between two note ons, or from the start to the first
+  SectionView view;
+  PositionFinder finder;
+  // One tempo a section: where the file has got to at the start of the
+  // section of the last click, and the largest distance of a click from its
+  // time.
+  SectionClock clock;
   const GridMap* map;
   const GridSettings* settings;
   const MidiPlan* plan;
   ExportSink* sink;
-  SectionView view;
-  PositionFinder finder;
-  MidiTicks lastEvent;
+  double largestError;
   bool pending;  // a note off is due
-  MidiTicks offTick;
   uint8_t pendingNote;
   bool found;  // a click was written
-  MidiTicks firstTick;
-  MidiTicks longestDelta;  // between two note ons, or from the start to the first
 };
 
 // Half a division of the export's ticks, at least one: of the note of the
@@ -153,18 +169,18 @@ uint64_t ClickLength(const MidiPlan& plan, const GridSettings& settings, uint8_t
   return std::max<uint64_t>(1, uint64_t{4} * static_cast<uint64_t>(plan.ticksPerQuarter) / halves);
 }
 
-void PutPendingNoteOff(ClickTrackWriting& writing, MidiTicks nextOn) {
+void PutPendingNoteOff(MidiClickWriting& writing, Wide nextOn) {
   if (!writing.pending) return;
-  const MidiTicks off = std::min(writing.offTick, nextOn);
+  const Wide off = std::min(writing.offTick, nextOn);
   PutChannelEvent(*writing.sink, static_cast<uint64_t>(off - writing.lastEvent), kPercussionNoteOff,
                   writing.pendingNote, 0);
   writing.lastEvent = off;
   writing.pending = false;
 }
 
-void PutClick(ClickTrackWriting& writing, MidiTicks tick, const GridPoint& point, uint64_t length) {
+void PutMidiClick(MidiClickWriting& writing, Wide tick, const GridPoint& point, uint64_t length) {
   PutPendingNoteOff(writing, tick);
-  const MidiTicks delta = tick - writing.lastEvent;
+  const Wide delta = tick - writing.lastEvent;
   writing.longestDelta = std::max(writing.longestDelta, delta);
   const Click click = ClickOf(point);
   PutChannelEvent(*writing.sink, static_cast<uint64_t>(delta), kPercussionNoteOn, click.note,
@@ -177,31 +193,74 @@ void PutClick(ClickTrackWriting& writing, MidiTicks tick, const GridPoint& point
   writing.pendingNote = click.note;
 }
 
-MidiTicks UnplacedTick(ClickTrackWriting& writing, const GridPoint& point) {
-  return UnplacedTickOf(writing.finder, writing.view, *writing.plan, point);
+// The file's time where a section begins, in microsecond-ticks (ticks x
+// microseconds per quarter): the sections before it at their rounded tempos.
+bool SumSectionTimes(void* context, const MapSection& section) {
+  auto& clock = *static_cast<SectionClock*>(context);
+  if (section.slot == clock.slot) {
+    clock.section = section;
+    return false;
+  }
+  const Wide beats = static_cast<Wide>(section.measures) * section.beatsPerMeasure;
+  clock.fileTime +=
+      beats * static_cast<uint64_t>(clock.ticksPerQuarter) * section.microsecondsPerQuarter;
+  return true;
 }
 
-bool WriteClick(void* context, const GridPoint& point) {
-  ClickTrackWriting& writing = *static_cast<ClickTrackWriting*>(context);
+// Under one tempo a section, the tick whose time is nearest the point's.
+Wide NearestTick(MidiClickWriting& writing, const GridPoint& point) {
+  SectionClock& clock = writing.clock;
+  if (clock.slot != point.section) {
+    clock = SectionClock{point.section, writing.plan->ticksPerQuarter, 0, MapSection{}};
+    WalkSections(*writing.map, *writing.settings, SectionVisitor{&clock, SumSectionTimes});
+  }
+  const MapSection& section = clock.section;
+  const double perTick = static_cast<double>(section.microsecondsPerQuarter);  // µs-ticks
+  const double scale = 1e6 * static_cast<double>(clock.ticksPerQuarter);       // µs-ticks a second
+  const double sectionStart = static_cast<double>(clock.fileTime) / scale;
+  const double within = std::max(0.0, (point.clock - sectionStart) * scale / perTick);
+  const auto ticks = static_cast<Wide>(std::llround(within));
+  const Wide tick = ExportTickOf(writing.view, *writing.plan, section.start) + ticks;
+  const double placedAt = sectionStart + static_cast<double>(ticks) * perTick / scale;
+  writing.largestError = std::max(writing.largestError, std::fabs(placedAt - point.clock));
+  return tick;
+}
+
+bool WriteMidiClick(void* context, const GridPoint& point) {
+  MidiClickWriting& writing = *static_cast<MidiClickWriting*>(context);
   const MidiPlacement& placement = writing.plan->placement;
   const MapPosition at = PositionOf(writing.finder, point);
-  MidiTicks tick = UnplacedTick(writing, point);
+  Wide tick = writing.plan->sectionTempo && writing.view.runningClock
+                  ? NearestTick(writing, point)
+                  : UnplacedTickOf(writing.view, *writing.plan, at);
   if (placement.placed) tick = PlacedTick(placement, tick);
-  PutClick(writing, tick, point,
-           ClickLength(*writing.plan, *writing.settings, at.denominatorPower));
+  PutMidiClick(writing, tick, point,
+               ClickLength(*writing.plan, *writing.settings, at.denominatorPower));
   return !writing.sink->failed;
 }
 
-ClickTrackWriting ClickTrackWritingOf(const GridMap& map, const GridSettings& settings,
-                                      const MidiPlan& plan, ExportSink& sink) {
-  return ClickTrackWriting{
-      &map, &settings, &plan, &sink, ViewOf(map), PositionFinderFor(map, settings), 0, false, 0,
-      0,    false,     0,     0};
+MidiClickWriting MidiClickWritingFor(const GridMap& map, const GridSettings& settings,
+                                     const MidiPlan& plan, ExportSink& sink) {
+  return MidiClickWriting{0,
+                          0,
+                          0,
+                          0,
+                          ViewOf(map),
+                          PositionFinderFor(map, settings),
+                          SectionClock{-1, plan.ticksPerQuarter, 0, MapSection{}},
+                          &map,
+                          &settings,
+                          &plan,
+                          &sink,
+                          0.0,
+                          false,
+                          0,
+                          false};
 }
 
 // The count-in clicks on its beats that the file holds, each measure's first
 // with a downbeat's sound.
-void WriteCountIn(ClickTrackWriting& writing) {
+void WriteMidiCountIn(MidiClickWriting& writing) {
   const MidiPlacement& placement = writing.plan->placement;
   const uint8_t power = CountInSection(*writing.map, *writing.settings).denominatorPower;
   const uint64_t length = ClickLength(*writing.plan, *writing.settings, power);
@@ -209,29 +268,30 @@ void WriteCountIn(ClickTrackWriting& writing) {
     GridPoint beat{};
     const int64_t ofCountIn = placement.countInSkipped + k;
     beat.kind = ofCountIn % placement.countInMeter == 0 ? PointKind::kDownbeat : PointKind::kBeat;
-    PutClick(writing, placement.fillTicks + static_cast<MidiTicks>(k) * placement.beatTicks, beat,
-             length);
+    PutMidiClick(writing, placement.fillTicks + static_cast<Wide>(k) * placement.beatTicks, beat,
+                 length);
   }
 }
 
-void WriteClickTrack(ClickTrackWriting& writing) {
+void WriteMidiClickTrack(MidiClickWriting& writing) {
   PutTrackName(*writing.sink, "Click");
-  const GridVisitor clicks{&writing, WriteClick, nullptr};
+  const GridVisitor clicks{&writing, WriteMidiClick, nullptr};
   const MidiPlacement& placement = writing.plan->placement;
   if (placement.placed) {
-    WriteCountIn(writing);
+    WriteMidiCountIn(writing);
     WalkShiftedGrid(*writing.map, *writing.settings, placement.offsetSamples, clicks);
   } else {
     WalkGrid(*writing.map, *writing.settings, clicks);
   }
-  PutPendingNoteOff(writing, ~MidiTicks{0});
+  PutPendingNoteOff(writing, ~Wide{0});
   PutEndOfTrack(*writing.sink, 0);
 }
 
 bool RememberFirstClick(void* context, const GridPoint& point) {
-  ClickTrackWriting& writing = *static_cast<ClickTrackWriting*>(context);
+  MidiClickWriting& writing = *static_cast<MidiClickWriting*>(context);
   writing.found = true;
-  writing.firstTick = UnplacedTick(writing, point);
+  writing.firstTick =
+      UnplacedTickOf(writing.view, *writing.plan, PositionOf(writing.finder, point));
   return false;
 }
 
@@ -245,7 +305,7 @@ bool RefuseFarRange(Failure& failure) {
 bool CheckFirstClick(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
                      Failure& failure) {
   ExportSink nowhere = CountingSink();
-  ClickTrackWriting first = ClickTrackWritingOf(map, settings, plan, nowhere);
+  MidiClickWriting first = MidiClickWritingFor(map, settings, plan, nowhere);
   WalkGrid(map, settings, GridVisitor{&first, RememberFirstClick, nullptr});
   return !first.found || first.firstTick <= kLongestMidiDelta || RefuseFarRange(failure);
 }
@@ -259,23 +319,68 @@ int64_t LastClickBeat(const GridMap& map, const GridSettings& settings) {
   return static_cast<int64_t>(PositionOf(finder, point).units / ViewOf(map).unitsPerQuarter);
 }
 
+// The click track of a grid whose divisions all last the same, without a
+// count-in, measured without writing it: its clicks follow one another a
+// division apart, across section boundaries too, so every delta but the
+// first, which CheckFirstClick has passed, is the same.
+void MeasureEvenClickTrack(const GridMap& map, const GridSettings& settings, MidiPlan& plan) {
+  ExportSink track = CountingSink();
+  MidiClickWriting first = MidiClickWritingFor(map, settings, plan, track);
+  WalkGrid(map, settings, GridVisitor{&first, RememberFirstClick, nullptr});
+  PutTrackName(track, "Click");
+  PutEndOfTrack(track, 0);
+  if (first.found) {
+    const uint8_t power = CountInSection(map, settings).denominatorPower;
+    const uint64_t division =
+        ((uint64_t{4} * static_cast<uint64_t>(plan.ticksPerQuarter)) >> power) /
+        static_cast<uint64_t>(settings.divisionsPerBeat);
+    const uint64_t length = ClickLength(plan, settings, power);
+    PutChannelEvent(track, static_cast<uint64_t>(first.firstTick), kPercussionNoteOn, 0, 0);
+    PutChannelEvent(track, length, kPercussionNoteOff, 0, 0);
+    // Every later click is the same number of bytes, whatever its sound.
+    ExportSink later = CountingSink();
+    PutChannelEvent(later, division - length, kPercussionNoteOn, 0, 0);
+    PutChannelEvent(later, length, kPercussionNoteOff, 0, 0);
+    track.bytes += (CountGridPoints(map, settings) - 1) * later.bytes;
+  }
+  plan.clickTrackLength = static_cast<uint32_t>(track.bytes);
+}
+
 // The click track is measured by writing it: its count-in, the gap before
 // the range and a meter's changing divisions may leave any delta too long.
 bool MeasureClickTrack(const GridMap& map, const GridSettings& settings, MidiPlan& plan,
                        Failure& failure) {
   ExportSink clickTrack = CountingSink();
-  ClickTrackWriting clicks = ClickTrackWritingOf(map, settings, plan, clickTrack);
-  WriteClickTrack(clicks);
+  MidiClickWriting clicks = MidiClickWritingFor(map, settings, plan, clickTrack);
+  WriteMidiClickTrack(clicks);
   if (clicks.longestDelta > kLongestMidiDelta) return RefuseFarRange(failure);
   plan.clickTrackLength = static_cast<uint32_t>(clickTrack.bytes);
+  plan.largestClickError = clicks.largestError;
   return true;
+}
+
+void TellLargestClickError(const ExportSettings& placed, const MidiPlan& plan) {
+  if (placed.notes == nullptr) return;
+  char line[160];
+  std::snprintf(line, sizeof line,
+                "One tempo a section: every click within %.3f ms of its time (the nearest tick)\n",
+                plan.largestClickError * 1000.0);
+  placed.notes->warn(placed.notes->context, line);
 }
 
 }  // namespace
 
 bool PlanMidi(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
               MidiPlan& plan, Failure& failure) {
-  if (!CheckDivisions(settings.divisionsPerBeat, failure)) return false;
+  if (!CheckDivisionsForMidi(settings.divisionsPerBeat, failure)) return false;
+  plan.sectionTempo = placed.midiTempo == MidiTempoTrack::kSection;
+  plan.largestClickError = 0.0;
+  if (plan.sectionTempo && LeadsIn(placed)) {
+    SetFailure(failure,
+               "Error: --midi-tempo=section places no grid by --offset or --count-in; the exact "
+               "tempo track does!\n");
+    return false;
+  }
   if (!ChooseTicks(map, settings, LeadsIn(placed), plan, failure)) return false;
   SectionCheck check{&failure, false};
   WalkSections(map, settings, SectionVisitor{&check, CheckSectionForMidi});
@@ -285,7 +390,8 @@ bool PlanMidi(const GridMap& map, const GridSettings& settings, const ExportSett
     return false;
   }
   plan.lastClickBeat = -1;
-  if (ViewOf(map).runningClock) {
+  const SectionView view = ViewOf(map);
+  if (view.runningClock) {
     // The beats up to the last click are carried one by one: the range's
     // first click must be near enough to the start that they are few enough
     // to walk.
@@ -299,7 +405,13 @@ bool PlanMidi(const GridMap& map, const GridSettings& settings, const ExportSett
   // fillers, a lead-in of 4,080 count-in beats, and 16,777,216 clicks of at
   // most 11 bytes.
   plan.tempoTrackLength = static_cast<uint32_t>(tempoTrack.bytes);
+  // One tempo a section puts each click on its own nearest tick.
+  if (!plan.placement.placed && view.evenDivisions && view.runningClock && !plan.sectionTempo) {
+    MeasureEvenClickTrack(map, settings, plan);
+    return true;
+  }
   if (!MeasureClickTrack(map, settings, plan, failure)) return false;
+  if (plan.sectionTempo && view.runningClock) TellLargestClickError(placed, plan);
   return plan.placement.placed || CheckFirstClick(map, settings, plan, failure);
 }
 
@@ -309,6 +421,6 @@ void WriteMidi(const GridMap& map, const GridSettings& settings, const MidiPlan&
   PutTrackHead(sink, plan.tempoTrackLength);
   WriteTempoTrack(map, settings, plan, sink);
   PutTrackHead(sink, plan.clickTrackLength);
-  ClickTrackWriting clicks = ClickTrackWritingOf(map, settings, plan, sink);
-  WriteClickTrack(clicks);
+  MidiClickWriting clicks = MidiClickWritingFor(map, settings, plan, sink);
+  WriteMidiClickTrack(clicks);
 }

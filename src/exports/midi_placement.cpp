@@ -12,9 +12,9 @@ namespace {
 constexpr uint32_t kMostTempo = 0xFFFFFF;  // 24-bit microseconds per quarter note
 // The fill comes near its tempo in at most this many ticks, so that it fits a
 // delta time with room to spare; a longer time is made up by a slower tempo.
-constexpr MidiTicks kMostFillTicks = MidiTicks{1} << 27;
+constexpr Wide kMostFillTicks = Wide{1} << 27;
 // The longest delta time a variable-length number of four bytes holds.
-constexpr MidiTicks kLongestDelta = 0x0FFFFFFF;
+constexpr Wide kLongestDelta = 0x0FFFFFFF;
 constexpr uint32_t kMicrosecondsPerSecond = 1000000;
 constexpr int kQuarterNotePower = 2;
 
@@ -22,7 +22,7 @@ constexpr int kQuarterNotePower = 2;
 struct LeadInRequest {
   uint32_t ticksPerQuarter;
   Wide time;              // units the file holds before the first bar line's content
-  MidiTicks content;      // ticks between the fill and the first bar line
+  Wide content;           // ticks between the fill and the first bar line
   int64_t wholeMeasures;  // of the meter, after the first bar line
   uint8_t numerator;      // the meter its bars are of
   uint8_t denominatorPower;
@@ -30,8 +30,8 @@ struct LeadInRequest {
 };
 
 // The ticks of a note of 1 / 2^power, a power no finer than a whole tick.
-MidiTicks NoteTicks(uint32_t ticksPerQuarter, int power) {
-  return std::max<MidiTicks>(1, (MidiTicks{4} * ticksPerQuarter) >> power);
+Wide NoteTicks(uint32_t ticksPerQuarter, int power) {
+  return std::max<Wide>(1, (Wide{4} * ticksPerQuarter) >> power);
 }
 
 // The finest note of a whole number of ticks: 4 x ticks per quarter over the
@@ -43,32 +43,32 @@ int FinestNotePower(uint32_t ticksPerQuarter) {
 // The fill's ticks for a note of 1 / 2^power: near the ticks `time` takes
 // at the request's tempo, completing with the content a whole number of such
 // notes, and at least as many as keep its tempo inside 24 bits.
-MidiTicks FillTicksFor(const LeadInRequest& request, int power) {
-  const MidiTicks note = NoteTicks(request.ticksPerQuarter, power);
-  const MidiTicks base = (note - request.content % note) % note;
-  const MidiTicks fewest = std::max<MidiTicks>(request.time == 0 ? 0 : 1,
-                                               (request.time + kMostTempo - 2) / (kMostTempo - 1));
+Wide FillTicksFor(const LeadInRequest& request, int power) {
+  const Wide note = NoteTicks(request.ticksPerQuarter, power);
+  const Wide base = (note - request.content % note) % note;
+  const Wide fewest =
+      std::max<Wide>(request.time == 0 ? 0 : 1, (request.time + kMostTempo - 2) / (kMostTempo - 1));
   const uint32_t tempo = std::max<uint32_t>(request.tempo, 1);
-  MidiTicks near = (request.time + tempo / 2) / tempo;
+  Wide near = (request.time + tempo / 2) / tempo;
   near = std::max(std::min(near, kMostFillTicks), fewest);
-  MidiTicks fill = base + (near > base ? (near - base + note / 2) / note * note : 0);
+  Wide fill = base + (near > base ? (near - base + note / 2) / note * note : 0);
   if (fill < fewest) fill += (fewest - fill + note - 1) / note * note;
   return fill;
 }
 
-void AddMeter(MidiPlacement& placement, MidiTicks tick, uint8_t numerator, int power) {
+void AddLeadInMeter(MidiPlacement& placement, Wide tick, uint8_t numerator, int power) {
   placement.meters[placement.meterCount++] =
       LeadInMeter{tick, numerator, static_cast<uint8_t>(power)};
 }
 
 // `notes` notes of 1 / 2^power from tick 0: whole bars of `group` notes,
 // after one bar of what is left over.
-void PutFirstBars(MidiPlacement& placement, MidiTicks notes, int power, uint8_t group,
+void PutFirstBars(MidiPlacement& placement, Wide notes, int power, uint8_t group,
                   uint32_t ticksPerQuarter) {
-  const MidiTicks leading = notes % group;
-  if (leading != 0) AddMeter(placement, 0, static_cast<uint8_t>(leading), power);
+  const Wide leading = notes % group;
+  if (leading != 0) AddLeadInMeter(placement, 0, static_cast<uint8_t>(leading), power);
   if (notes >= group) {
-    AddMeter(placement, leading * NoteTicks(ticksPerQuarter, power), group, power);
+    AddLeadInMeter(placement, leading * NoteTicks(ticksPerQuarter, power), group, power);
   }
 }
 
@@ -109,14 +109,14 @@ bool LayLeadIn(const LeadInRequest& request, MidiPlacement& placement) {
   // The bars are of the meter's beats; where the fill's ticks take longer
   // than its time even at one microsecond per quarter note, of finer notes.
   int power = coarsest;
-  MidiTicks fill = FillTicksFor(request, power);
+  Wide fill = FillTicksFor(request, power);
   while (fill > request.time && power < finest) fill = FillTicksFor(request, ++power);
   if (fill > request.time) {
     // No note makes it: bars of beats (of quarter notes at the longest), the
     // fill held a little long, or left out where that is nearer.
     power = std::max(coarsest, std::min(kQuarterNotePower, finest));
     fill = FillTicksFor(request, power);
-    const MidiTicks note = NoteTicks(request.ticksPerQuarter, power);
+    const Wide note = NoteTicks(request.ticksPerQuarter, power);
     if (request.content % note == 0 && 2 * request.time < fill) fill = 0;
   }
   if (fill > kLongestDelta) return false;
@@ -129,14 +129,14 @@ bool LayLeadIn(const LeadInRequest& request, MidiPlacement& placement) {
     placement.fasterFrom = fill - request.time % fill;
   }
   placement.meterCount = 0;
-  const MidiTicks notes = (fill + request.content) / NoteTicks(request.ticksPerQuarter, power);
+  const Wide notes = (fill + request.content) / NoteTicks(request.ticksPerQuarter, power);
   const bool beats = power == request.denominatorPower;
   PutFirstBars(placement, notes, power, beats ? request.numerator : 255, request.ticksPerQuarter);
   const bool inMeter = placement.meterCount > 0 &&
                        placement.meters[placement.meterCount - 1].numerator == request.numerator &&
                        beats;
   if (request.wholeMeasures > 0 && !inMeter) {
-    AddMeter(placement, fill + request.content, request.numerator, request.denominatorPower);
+    AddLeadInMeter(placement, fill + request.content, request.numerator, request.denominatorPower);
   }
   return true;
 }
@@ -150,15 +150,15 @@ Wide UnitsOfSamples(uint64_t samples, uint32_t sampleRate, uint32_t ticksPerQuar
 
 // The first measure start at or after `tick` in a meter that starts a
 // measure at `meterTick`: whole ticks, up.
-MidiTicks NextMeasureStart(MidiTicks tick, MidiTicks meterTick, uint8_t numerator,
-                           uint8_t denominatorPower, uint32_t ticksPerQuarter) {
+Wide NextMeasureStart(Wide tick, Wide meterTick, uint8_t numerator, uint8_t denominatorPower,
+                      uint32_t ticksPerQuarter) {
   if (tick <= meterTick) return meterTick;
   // A measure is numerator x 4 x ticks per quarter / 2^power ticks.
-  const MidiTicks measure = MidiTicks{4} * ticksPerQuarter * numerator;
-  const MidiTicks scaled = (tick - meterTick) << denominatorPower;
-  const MidiTicks measures = (scaled + measure - 1) / measure;
-  const MidiTicks ticks = measures * measure;
-  const MidiTicks whole = ticks >> denominatorPower;
+  const Wide measure = Wide{4} * ticksPerQuarter * numerator;
+  const Wide scaled = (tick - meterTick) << denominatorPower;
+  const Wide measures = (scaled + measure - 1) / measure;
+  const Wide ticks = measures * measure;
+  const Wide whole = ticks >> denominatorPower;
   return meterTick + whole + ((whole << denominatorPower) != ticks ? 1 : 0);
 }
 
@@ -169,28 +169,27 @@ MidiTicks NextMeasureStart(MidiTicks tick, MidiTicks meterTick, uint8_t numerato
 // first; with the time there, the tempo and meter in force there (its
 // events at that tick included), and the first measure start at or after it.
 struct MidiCut {
-  MidiTicks tick;
+  Wide tick;
   Wide time;  // units of a microsecond over the export's ticks per quarter note
   uint32_t tempo;
-  MidiTicks meterTick;  // where the meter in force began
+  Wide meterTick;  // where the meter in force began
   uint8_t numerator;
   uint8_t denominatorPower;
-  MidiTicks barTick;
+  Wide barTick;
 };
 
 // Where the map's time reaches the time looked for, as its events come.
 struct CutSearch {
-  Wide target;          // the time looked for
-  MidiTicks firstKept;  // the first click kept, which no cut may pass
+  Wide target;     // the time looked for
+  Wide firstKept;  // the first click kept, which no cut may pass
+  Wide at;         // the map's last event so far
+  Wide elapsed;    // its time
+  Wide meterTick;  // with tempo, numerator and power: the map's meter and tempo in force
+  MidiCut cut;
   uint32_t ticksPerQuarter;
-  MidiTicks at;  // the map's last event so far
-  Wide elapsed;  // its time
+  uint32_t tempo;
   bool found;
   bool barFound;
-  MidiCut cut;
-  // The map's tempo and meter in force, as its events come.
-  uint32_t tempo;
-  MidiTicks meterTick;
   uint8_t numerator;
   uint8_t denominatorPower;
 };
@@ -198,15 +197,15 @@ struct CutSearch {
 // The map's time runs at its tempo in force from its last event to `tick`:
 // the first tick it reaches the time looked for (or the first click kept)
 // is the cut.
-void SearchUpTo(CutSearch& search, MidiTicks tick) {
+void SearchUpTo(CutSearch& search, Wide tick) {
   if (!search.found) {
-    MidiTicks reach = ~MidiTicks{0};
+    Wide reach = ~Wide{0};
     if (search.elapsed >= search.target) {
       reach = search.at;
     } else if (search.tempo > 0) {
       reach = search.at + (search.target - search.elapsed + search.tempo - 1) / search.tempo;
     }
-    const MidiTicks cut = std::min(reach, search.firstKept);
+    const Wide cut = std::min(reach, search.firstKept);
     if (cut <= tick) {
       search.found = true;
       search.cut = MidiCut{cut,
@@ -222,7 +221,7 @@ void SearchUpTo(CutSearch& search, MidiTicks tick) {
   search.at = tick;
 }
 
-MidiTicks BarAfterCut(const CutSearch& search) {
+Wide BarAfterCut(const CutSearch& search) {
   const MidiCut& cut = search.cut;
   return NextMeasureStart(cut.tick, cut.meterTick, cut.numerator, cut.denominatorPower,
                           search.ticksPerQuarter);
@@ -230,9 +229,9 @@ MidiTicks BarAfterCut(const CutSearch& search) {
 
 // The first bar line at or after the cut: a measure's end in the meter in
 // force there, or an earlier time signature, which starts one.
-void SearchBar(CutSearch& search, MidiTicks tick, bool meter) {
+void SearchBar(CutSearch& search, Wide tick, bool meter) {
   if (!search.found || search.barFound || tick <= search.cut.tick) return;
-  const MidiTicks bar = BarAfterCut(search);
+  const Wide bar = BarAfterCut(search);
   if (bar <= tick || meter) {
     search.cut.barTick = std::min(bar, tick);
     search.barFound = true;
@@ -240,7 +239,7 @@ void SearchBar(CutSearch& search, MidiTicks tick, bool meter) {
 }
 
 // What the map sets at the cut's own tick is in force there.
-void SearchAt(CutSearch& search, MidiTicks tick) {
+void SearchAt(CutSearch& search, Wide tick) {
   if (!search.found || tick != search.cut.tick) return;
   search.cut.tempo = search.tempo;
   search.cut.meterTick = search.meterTick;
@@ -248,7 +247,7 @@ void SearchAt(CutSearch& search, MidiTicks tick) {
   search.cut.denominatorPower = search.denominatorPower;
 }
 
-void SearchTempo(void* context, MidiTicks tick, uint32_t tempo) {
+void SearchTempo(void* context, Wide tick, uint32_t tempo) {
   CutSearch& search = *static_cast<CutSearch*>(context);
   SearchUpTo(search, tick);
   SearchBar(search, tick, false);
@@ -256,7 +255,7 @@ void SearchTempo(void* context, MidiTicks tick, uint32_t tempo) {
   SearchAt(search, tick);
 }
 
-void SearchMeter(void* context, MidiTicks tick, uint8_t numerator, uint8_t power) {
+void SearchMeter(void* context, Wide tick, uint8_t numerator, uint8_t power) {
   CutSearch& search = *static_cast<CutSearch*>(context);
   SearchUpTo(search, tick);
   SearchBar(search, tick, true);
@@ -266,18 +265,18 @@ void SearchMeter(void* context, MidiTicks tick, uint8_t numerator, uint8_t power
   SearchAt(search, tick);
 }
 
-void SearchEnd(void* context, MidiTicks /*tick*/) {
+void SearchEnd(void* context, Wide /*tick*/) {
   CutSearch& search = *static_cast<CutSearch*>(context);
-  SearchUpTo(search, ~MidiTicks{0} >> 1);
+  SearchUpTo(search, ~Wide{0} >> 1);
   if (!search.barFound) search.cut.barTick = BarAfterCut(search);
 }
 
 MidiCut FindMidiCut(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
-                    Wide time, MidiTicks firstKept) {
-  CutSearch search{time,  firstKept, static_cast<uint32_t>(plan.ticksPerQuarter),
-                   0,     0,         false,
-                   false, MidiCut{}, 0,
-                   0,     0,         0};
+                    Wide time, Wide firstKept) {
+  CutSearch search{};
+  search.target = time;
+  search.firstKept = firstKept;
+  search.ticksPerQuarter = static_cast<uint32_t>(plan.ticksPerQuarter);
   StreamTempoEvents(map, settings, plan,
                     TempoEventVisitor{&search, SearchTempo, SearchMeter, SearchEnd});
   return search.cut;
@@ -308,14 +307,17 @@ double MeasureOneAim(const ExportSettings& placed, const GridSettings& settings,
 bool PlaceLeadIn(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
                  MidiPlan& plan, Failure& failure) {
   // The meter and tempo the count-in takes, and the lead-in's bars are of.
+  // A dotted beat is three of the meter's notes; its bars are the meter's.
   const MapSection reference = CountInSection(map, settings);
   const auto numerator = static_cast<uint8_t>(reference.beatsPerMeasure);
+  const int32_t beatsPerBar = reference.beatsPerMeasure / reference.beatNotes;
   const auto ticksPerQuarter = static_cast<uint32_t>(plan.ticksPerQuarter);
   MidiPlacement& placement = plan.placement;
-  placement.countInMeter = numerator;
-  placement.beatTicks = (MidiTicks{4} * ticksPerQuarter) >> reference.denominatorPower;
+  placement.countInMeter = beatsPerBar;
+  placement.beatTicks =
+      (Wide{4} * ticksPerQuarter * reference.beatNotes) >> reference.denominatorPower;
   placement.countInQuarter = reference.quarterMicroseconds;
-  const int64_t beats = int64_t{placed.countIn} * reference.beatsPerMeasure;
+  const int64_t beats = int64_t{placed.countIn} * beatsPerBar;
   Wide time = 0;
   if (placed.offsetGiven) {
     time = UnitsOfSamples(static_cast<uint64_t>(placed.offsetSamples), settings.sampleRate,
@@ -329,13 +331,13 @@ bool PlaceLeadIn(const GridMap& map, const GridSettings& settings, const ExportS
   placement.countInSkipped = beats - kept;
   const LeadInRequest request{ticksPerQuarter,
                               time - used,
-                              static_cast<MidiTicks>(kept % numerator) * placement.beatTicks,
-                              kept / numerator,
+                              static_cast<Wide>(kept % beatsPerBar) * placement.beatTicks,
+                              kept / beatsPerBar,
                               numerator,
                               reference.denominatorPower,
                               reference.microsecondsPerQuarter};
   if (!LayLeadIn(request, placement)) return RefuseLongOffset(failure);
-  placement.cutOut = placement.fillTicks + static_cast<MidiTicks>(kept) * placement.beatTicks;
+  placement.cutOut = placement.fillTicks + static_cast<Wide>(kept) * placement.beatTicks;
   placement.countInFromStart = !placed.offsetGiven;
   const Wide held = used + (placement.fillExact ? request.time : placement.fillTicks);
   placement.measureOneAim = MeasureOneAim(placed, settings, placement, held, ticksPerQuarter);
@@ -354,9 +356,9 @@ bool PlaceCut(const GridMap& map, const GridSettings& settings, const ExportSett
   const Wide time = UnitsOfSamples(back, settings.sampleRate, ticksPerQuarter);
   GridPoint first{};
   PositionFinder finder = PositionFinderFor(map, settings);
-  const MidiTicks firstKept = FirstShiftedPoint(map, settings, placed.offsetSamples, first)
-                                  ? UnplacedTickOf(finder, ViewOf(map), plan, first)
-                                  : ~MidiTicks{0};
+  const Wide firstKept = FirstShiftedPoint(map, settings, placed.offsetSamples, first)
+                             ? UnplacedTickOf(ViewOf(map), plan, PositionOf(finder, first))
+                             : ~Wide{0};
   MidiCut cut = FindMidiCut(map, settings, plan, time, firstKept);
   MidiPlacement& placement = plan.placement;
   LeadInRequest request{ticksPerQuarter,
@@ -389,22 +391,28 @@ bool LeadsIn(const ExportSettings& placed) {
   return placed.offsetSamples > 0 || (!placed.offsetGiven && placed.countIn > 0);
 }
 
-MidiTicks ExportTickOf(const SectionView& view, const MidiPlan& plan, Wide units) {
+Wide ExportTickOf(const SectionView& view, const MidiPlan& plan, Wide units) {
   return units * static_cast<uint64_t>(plan.ticksPerQuarter) / view.unitsPerQuarter;
 }
 
-MidiTicks UnplacedTickOf(PositionFinder& finder, const SectionView& view, const MidiPlan& plan,
-                         const GridPoint& point) {
-  const MapPosition at = PositionOf(finder, point);
+Wide UnplacedTickOf(const SectionView& view, const MidiPlan& plan, const MapPosition& at) {
   const auto scale = static_cast<uint64_t>(plan.ticksPerQuarter);
-  const MidiTicks whole = at.units * scale;
-  const MidiTicks rest =
-      (whole % view.unitsPerQuarter) * at.denominator + static_cast<MidiTicks>(at.fraction) * scale;
-  const MidiTicks below = static_cast<MidiTicks>(view.unitsPerQuarter) * at.denominator;
-  return whole / view.unitsPerQuarter + (2 * rest + below) / (2 * below);
+  const Wide whole = at.units * scale;
+  const uint64_t units = view.unitsPerQuarter;
+  // Most positions are far inside 64 bits, where the divisions are quick.
+  if (whole >> 64 == 0 && at.denominator < (uint64_t{1} << 30) && units < (uint64_t{1} << 32)) {
+    const auto low = static_cast<uint64_t>(whole);
+    const uint64_t below = units * at.denominator;
+    if (units == 1) return low + (2 * at.fraction * scale + below) / (2 * below);
+    const uint64_t rest = (low % units) * at.denominator + at.fraction * scale;
+    return low / units + (2 * rest + below) / (2 * below);
+  }
+  const Wide rest = (whole % units) * at.denominator + static_cast<Wide>(at.fraction) * scale;
+  const Wide below = static_cast<Wide>(units) * at.denominator;
+  return whole / units + (2 * rest + below) / (2 * below);
 }
 
-MidiTicks PlacedTick(const MidiPlacement& placement, MidiTicks tick) {
+Wide PlacedTick(const MidiPlacement& placement, Wide tick) {
   return tick - placement.cutTick + placement.cutOut;
 }
 

@@ -22,16 +22,15 @@ bool LeadsIn(const ExportSettings& placed);
 
 // The tick of the export where the map's position `units` lies; whole for
 // every position the map has a change at.
-MidiTicks ExportTickOf(const SectionView& view, const MidiPlan& plan, Wide units);
+Wide ExportTickOf(const SectionView& view, const MidiPlan& plan, Wide units);
 
-// Where a grid point clicks in the export without --offset and --count-in:
-// its position scaled to the export's ticks, to the nearest tick (a half
-// rounds up) where it falls between two.
-MidiTicks UnplacedTickOf(PositionFinder& finder, const SectionView& view, const MidiPlan& plan,
-                         const GridPoint& point);
+// Where a grid point at `at` clicks in the export without --offset and
+// --count-in: its position scaled to the export's ticks, to the nearest tick
+// (a half rounds up) where it falls between two.
+Wide UnplacedTickOf(const SectionView& view, const MidiPlan& plan, const MapPosition& at);
 
 // Where a tick of the unplaced export, at or after the cut, lies in the file.
-MidiTicks PlacedTick(const MidiPlacement& placement, MidiTicks tick);
+Wide PlacedTick(const MidiPlacement& placement, Wide tick);
 
 // The tempo, in whole microseconds per quarter note, of count-in beat
 // `index` (from the first kept one, 0-based), so that each beat ends at the

@@ -11,12 +11,9 @@
 
 #include "maps/exact_time.h"
 
-// Ticks are counted wide: a point deep in a long section lies past 2^64.
-using MidiTicks = unsigned __int128;
-
 // A time signature of the lead-in.
 struct LeadInMeter {
-  MidiTicks tick;
+  Wide tick;
   uint8_t numerator;
   uint8_t denominatorPower;
 };
@@ -28,16 +25,16 @@ struct LeadInMeter {
 // is put where it is needed: the tempo at `cutTick`, a time signature at
 // `barTick`, the first measure start at or after it.
 struct MidiPlacement {
-  MidiTicks cutTick;
-  MidiTicks barTick;
-  MidiTicks cutOut;
+  Wide cutTick;
+  Wide barTick;
+  Wide cutOut;
   // The fill, from tick 0: its time made up by `fillTempo` microseconds per
   // quarter note up to `fasterFrom`, one more after it.
-  MidiTicks fillTicks;
-  MidiTicks fasterFrom;
+  Wide fillTicks;
+  Wide fasterFrom;
   // The count-in's clicks in the file, a beat of `beatTicks` apart, the
   // last a beat before `cutOut`; `countInSkipped` of its beats fell before 0.
-  MidiTicks beatTicks;
+  Wide beatTicks;
   LeadInMeter meters[3];
   int64_t offsetSamples;  // the clicks kept are the grid's points moved by it to 0 or later
   int64_t countInClicks;
@@ -61,7 +58,11 @@ struct MidiPlan {
   int32_t ticksPerQuarter;  // a multiple of what puts the map's changes on whole ticks
   // Of a map with a running clock: the quarter note of the last click; -1: none.
   int64_t lastClickBeat;
-  bool clicksOnTicks;         // every grid point falls on a whole tick
+  bool clicksOnTicks;  // every grid point falls on a whole tick
+  // --midi-tempo=section: a map of a running clock gets one tempo a section
+  // (its rounded microseconds), each click the tick nearest its time.
+  bool sectionTempo;
+  double largestClickError;   // seconds, of those clicks
   uint32_t tempoTrackLength;  // bytes of each track's events
   uint32_t clickTrackLength;
   MidiPlacement placement;  // where --offset and --count-in put the grid

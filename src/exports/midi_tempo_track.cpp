@@ -17,8 +17,8 @@ namespace {
 // often as it takes.
 struct TempoTrack {
   ExportSink* sink;
-  MidiTicks lastEvent;  // of the file
-  uint32_t putTempo;    // the file's tempo in force
+  Wide lastEvent;     // of the file
+  uint32_t putTempo;  // the file's tempo in force
   // The map's tempo and meter in force, as its events come.
   uint32_t tempo;
   uint8_t numerator;
@@ -28,7 +28,7 @@ struct TempoTrack {
   bool meterAtBar;                 // put at the first bar line after the cut
 };
 
-uint64_t DeltaTo(TempoTrack& track, MidiTicks tick) {
+uint64_t DeltaTo(TempoTrack& track, Wide tick) {
   if (tick < track.lastEvent) tick = track.lastEvent;
   while (tick - track.lastEvent > kLongestMidiDelta) {
     PutTempo(*track.sink, kLongestMidiDelta, track.putTempo);
@@ -39,19 +39,19 @@ uint64_t DeltaTo(TempoTrack& track, MidiTicks tick) {
   return delta;
 }
 
-void PutFileTempo(TempoTrack& track, MidiTicks tick, uint32_t tempo) {
+void PutFileTempo(TempoTrack& track, Wide tick, uint32_t tempo) {
   PutTempo(*track.sink, DeltaTo(track, tick), tempo);
   track.putTempo = tempo;
 }
 
-void PutFileMeter(TempoTrack& track, MidiTicks tick, uint8_t numerator, uint8_t power) {
+void PutFileMeter(TempoTrack& track, Wide tick, uint8_t numerator, uint8_t power) {
   PutTimeSignature(*track.sink, DeltaTo(track, tick), numerator, power);
 }
 
 // Before the map's event at `tick` is put, what the left-out events set
 // goes where it is needed: the tempo at the cut, a time signature at the
 // first bar line after it (unless the map has one there).
-void PutWhatTheCutLeftOut(TempoTrack& track, MidiTicks tick, bool tempo, bool meter) {
+void PutWhatTheCutLeftOut(TempoTrack& track, Wide tick, bool tempo, bool meter) {
   const MidiPlacement& placement = *track.placement;
   if (!track.tempoAtCut && tick > placement.cutTick) {
     PutFileTempo(track, placement.cutOut, track.tempo);
@@ -67,7 +67,7 @@ void PutWhatTheCutLeftOut(TempoTrack& track, MidiTicks tick, bool tempo, bool me
   if (tempo && tick == placement.cutTick) track.tempoAtCut = true;
 }
 
-void MapTempo(void* context, MidiTicks tick, uint32_t tempo) {
+void MapTempo(void* context, Wide tick, uint32_t tempo) {
   TempoTrack& track = *static_cast<TempoTrack*>(context);
   if (track.placement == nullptr) {
     PutFileTempo(track, tick, tempo);
@@ -78,7 +78,7 @@ void MapTempo(void* context, MidiTicks tick, uint32_t tempo) {
   track.tempo = tempo;
 }
 
-void MapMeter(void* context, MidiTicks tick, uint8_t numerator, uint8_t power) {
+void MapMeter(void* context, Wide tick, uint8_t numerator, uint8_t power) {
   TempoTrack& track = *static_cast<TempoTrack*>(context);
   if (track.placement == nullptr) {
     PutFileMeter(track, tick, numerator, power);
@@ -92,7 +92,7 @@ void MapMeter(void* context, MidiTicks tick, uint8_t numerator, uint8_t power) {
 
 // The map's end, at `tick`: the file's end of track there, or right after
 // its last event.
-void MapEnd(void* context, MidiTicks tick) {
+void MapEnd(void* context, Wide tick) {
   TempoTrack& track = *static_cast<TempoTrack*>(context);
   if (track.placement != nullptr) {
     const MidiPlacement& placement = *track.placement;
@@ -106,7 +106,7 @@ void MapEnd(void* context, MidiTicks tick) {
 
 // The lead-in's tempos, in the order of their ticks: the fill's two, then one
 // for each count-in beat. False past the last.
-bool LeadInTempo(const MidiPlacement& placement, int64_t index, MidiTicks& tick, uint32_t& tempo) {
+bool LeadInTempo(const MidiPlacement& placement, int64_t index, Wide& tick, uint32_t& tempo) {
   if (index == 0) {
     tick = 0;
     tempo = placement.fillTempo;
@@ -119,7 +119,7 @@ bool LeadInTempo(const MidiPlacement& placement, int64_t index, MidiTicks& tick,
   }
   const int64_t beat = index - 2;
   if (beat >= placement.countInClicks) return false;
-  tick = placement.fillTicks + static_cast<MidiTicks>(beat) * placement.beatTicks;
+  tick = placement.fillTicks + static_cast<Wide>(beat) * placement.beatTicks;
   tempo = CountInBeatTempo(placement, beat);
   return true;
 }
@@ -139,7 +139,7 @@ void PutLeadIn(TempoTrack& track) {
   const MidiPlacement& placement = *track.placement;
   int32_t meter = 0;
   int64_t index = 0;
-  MidiTicks tick = 0;
+  Wide tick = 0;
   uint32_t tempo = 0;
   bool more = LeadInTempo(placement, index, tick, tempo);
   while (more || meter < placement.meterCount) {
@@ -180,7 +180,7 @@ struct CarriedBeats {
 // The next beat's whole microseconds: from the export's time of this beat to
 // the one nearest the report's time of the next, held to what a tempo holds.
 uint32_t CarryBeat(CarriedBeats& carried, double step, int32_t divisionsPerBeat) {
-  const double next = AdvanceClock(carried.clock, step, static_cast<StepCount>(divisionsPerBeat));
+  const double next = AdvanceClock(carried.clock, step, static_cast<Wide>(divisionsPerBeat));
   const double aimed = carried.aim == 0.0 ? next : std::max(0.0, next + carried.aim);
   const int64_t length = std::clamp<int64_t>(NearestMicrosecond(aimed) - carried.microseconds, 1,
                                              kMostMicrosecondsPerQuarter);
@@ -199,13 +199,13 @@ struct EventStream {
   uint32_t tempo;  // the last one put
 };
 
-void PutStreamTempo(EventStream& stream, MidiTicks tick, uint32_t tempo) {
+void PutStreamTempo(EventStream& stream, Wide tick, uint32_t tempo) {
   stream.visitor->tempo(stream.visitor->context, tick, tempo);
   stream.tempo = tempo;
 }
 
 // A section of a running clock: its beats' tempos, carried up to the last click.
-void PutCarriedTempos(EventStream& stream, const MapSection& section, MidiTicks start) {
+void PutCarriedTempos(EventStream& stream, const MapSection& section, Wide start) {
   const MidiPlan& plan = *stream.plan;
   const auto ticksPerQuarter = static_cast<uint64_t>(plan.ticksPerQuarter);
   const auto firstBeat = static_cast<int64_t>(section.start / stream.view.unitsPerQuarter);
@@ -230,13 +230,13 @@ void PutCarriedTempos(EventStream& stream, const MapSection& section, MidiTicks 
 
 bool StreamSection(void* context, const MapSection& section) {
   EventStream& stream = *static_cast<EventStream*>(context);
-  const MidiTicks tick = ExportTickOf(stream.view, *stream.plan, section.start);
+  const Wide tick = ExportTickOf(stream.view, *stream.plan, section.start);
   if (section.setsMeter) {
     stream.visitor->meter(stream.visitor->context, tick,
                           static_cast<uint8_t>(section.beatsPerMeasure), section.denominatorPower);
   }
   if (!section.setsTempo) return true;
-  if (stream.view.runningClock) {
+  if (stream.view.runningClock && !stream.plan->sectionTempo) {
     PutCarriedTempos(stream, section, tick);
   } else {
     PutStreamTempo(stream, tick, section.microsecondsPerQuarter);
@@ -248,11 +248,11 @@ bool StreamSection(void* context, const MapSection& section) {
 struct GapCount {
   const SectionView* view;
   const MidiPlan* plan;
-  MidiTicks last;
-  MidiTicks fillers;
+  Wide last;
+  Wide fillers;
 };
 
-void CountGapTo(GapCount& count, MidiTicks at) {
+void CountGapTo(GapCount& count, Wide at) {
   if (at > count.last) count.fillers += (at - count.last - 1) / kLongestMidiDelta;
   count.last = at;
 }
@@ -275,7 +275,7 @@ void StreamTempoEvents(const GridMap& map, const GridSettings& settings, const M
               stream.view.runningClock ? 0 : ExportTickOf(stream.view, plan, stream.view.end));
 }
 
-MidiTicks GapFillersOf(const GridMap& map, const GridSettings& settings, const MidiPlan& plan) {
+Wide GapFillersOf(const GridMap& map, const GridSettings& settings, const MidiPlan& plan) {
   const SectionView view = ViewOf(map);
   GapCount count{&view, &plan, 0, 0};
   WalkSections(map, settings, SectionVisitor{&count, CountGapBefore});

@@ -14,10 +14,10 @@
 // in its ticks. At one tick a time signature comes before a tempo.
 struct TempoEventVisitor {
   void* context;
-  void (*tempo)(void* context, MidiTicks tick, uint32_t microsecondsPerQuarter);
-  void (*meter)(void* context, MidiTicks tick, uint8_t numerator, uint8_t denominatorPower);
+  void (*tempo)(void* context, Wide tick, uint32_t microsecondsPerQuarter);
+  void (*meter)(void* context, Wide tick, uint8_t numerator, uint8_t denominatorPower);
   // The track's end: at `tick`, or right after its last event where that is later.
-  void (*end)(void* context, MidiTicks tick);
+  void (*end)(void* context, Wide tick);
 };
 
 // A time signature wherever the map has one (a repeat included, as each
@@ -33,7 +33,7 @@ void StreamTempoEvents(const GridMap& map, const GridSettings& settings, const M
 
 // Tempo repeats that fill the gaps between the map's changes (and its end)
 // longer than a delta time holds: the count the track would take.
-MidiTicks GapFillersOf(const GridMap& map, const GridSettings& settings, const MidiPlan& plan);
+Wide GapFillersOf(const GridMap& map, const GridSettings& settings, const MidiPlan& plan);
 
 void WriteTempoTrack(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
                      ExportSink& sink);

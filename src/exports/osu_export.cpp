@@ -21,7 +21,10 @@ void PutText(ExportSink& sink, const char* text) {
   PutBytes(sink, text, std::strlen(text));
 }
 
-void PutTimingPoint(ExportSink& sink, int64_t milliseconds, double beat, int32_t beatsPerMeasure) {
+// A point inside a measure omits the bar line a reader would draw at it
+// (the effect "omit first barline", 8), so no false bar line appears.
+void PutTimingPoint(ExportSink& sink, int64_t milliseconds, double beat, int32_t beatsPerMeasure,
+                    bool downbeat) {
   TextLine line;
   line.length = 0;
   AddInteger(line, milliseconds);
@@ -29,9 +32,10 @@ void PutTimingPoint(ExportSink& sink, int64_t milliseconds, double beat, int32_t
   AddShortest(line, beat);
   AddCharacter(line, ',');
   AddInteger(line, beatsPerMeasure);
-  // Default samples at full volume; uninherited; no effects.
-  static const char kRest[] = ",1,0,100,1,0\n";
+  // Default samples at full volume; uninherited.
+  static const char kRest[] = ",1,0,100,1,";
   AddText(line, kRest, sizeof kRest - 1);
+  AddText(line, downbeat ? "0\n" : "8\n", 2);
   PutLine(sink, line);
 }
 
@@ -74,7 +78,7 @@ bool CheckRun(void* context, const BeatRun& run) {
 bool PutRun(void* context, const BeatRun& run) {
   const RunTiming& timing = *static_cast<RunTiming*>(context);
   PutTimingPoint(*timing.sink, std::llround(RunStartMilliseconds(timing, run)), run.milliseconds,
-                 run.beatsPerMeasure);
+                 run.beatsPerMeasure, run.downbeat);
   return !timing.sink->failed;
 }
 
@@ -84,6 +88,49 @@ void WalkExportRuns(const GridMap& map, const GridSettings& settings, const Expo
   GridPoint first{};
   if (!FirstShiftedPoint(map, settings, placed.offsetSamples, first)) return;
   WalkBeatRuns(map, settings, first, BeatRunVisitor{&timing, visit});
+}
+
+// A [Metadata] line: `key` and the text.
+void PutMetadata(ExportSink& sink, const char* key, const char* text) {
+  PutText(sink, key);
+  TextLine line;
+  line.length = 0;
+  AddSongText(line, text);
+  PutLine(sink, line);
+  PutText(sink, "\n");
+}
+
+// The song's title: the map's title line, or its file's name. Title is
+// meant to be the romanised one; a map gives just one, so both hold it.
+void PutTitles(ExportSink& sink, const ExportSettings& placed) {
+  TextLine title;
+  title.length = 0;
+  if (placed.title != nullptr) {
+    AddSongText(title, placed.title);
+  } else {
+    AddSongTitle(title, placed.mapName);
+  }
+  for (const char* key : {"Title:", "TitleUnicode:"}) {
+    PutText(sink, key);
+    PutBytes(sink, title.text, title.length);
+    PutText(sink, "\n");
+  }
+}
+
+void WriteOsuHead(const ExportSettings& placed, ExportSink& sink) {
+  PutText(sink, "osu file format v14\n\n[General]\nAudioFilename: ");
+  PutText(sink, placed.audioName);
+  PutText(sink, "\nAudioLeadIn: 0\nPreviewTime: -1\nCountdown: 0\nSampleSet: Normal\nMode: ");
+  TextLine mode;
+  mode.length = 0;
+  AddInteger(mode, static_cast<int64_t>(placed.osuMode));
+  PutLine(sink, mode);
+  PutText(sink, "\n\n[Metadata]\n");
+  PutTitles(sink, placed);
+  PutMetadata(sink, "Artist:", placed.artist);
+  PutMetadata(sink, "ArtistUnicode:", placed.artist);
+  PutMetadata(sink, "Creator:", placed.creator);
+  PutText(sink, "Version:Beat grid\nSource:\nTags:\nBeatmapID:0\nBeatmapSetID:-1\n");
 }
 
 }  // namespace
@@ -97,17 +144,8 @@ bool PlanOsu(const GridMap& map, const GridSettings& settings, const ExportSetti
 
 void WriteOsu(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
               ExportSink& sink) {
-  PutText(sink, "osu file format v14\n\n[General]\nAudioFilename: ");
-  PutText(sink, placed.audioName);
+  WriteOsuHead(placed, sink);
   PutText(sink,
-          "\nAudioLeadIn: 0\nPreviewTime: -1\nCountdown: 0\nSampleSet: Normal\nMode: 0\n"
-          "\n[Metadata]\nTitle:");
-  TextLine title;
-  title.length = 0;
-  AddSongTitle(title, placed.mapName);
-  PutLine(sink, title);
-  PutText(sink,
-          "\nVersion:Beat grid\n"
           "\n[Difficulty]\nHPDrainRate:5\nCircleSize:5\nOverallDifficulty:5\nApproachRate:5\n"
           "SliderMultiplier:1.4\nSliderTickRate:1\n"
           "\n[TimingPoints]\n");

@@ -8,6 +8,10 @@ bool FitsSongField(char character) {
   return std::strchr(":;#\\", character) == nullptr;
 }
 
+void AddSongText(TextLine& line, const char* text) {
+  for (const char* c = text; *c != '\0'; ++c) AddCharacter(line, FitsSongField(*c) ? *c : '_');
+}
+
 void AddSongTitle(TextLine& line, const char* mapFileName) {
   const char* slash = std::strrchr(mapFileName, '/');
   const char* name = slash != nullptr ? slash + 1 : mapFileName;

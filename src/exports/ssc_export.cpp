@@ -36,92 +36,184 @@ void AddQuarterNotes(TextLine& line, Wide start, uint64_t unitsPerQuarter) {
   AddText(line, digits, 7);
 }
 
-bool SetsTempo(const MapSection& section) {
-  return section.setsTempo;
+// Where a change stands in the file: on the row nearest its place, at its
+// own time.
+struct SscChange {
+  Wide rows;        // 48ths of a quarter note from measure 1
+  int64_t movedBy;  // 48ths of a map unit, later (+) or earlier (-): 0 on a row
+  double time;      // seconds on the grid's clock
+  double tempo;     // quarter notes a minute
+  int64_t measure;  // 0-based
+  int32_t slot;
+};
+
+SscChange PlaceChange(const MapSection& section, uint64_t unitsPerQuarter) {
+  const Wide scaled = section.start * kRowsPerQuarter;  // 48ths of a unit
+  const Wide rows = (scaled * 2 + unitsPerQuarter) / (Wide{2} * unitsPerQuarter);
+  // Half a row at the most: far inside 64 bits.
+  const Wide placedAt = rows * unitsPerQuarter;
+  const int64_t movedBy = placedAt >= scaled ? static_cast<int64_t>(placedAt - scaled)
+                                             : -static_cast<int64_t>(scaled - placedAt);
+  return SscChange{
+      rows,        movedBy, section.startTime, section.quarterNotesPerMinute, section.firstMeasure,
+      section.slot};
 }
 
-bool ChangesMeter(const MapSection& section) {
-  return section.meterChanges;
+// The tempo from `from` up to `to`: the section's own where neither moved,
+// else the one that takes the beats between their rows in the time between.
+double TempoBetween(const SscChange& from, const SscChange& to) {
+  if (from.movedBy == 0 && to.movedBy == 0) return from.tempo;
+  const double quarterNotes =
+      static_cast<double>(to.rows - from.rows) / static_cast<double>(kRowsPerQuarter);
+  return 60.0 * quarterNotes / (to.time - from.time);
 }
 
-void AddTempo(TextLine& line, const MapSection& section) {
-  AddFixed(line, section.quarterNotesPerMinute, 6);
+bool HoldsTempo(double tempo) {
+  return tempo >= kSlowestTempo && std::isfinite(tempo);
 }
 
-void AddMeter(TextLine& line, const MapSection& section) {
-  AddInteger(line, section.beatsPerMeasure);
-  AddCharacter(line, '=');
-  AddInteger(line, int64_t{1} << section.denominatorPower);
-}
-
-// One of the file's lists: `beat=value` for each section the range reaches
-// where `stands` says the value stands.
+// One of the file's lists as the sections come: a tempo waits for the next
+// change, which may move the time its beats take.
 struct SscList {
-  ExportSink* sink;
-  uint64_t unitsPerQuarter;
-  bool (*stands)(const MapSection&);
-  void (*addValue)(TextLine&, const MapSection&);
-  bool first;
+  ExportSink* sink;  // null while planning
+  bool tempos;       // #BPMS; else #TIMESIGNATURES
+  bool any;
+  bool written;    // an entry stands in the file
+  SscChange last;  // the last listed
+  MapSection lastSection;
   TextLine line;
 };
 
-bool PutListed(void* context, const MapSection& section) {
-  SscList& list = *static_cast<SscList*>(context);
-  if (!section.reached) return false;
-  if (!list.stands(section)) return true;
-  if (!list.first) AddCharacter(list.line, ',');
-  list.first = false;
-  AddQuarterNotes(list.line, section.start, list.unitsPerQuarter);
+void PutEntry(SscList& list, Wide rows, double tempo, const MapSection& section) {
+  if (list.written) AddCharacter(list.line, ',');
+  list.written = true;
+  AddQuarterNotes(list.line, rows, kRowsPerQuarter);
   AddCharacter(list.line, '=');
-  list.addValue(list.line, section);
+  if (list.tempos) {
+    AddFixed(list.line, tempo, 6);
+  } else {
+    AddInteger(list.line, section.beatsPerMeasure);
+    AddCharacter(list.line, '=');
+    AddInteger(list.line, int64_t{1} << section.denominatorPower);
+  }
   PutLine(*list.sink, list.line);
-  return true;
 }
 
-void PutList(ExportSink& sink, const GridMap& map, const GridSettings& settings, const char* tag,
-             bool (*stands)(const MapSection&), void (*addValue)(TextLine&, const MapSection&)) {
-  PutText(sink, tag);
-  SscList list{&sink, ViewOf(map).unitsPerQuarter, stands, addValue, true, TextLine{}};
-  list.line.length = 0;
-  WalkSections(map, settings, SectionVisitor{&list, PutListed});
-  PutText(sink, ";\n");
+bool Listed(const SscList& list, const MapSection& section) {
+  return list.tempos ? section.setsTempo : section.meterChanges;
 }
 
-struct SscCheck {
+// Whether `change` follows the last listed on a later row, and (of tempos)
+// leaves the last one a tempo the file holds.
+bool Follows(const SscList& list, const SscChange& change) {
+  if (!list.any) return true;
+  if (change.rows <= list.last.rows) return false;
+  return !list.tempos || HoldsTempo(TempoBetween(list.last, change));
+}
+
+void Take(SscList& list, const SscChange& change, const MapSection& section) {
+  if (list.any && list.sink != nullptr) {
+    const double tempo = list.tempos ? TempoBetween(list.last, change) : 0.0;
+    PutEntry(list, list.last.rows, tempo, list.lastSection);
+  }
+  list.any = true;
+  list.last = change;
+  list.lastSection = section;
+}
+
+void Finish(SscList& list) {
+  if (list.any && list.sink != nullptr) {
+    PutEntry(list, list.last.rows, list.last.tempo, list.lastSection);
+  }
+}
+
+// Both lists over the sections the range reaches, checked or written.
+struct SscPlacing {
+  const GridSettings* settings;
+  const ExportSettings* placed;
   uint64_t unitsPerQuarter;
-  Failure* failure;
+  SscList lists[2];
+  Failure* failure;  // set while planning
   bool refused;
 };
 
-// A section listed must begin on a row and have a tempo six decimals show.
-bool CheckListed(void* context, const MapSection& section) {
-  SscCheck& check = *static_cast<SscCheck*>(context);
+// Measures as the user numbers them.
+long long MeasureNumber(const SscPlacing& placing, int64_t measure) {
+  return static_cast<long long>(measure) + placing.settings->firstMeasureNumber;
+}
+
+void WarnOfMove(const SscPlacing& placing, const SscChange& change) {
+  const ExportWarnings* warnings = placing.placed->warnings;
+  if (warnings == nullptr) return;
+  const int64_t distance = change.movedBy < 0 ? -change.movedBy : change.movedBy;
+  char ticks[64];
+  constexpr int64_t kRows = kRowsPerQuarter;
+  if (distance % kRows == 0) {
+    const auto whole = static_cast<long long>(distance / kRows);
+    std::snprintf(ticks, sizeof ticks, "%lld tick%s", whole, whole == 1 ? "" : "s");
+  } else {
+    std::snprintf(ticks, sizeof ticks, "%.3f ticks",
+                  static_cast<double>(distance) / static_cast<double>(kRows));
+  }
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "Warning: An ssc file places the change in measure %lld (section %i) %s %s, on "
+                "a 48th of a quarter note; the tempos beside it keep its time\n",
+                MeasureNumber(placing, change.measure), change.slot + 1, ticks,
+                change.movedBy < 0 ? "earlier" : "later");
+  warnings->warn(warnings->context, line);
+}
+
+bool Refuse(SscPlacing& placing, const char* format, const SscChange& change) {
+  SetFailure(*placing.failure, format, MeasureNumber(placing, change.measure), change.time,
+             change.slot + 1);
+  placing.refused = true;
+  return false;
+}
+
+bool PlaceSection(void* context, const MapSection& section) {
+  SscPlacing& placing = *static_cast<SscPlacing*>(context);
   if (!section.reached) return false;
   if (!section.setsTempo && !section.meterChanges) return true;
-  if (section.start * kRowsPerQuarter % check.unitsPerQuarter != 0) {
-    SetFailure(*check.failure,
-               "Error: An ssc file cannot place section %i: it begins between two 48ths of a "
-               "quarter note!\n",
+  const SscChange change = PlaceChange(section, placing.unitsPerQuarter);
+  const bool planning = placing.failure != nullptr;
+  if (planning && section.setsTempo && !HoldsTempo(section.quarterNotesPerMinute)) {
+    SetFailure(*placing.failure, "Error: An ssc file cannot hold the tempo of section %i!\n",
                section.slot + 1);
-    check.refused = true;
+    placing.refused = true;
     return false;
   }
-  const double tempo = section.beatsPerMinute;
-  if (!(tempo >= kSlowestTempo && std::isfinite(tempo))) {
-    SetFailure(*check.failure, "Error: An ssc file cannot hold the tempo of section %i!\n",
-               section.slot + 1);
-    check.refused = true;
-    return false;
+  for (SscList& list : placing.lists) {
+    if (!Listed(list, section)) continue;
+    if (planning && !Follows(list, change)) {
+      return Refuse(placing,
+                    "Error: An ssc file cannot place the change in measure %lld at %.6f s "
+                    "(section %i): it shares a 48th of a quarter note with the one before!\n",
+                    change);
+    }
+    Take(list, change, section);
   }
+  if (planning && change.movedBy != 0) WarnOfMove(placing, change);
   return true;
+}
+
+SscPlacing PlacingOf(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+                     ExportSink* sink, Failure* failure) {
+  SscPlacing placing{&settings, &placed, ViewOf(map).unitsPerQuarter, {}, failure, false};
+  for (int k = 0; k < 2; ++k) {
+    placing.lists[k] = SscList{sink, k == 0, false, false, SscChange{}, MapSection{}, TextLine{}};
+    placing.lists[k].line.length = 0;
+  }
+  return placing;
 }
 
 }  // namespace
 
-bool PlanSsc(const GridMap& map, const GridSettings& settings, Failure& failure) {
-  SscCheck check{ViewOf(map).unitsPerQuarter, &failure, false};
-  WalkSections(map, settings, SectionVisitor{&check, CheckListed});
-  return !check.refused;
+bool PlanSsc(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+             Failure& failure) {
+  SscPlacing placing = PlacingOf(map, settings, placed, nullptr, &failure);
+  WalkSections(map, settings, SectionVisitor{&placing, PlaceSection});
+  return !placing.refused;
 }
 
 void WriteSsc(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
@@ -138,6 +230,14 @@ void WriteSsc(const GridMap& map, const GridSettings& settings, const ExportSett
   AddFixed(line, 0.0 - ShiftClock(0.0, placed.offsetSamples, settings.sampleRate), 6);
   PutLine(sink, line);
   PutText(sink, ";\n");
-  PutList(sink, map, settings, "#BPMS:", SetsTempo, AddTempo);
-  PutList(sink, map, settings, "#TIMESIGNATURES:", ChangesMeter, AddMeter);
+  // One walk a list: each is written whole before the next begins.
+  for (int k = 0; k < 2; ++k) {
+    PutText(sink, k == 0 ? "#BPMS:" : "#TIMESIGNATURES:");
+    SscPlacing placing = PlacingOf(map, settings, placed, &sink, nullptr);
+    placing.lists[1 - k].sink = nullptr;
+    SscList& list = placing.lists[k];
+    WalkSections(map, settings, SectionVisitor{&placing, PlaceSection});
+    Finish(list);
+    PutText(sink, ";\n");
+  }
 }

@@ -9,10 +9,14 @@
 #include "exports/export_sink.h"
 #include "grid/grid_walk.h"
 
-// Refuses with one line a tempo the file's six decimals cannot hold (one
-// that is infinite or too slow to show), and a MIDI map's section that
-// begins off StepMania's rows, 48 to a quarter note.
-bool PlanSsc(const GridMap& map, const GridSettings& settings, Failure& failure);
+// StepMania places a change on a row, 48 to a quarter note: a MIDI map's
+// change between two rows goes to the nearest, told as a warning, and the
+// tempos before and after it are set so that every change keeps its time
+// (to the file's six decimals). Refuses with one line a change that cannot
+// be placed so (two in one row), and a tempo the six decimals cannot hold
+// (one that is infinite or too slow to show).
+bool PlanSsc(const GridMap& map, const GridSettings& settings, const ExportSettings& placed,
+             Failure& failure);
 
 // A reader counts beats from beat 0 through every tempo before, so the file
 // lists every section from measure 1 through the one that holds the range's

@@ -266,6 +266,7 @@ struct GridDrawing {
   double lastBeat;  // the grid's last beat so far
   int32_t section;  // of the last point drawn; -1 before the first
   TextLine line;
+  int32_t firstMeasureNumber;  // the number measure index 0 is shown with
 };
 
 void PutVerticalLine(TextLine& line, const char* kind, double x) {
@@ -366,7 +367,7 @@ bool DrawPoint(void* context, const GridPoint& point) {
   if (point.kind == PointKind::kDownbeat) {
     PutVerticalLine(line, "bar", x);
     PutLabel(line, "measure", x, kMeasureRow);
-    AddInteger(line, point.measure + 1);
+    AddInteger(line, point.measure + drawing.firstMeasureNumber);
     Add(line, "</text>\n");
   } else {
     PutVerticalLine(line, "beat", x);
@@ -411,7 +412,17 @@ void WriteSvg(const GridMap& map, const GridSettings& settings, const ExportSett
   PutTimeAxis(sink, plan, placed.zoom);
   if (plan.recording != nullptr) PutWaveform(sink, plan, placed.zoom);
   auto drawing = std::make_unique<GridDrawing>();
-  *drawing = GridDrawing{&sink, &map, &plan, placed.zoom, &placed.marks, 0, false, 0.0, -1, {}};
+  *drawing = GridDrawing{&sink,
+                         &map,
+                         &plan,
+                         placed.zoom,
+                         &placed.marks,
+                         0,
+                         false,
+                         0.0,
+                         -1,
+                         {},
+                         settings.firstMeasureNumber};
   drawing->line.length = 0;
   WalkShiftedGrid(map, settings, placed.offsetSamples,
                   GridVisitor{drawing.get(), DrawPoint, nullptr});

@@ -288,12 +288,13 @@ bool LockReplacement(int handle) {
 void RemoveIfLeft(int folder, const char* name) {
   const int handle = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (handle < 0) return;
-  struct stat open {};
+  struct stat opened {};
   struct stat named {};
   // Locked, and still under that name: no save can take it up any more.
-  if (fstat(handle, &open) == 0 && S_ISREG(open.st_mode) && flock(handle, LOCK_EX | LOCK_NB) == 0 &&
-      fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == open.st_dev &&
-      named.st_ino == open.st_ino) {
+  if (fstat(handle, &opened) == 0 && S_ISREG(opened.st_mode) &&
+      flock(handle, LOCK_EX | LOCK_NB) == 0 &&
+      fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+      named.st_ino == opened.st_ino) {
     unlinkat(folder, name, 0);
   }
   close(handle);
@@ -616,9 +617,10 @@ bool OpenLockedForAppend(OutputFile& file) {
 // Through a link, the file it leads to is appended to, and made in its own
 // folder when it is new.
 bool OpenAppend(const char* name, OutputFile& file) {
-  if (!FollowLinks(name, file.target)) return false;
   struct stat info {};
-  if (stat(name, &info) != 0 || S_ISREG(info.st_mode)) return OpenLockedForAppend(file);
+  if (stat(name, &info) != 0 || S_ISREG(info.st_mode)) {
+    return FollowLinks(name, file.target) && OpenLockedForAppend(file);
+  }
   // A device or a pipe: written as before, signals as usual.
   LetEndingSignalsThrough(file.signals);
   file.handle = open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kNewFileBits);
@@ -682,28 +684,43 @@ bool EndIfInterrupted(OutputFile& file) {
 
 }  // namespace
 
-bool OpenOutput(const char* name, OutputMode mode, const OutputLength& length, OutputFile& file) {
+void SetWriteFailure(Failure& failure, const char* name, int error) {
+  if (error == 0) {
+    SetFailure(failure, "Error: Cannot write to %s!\n", name);
+  } else {
+    SetFailure(failure, "Error: Cannot write to %s: %s!\n", name, std::strerror(error));
+  }
+}
+
+bool OpenOutput(const char* name, OutputMode mode, const OutputLength& length, OutputFile& file,
+                Failure& failure) {
   Reset(file, mode);
+  file.name = name;
   HoldSaveSignals(file.signals);
+  errno = 0;
   const bool opened =
       mode == OutputMode::kAppend ? OpenAppend(name, file) : OpenReplace(name, length, file);
-  if (!opened) ReleaseSaveSignals(file.signals);
+  if (!opened) {
+    SetWriteFailure(failure, name, errno);
+    ReleaseSaveSignals(file.signals);
+  }
   return opened;
 }
 
-bool WriteOutput(OutputFile& file, const void* data, size_t length) {
-  if (file.handle == kNoHandle) {
-    errno = EBADF;
-    return false;
-  }
+bool WriteOutput(OutputFile& file, const void* data, size_t length, Failure& failure) {
+  if (file.handle == kNoHandle) errno = EBADF;
   // Once bytes have reached a file in place, the save can only be finished.
-  if (!file.touched && EndIfInterrupted(file)) return false;
-  return WriteAll(file, data, length);
+  if (file.handle != kNoHandle && (file.touched || !EndIfInterrupted(file)) &&
+      WriteAll(file, data, length)) {
+    return true;
+  }
+  SetWriteFailure(failure, file.name, errno);
+  return false;
 }
 
-bool CommitOutput(OutputFile& file) {
+bool CommitOutput(OutputFile& file, Failure& failure) {
   if (file.handle == kNoHandle) {
-    errno = EBADF;
+    SetWriteFailure(failure, file.name, EBADF);
     return false;
   }
   bool saved = false;
@@ -721,6 +738,7 @@ bool CommitOutput(OutputFile& file) {
       saved = CommitAppend(file);
       break;
   }
+  if (!saved) SetWriteFailure(failure, file.name, errno);
   return saved;
 }
 

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/failure.h"
 #include "files/file_metadata.h"
 #include "files/save_signals.h"
 
@@ -41,7 +42,8 @@ struct OutputLength {
 };
 
 struct OutputFile {
-  int handle;  // where the bytes go, between OpenOutput and Commit/Abandon
+  const char* name;  // as the save was asked for, for its failure line
+  int handle;        // where the bytes go, between OpenOutput and Commit/Abandon
   OutputMode mode;
   OutputRoute route;
   // Replacement: copied into the old file at the commit instead of taking
@@ -64,20 +66,28 @@ struct OutputFile {
   char temporary[PATH_MAX];  // replacement: its name while it has one, else empty
 };
 
-// Opens `name` for a save; false (nothing changed, errno kept) when it
+// Each step that fails fills `failure` with the line that names the file and
+// the system's reason: "Error: Cannot write to NAME: REASON!".
+
+// Opens `name` (kept, not copied) for a save; false (nothing changed) when it
 // cannot. `length` is asked for only when the room must be reserved first.
-bool OpenOutput(const char* name, OutputMode mode, const OutputLength& length, OutputFile& file);
-// Adds bytes to the save; false (errno kept) when they did not all go out.
-bool WriteOutput(OutputFile& file, const void* data, size_t length);
+bool OpenOutput(const char* name, OutputMode mode, const OutputLength& length, OutputFile& file,
+                Failure& failure);
+// Adds bytes to the save; false when they did not all go out.
+bool WriteOutput(OutputFile& file, const void* data, size_t length, Failure& failure);
 // Puts the bytes in place and on the disk, the name of a new file with them.
-// False (errno kept) when anything failed: the file is then as it was
-// before OpenOutput. Only a failure of the disk itself part way through an
-// in-place write, or a write to a device or pipe, leaves what reached it.
-// Past the last look at signals the save is done: an ending signal then
-// waits for FinishOutput, which follows every commit.
-bool CommitOutput(OutputFile& file);
+// False when anything failed: the file is then as it was before OpenOutput.
+// Only a failure of the disk itself part way through an in-place write, or a
+// write to a device or pipe, leaves what reached it. Past the last look at
+// signals the save is done: an ending signal then waits for FinishOutput,
+// which follows every commit.
+bool CommitOutput(OutputFile& file, Failure& failure);
 // After the outcome of the commit has been told: a signal held since acts now.
 void FinishOutput(OutputFile& file);
+
+// The line of a save of `name` that failed with the errno value `error`
+// (without a reason where it is 0).
+void SetWriteFailure(Failure& failure, const char* name, int error);
 // Gives the save up: the file is as it was, no other file left.
 void AbandonOutput(OutputFile& file);
 

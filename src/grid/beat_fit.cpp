@@ -16,6 +16,8 @@ constexpr int64_t kUnmatched = std::numeric_limits<int64_t>::min();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Gaps around a beat whose median is the beat length there.
 constexpr int64_t kPeriodWindow = 8;
+// Beat lengths this part apart or less are one tempo.
+constexpr double kSameLength = 0.1;
 // A beat further than this part of a beat from the nearest whole beat after
 // the one before it lies between two grid beats: an extra detection.
 constexpr double kLargestPhaseMiss = 0.25;
@@ -27,7 +29,6 @@ constexpr int32_t kBackOff = 4;
 // Grid beats a list may span, per listed beat: longer gaps are no rhythm.
 constexpr int64_t kMostGridBeatsPerListed = 64;
 constexpr int64_t kMostGridBeats = int64_t{1} << 30;
-constexpr int kToleranceTries = 40;
 constexpr double kToleranceGrowth = 1.25;
 
 // A listed beat matched to a grid beat (counted from the first listed beat).
@@ -77,30 +78,89 @@ double MedianOf(std::vector<double>& values) {
   return *middle;
 }
 
-double MedianOfGaps(const std::vector<double>& gaps, int64_t from, int64_t to) {
-  from = std::max<int64_t>(from, 0);
-  to = std::min<int64_t>(to, static_cast<int64_t>(gaps.size()));
+// The median of kPeriodWindow gaps from `from`, the window moved inside the
+// list at its ends.
+double MedianOfGaps(const std::vector<double>& gaps, int64_t from) {
+  const auto count = static_cast<int64_t>(gaps.size());
+  from = std::clamp<int64_t>(from, 0, std::max<int64_t>(count - kPeriodWindow, 0));
+  const int64_t to = std::min(from + kPeriodWindow, count);
   std::vector<double> window(gaps.begin() + from, gaps.begin() + to);
   return window.empty() ? 0.0 : MedianOf(window);
 }
 
 struct Phase {
-  int64_t steps;  // whole beats from the previous matched beat
-  double miss;    // how far from them, as a part of a beat
+  int64_t steps;   // whole beats from the previous matched beat
+  double miss;     // how far from them, as a part of a beat
+  double seconds;  // where those beats end, after the previous matched beat
 };
 
-Phase PhaseOf(double seconds, double period) {
-  if (!(period > 0.0)) return Phase{0, 1.0};
-  const double beats = seconds / period;
-  if (!(beats < 0x1p52)) return Phase{0, 1.0};
-  const auto steps = static_cast<int64_t>(std::llround(beats));
-  return Phase{steps, std::fabs(beats - static_cast<double>(steps))};
+// Beats missed across a tempo change take some beats of the length before
+// it and the rest of the length after it: the split that fits best, up to
+// this many beats.
+constexpr int64_t kMostSplitBeats = 16;
+// Misses are few: of two ways to place a beat, the one that takes a beat
+// less is taken unless the other is this part of a beat closer.
+constexpr double kMissedBeatWeight = 0.05;
+// A part of a beat by which one beat is clearly nearer its place than another.
+constexpr double kClearlyNearer = 0.05;
+
+// Whether `phase` places a beat better than `best`.
+bool IsBetterPhase(const Phase& phase, const Phase& best) {
+  return phase.miss + kMissedBeatWeight * static_cast<double>(phase.steps) <
+         best.miss + kMissedBeatWeight * static_cast<double>(best.steps);
+}
+
+Phase PhaseOf(double seconds, double before, double after) {
+  if (!(before > 0.0) || !(after > 0.0)) return Phase{0, 1.0, 0.0};
+  const double shorter = std::min(before, after);
+  if (!(seconds / shorter < 0x1p52)) return Phase{0, 1.0, 0.0};
+  Phase best{0, 1.0e9, 0.0};
+  const auto most = static_cast<int64_t>(std::llround(seconds / shorter)) + 1;
+  for (const double period : {before, after}) {
+    const auto steps = static_cast<int64_t>(std::llround(seconds / period));
+    const double miss = std::fabs(seconds / period - static_cast<double>(steps));
+    const Phase phase{steps, miss, static_cast<double>(steps) * period};
+    if (steps >= 1 && IsBetterPhase(phase, best)) best = phase;
+  }
+  for (int64_t steps = 2; steps <= std::min(most, kMostSplitBeats); ++steps) {
+    for (int64_t first = 1; first < steps; ++first) {
+      const double length =
+          static_cast<double>(first) * before + static_cast<double>(steps - first) * after;
+      const double miss = std::fabs(seconds - length) / after;
+      const Phase phase{steps, miss, length};
+      if (IsBetterPhase(phase, best)) best = phase;
+    }
+  }
+  return best;
+}
+
+// The beat after `k` is the one grid beat k would be: it lies nearer where
+// k's beats end, or it is clearly nearer a whole beat by a length of its own.
+bool NextFitsBetter(const std::vector<ListedBeat>& listed, int64_t previous, int64_t k,
+                    const Phase& phase, double before, double after) {
+  const double at = listed[previous].seconds + phase.seconds;
+  if (std::fabs(listed[k + 1].seconds - at) < std::fabs(listed[k].seconds - at)) return true;
+  const Phase next = PhaseOf(listed[k + 1].seconds - listed[previous].seconds, before, after);
+  return next.steps == phase.steps && next.miss + kClearlyNearer < phase.miss;
 }
 
 // Matches every listed beat to a grid beat by the whole beats between it and
-// the previous matched beat, the beat length taken from the gaps before or
-// after it, whichever places it better. A beat between grid beats, or one
-// that a later beat matches better, is no beat of the grid.
+// the previous matched beat, the beat length taken from the gaps before and
+// after it. A beat between grid beats, or one that the next beat matches
+// better, is no beat of the grid.
+// Two beats in a row that the matched beat before them places between grid
+// beats, though they lie a whole beat apart, say that beat was the extra
+// one: `anchor`, the first of them, is placed by the time from it, and takes
+// its grid beat where it rounds to the same.
+void Reanchor(const std::vector<ListedBeat>& listed, double period, int64_t& previous,
+              int64_t anchor, std::vector<int64_t>& gridBeat) {
+  const double beats = (listed[anchor].seconds - listed[previous].seconds) / period;
+  const int64_t steps = beats < 0x1p52 ? std::llround(beats) : 0;
+  gridBeat[anchor] = gridBeat[previous] + steps;
+  if (steps <= 0) gridBeat[previous] = kUnmatched;
+  previous = anchor;
+}
+
 std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed) {
   const auto count = static_cast<int64_t>(listed.size());
   std::vector<double> gaps;
@@ -108,25 +168,25 @@ std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed) {
   std::vector<int64_t> gridBeat(listed.size(), kUnmatched);
   gridBeat[0] = 0;
   int64_t previous = 0;
+  double lastPeriod = 0.0;  // between the last two matched beats
   for (int64_t k = 1; k < count; ++k) {
-    const double since = listed[k].seconds - listed[previous].seconds;
-    const double periods[] = {MedianOfGaps(gaps, k - kPeriodWindow, k),
-                              MedianOfGaps(gaps, k - 1, k - 1 + kPeriodWindow)};
-    Phase best{0, 1.0};
-    double period = 0.0;
-    for (const double candidate : periods) {
-      const Phase phase = PhaseOf(since, candidate);
-      if (phase.steps >= 1 && phase.miss < best.miss) {
-        best = phase;
-        period = candidate;
+    const double after = MedianOfGaps(gaps, k - 1);
+    if (k >= 2 && previous < k - 1 && gridBeat[k - 1] == kUnmatched) {
+      const Phase between = PhaseOf(gaps[k - 1], after, after);
+      const Phase reach = PhaseOf(listed[k].seconds - listed[previous].seconds, after, after);
+      if (between.miss <= kLargestPhaseMiss && reach.miss > kLargestPhaseMiss) {
+        Reanchor(listed, after, previous, k - 1, gridBeat);
       }
     }
+    // Once the last matched beats keep the length after a tempo change, the
+    // length before it is behind them.
+    const bool changed = std::fabs(lastPeriod - after) < kSameLength * after;
+    const double before = changed ? after : MedianOfGaps(gaps, previous - kPeriodWindow);
+    const Phase best = PhaseOf(listed[k].seconds - listed[previous].seconds, before, after);
     if (best.steps < 1 || best.miss > kLargestPhaseMiss) continue;
-    if (k + 1 < count) {
-      const Phase next = PhaseOf(listed[k + 1].seconds - listed[previous].seconds, period);
-      if (next.steps == best.steps && next.miss < best.miss) continue;
-    }
+    if (k + 1 < count && NextFitsBetter(listed, previous, k, best, before, after)) continue;
     gridBeat[k] = gridBeat[previous] + best.steps;
+    lastPeriod = (listed[k].seconds - listed[previous].seconds) / static_cast<double>(best.steps);
     previous = k;
   }
   return gridBeat;
@@ -202,32 +262,52 @@ std::vector<bool> FindStrays(const std::vector<Matched>& matched, double toleran
 // Bar lines from the beats' numbers: a beat numbered b begins its measure
 // b - 1 beats before it. A number that would put a bar line back in time is
 // passed over. Beats before the first bar line make a shorter first measure.
+// A bar line with the highest beat number listed in the measure it begins.
+struct Bar {
+  int64_t beat;
+  int32_t highest;
+};
+
+// Measures whose beats were all missed leave a gap between two bar lines
+// that holds whole measures of the meter before it: they are put back.
+std::vector<int64_t> RestoreMissedMeasures(const std::vector<Bar>& bars) {
+  std::vector<int64_t> restored;
+  for (size_t k = 0; k < bars.size(); ++k) {
+    restored.push_back(bars[k].beat);
+    if (k == 0 || k + 1 == bars.size()) continue;
+    const int64_t meter = bars[k].beat - bars[k - 1].beat;
+    const int64_t gap = bars[k + 1].beat - bars[k].beat;
+    if (gap <= meter || gap % meter != 0 || bars[k].highest > meter) continue;
+    for (int64_t bar = bars[k].beat + meter; bar < bars[k + 1].beat; bar += meter) {
+      restored.push_back(bar);
+    }
+  }
+  return restored;
+}
+
 std::vector<int64_t> BarsFromNumbers(const Fit& fit) {
-  std::vector<int64_t> bars;
+  std::vector<Bar> bars;
   int64_t lastNumbered = kUnmatched;
-  int32_t highest = 0;  // the highest number in the last measure
   for (const Matched& beat : fit.kept) {
     const int32_t number = fit.listed[beat.listed].beatInMeasure;
     if (number < 1) continue;
     const int64_t bar = beat.beat - (number - 1);
-    if (bars.empty() || (bar > bars.back() && bar > lastNumbered)) {
-      bars.push_back(bar);
-      highest = 0;
-    } else if (bar != bars.back()) {
+    if (bars.empty() || (bar > bars.back().beat && bar > lastNumbered)) {
+      bars.push_back(Bar{bar, 0});
+    } else if (bar != bars.back().beat) {
       continue;
     }
     lastNumbered = beat.beat;
-    highest = std::max(highest, number);
+    bars.back().highest = std::max(bars.back().highest, number);
   }
   const int64_t first = fit.kept.front().beat;
-  if (bars.front() < first) bars.front() = first;
-  if (bars.front() > first) bars.insert(bars.begin(), first);
+  if (bars.front().beat < first) bars.front().beat = first;
+  if (bars.front().beat > first) bars.insert(bars.begin(), Bar{first, 0});
   const int64_t last = fit.kept.back().beat;
-  const int64_t covered = last - bars.back() + 1;
-  int64_t length = std::max<int64_t>(covered, highest);
-  if (bars.size() >= 2) length = std::max(length, bars.back() - bars[bars.size() - 2]);
-  bars.push_back(bars.back() + length);
-  return bars;
+  int64_t length = std::max<int64_t>(last - bars.back().beat + 1, bars.back().highest);
+  if (bars.size() >= 2) length = std::max(length, bars.back().beat - bars[bars.size() - 2].beat);
+  bars.push_back(Bar{bars.back().beat + length, 0});
+  return RestoreMissedMeasures(bars);
 }
 
 // Bar lines every `meter` beats from the listed beat nearest the downbeat
@@ -449,7 +529,7 @@ double SquaredError(const Fit& fit, int32_t first, int32_t end, double start, co
 }
 
 double ClockAfter(double clock, const Tempo& tempo, int64_t beats) {
-  return AdvanceClock(clock, tempo.period, static_cast<StepCount>(beats));
+  return AdvanceClock(clock, tempo.period, static_cast<Wide>(beats));
 }
 
 // How good ending a section at `end` is: fewer beats left out by the next
@@ -564,6 +644,92 @@ void PlaceMeasureOne(Fit& fit) {
   }
 }
 
+// Every kept beat's distance from the line of its section, through `visit`.
+template <typename Visit>
+void ForEachMiss(const Fit& fit, Visit visit) {
+  size_t k = 0;
+  for (const Segment& segment : fit.segments) {
+    for (; k < fit.firstOf[segment.endMeasure]; ++k) {
+      if (fit.dropped[k]) continue;
+      const double x = static_cast<double>(fit.kept[k].beat - fit.bars[segment.firstMeasure]);
+      visit(fit.kept[k].seconds - fit.offset - segment.startClock - x * segment.tempo.period);
+    }
+  }
+}
+
+// Solves a symmetric tridiagonal system in place: `diagonal` and `right`
+// are overwritten, the solution left in `right`.
+void SolveTridiagonal(std::vector<double>& diagonal, const std::vector<double>& beside,
+                      std::vector<double>& right) {
+  const size_t count = diagonal.size();
+  for (size_t k = 1; k < count; ++k) {
+    const double factor = beside[k - 1] / diagonal[k - 1];
+    diagonal[k] -= factor * beside[k - 1];
+    right[k] -= factor * right[k - 1];
+  }
+  right[count - 1] /= diagonal[count - 1];
+  for (size_t k = count - 1; k > 0; --k) {
+    right[k - 1] = (right[k - 1] - beside[k - 1] * right[k]) / diagonal[k - 1];
+  }
+}
+
+// The times where the sections meet, fitted to every kept beat at once by
+// least squares: a beat lies on the line between the two ends of its
+// section, so each end is tied to its neighbours only. Measure 1 and each
+// tempo follow from them, tied together by the whole list rather than by
+// the first section alone.
+std::vector<double> FitSectionEnds(const Fit& fit, double origin) {
+  const size_t ends = fit.segments.size() + 1;
+  std::vector<double> diagonal(ends, 1e-12);
+  std::vector<double> beside(ends - 1, 0.0);
+  std::vector<double> right(ends, 0.0);
+  size_t k = 0;
+  for (size_t s = 0; s < fit.segments.size(); ++s) {
+    const Segment& segment = fit.segments[s];
+    const auto length =
+        static_cast<double>(BeatsBetween(fit, segment.firstMeasure, segment.endMeasure));
+    for (; k < fit.firstOf[segment.endMeasure]; ++k) {
+      if (fit.dropped[k]) continue;
+      const double u =
+          static_cast<double>(fit.kept[k].beat - fit.bars[segment.firstMeasure]) / length;
+      const double t = fit.kept[k].seconds - origin;
+      diagonal[s] += (1 - u) * (1 - u);
+      diagonal[s + 1] += u * u;
+      beside[s] += (1 - u) * u;
+      right[s] += (1 - u) * t;
+      right[s + 1] += u * t;
+    }
+  }
+  SolveTridiagonal(diagonal, beside, right);
+  for (double& end : right) end += origin;
+  return right;
+}
+
+// The sections' tempos and measure 1 from the fit of every beat at once,
+// rounded as the map holds them and chained by the clock, where every kept
+// beat then still lies within the tolerance.
+void RefitAtOnce(Fit& fit) {
+  if (fit.kept.empty()) return;
+  const std::vector<double> ends = FitSectionEnds(fit, fit.kept.front().seconds);
+  Fit trial = fit;
+  trial.offset = ends[0];
+  double clock = 0.0;
+  for (size_t s = 0; s < trial.segments.size(); ++s) {
+    Segment& segment = trial.segments[s];
+    const int64_t beats = BeatsBetween(trial, segment.firstMeasure, segment.endMeasure);
+    const double period = (ends[s + 1] - ends[s]) / static_cast<double>(beats);
+    if (!PickTempo(0.0, kInfinity, period, fit.options.tempoStep, segment.tempo)) return;
+    segment.startClock = clock;
+    clock = ClockAfter(clock, segment.tempo, beats);
+  }
+  bool holds = true;
+  ForEachMiss(trial, [&](double miss) { holds = holds && std::fabs(miss) <= fit.tolerance; });
+  if (holds) {
+    fit.offset = trial.offset;
+    fit.segments = trial.segments;
+  }
+}
+
 void FindSegments(Fit& fit) {
   PlaceMeasureOne(fit);
   fit.segments.clear();
@@ -574,6 +740,7 @@ void FindSegments(Fit& fit) {
     clock = ClockAfter(clock, segment.tempo, BeatsBetween(fit, first, segment.endMeasure));
     first = segment.endMeasure;
   }
+  RefitAtOnce(fit);
 }
 
 // Sections: each segment cut where the meter changes.
@@ -635,8 +802,11 @@ int64_t NearestGridBeat(const Fit& fit, const std::vector<SectionClock>& clocks,
   return section.firstBeat + x;
 }
 
+// The largest error as the Fitted line shows it, to a tenth of a
+// millisecond: of equal ones, the first.
 void NoteError(double errorMs, int32_t line, double& largest, int32_t& largestLine) {
-  if (largestLine == 0 || std::fabs(errorMs) > largest) {
+  const double shown = std::round(std::fabs(errorMs) * 10.0);
+  if (largestLine == 0 || shown > std::round(largest * 10.0)) {
     largest = std::fabs(errorMs);
     largestLine = line;
   }
@@ -728,17 +898,21 @@ bool FitBeats(const std::vector<ListedBeat>& beats, const FitOptions& options, F
   if (needed <= static_cast<size_t>(kMaxReadSections)) return true;
   FitOptions wider = options;
   FittedMap trial;
-  for (int k = 0; k < kToleranceTries; ++k) {
-    wider.toleranceMs = std::ceil(wider.toleranceMs * kToleranceGrowth);
+  while (wider.toleranceMs < kMostToleranceMs) {
+    wider.toleranceMs = std::min(std::ceil(wider.toleranceMs * kToleranceGrowth), kMostToleranceMs);
     if (FitAtTolerance(beats, wider, trial, failure) &&
         trial.sections.size() <= static_cast<size_t>(kMaxReadSections)) {
-      break;
+      SetFailure(failure,
+                 "Error: The beats need %zu sections at a tolerance of %g ms; a text map holds "
+                 "at most %i (--tolerance=%g would do)!\n",
+                 needed, options.toleranceMs, kMaxReadSections, wider.toleranceMs);
+      return false;
     }
   }
   SetFailure(failure,
              "Error: The beats need %zu sections at a tolerance of %g ms; a text map holds at "
-             "most %i (--tolerance=%g would do)!\n",
-             needed, options.toleranceMs, kMaxReadSections, wider.toleranceMs);
+             "most %i, and no tolerance up to %g ms does!\n",
+             needed, options.toleranceMs, kMaxReadSections, kMostToleranceMs);
   return false;
 }
 

@@ -11,6 +11,9 @@
 #include "maps/beat_list.h"
 #include "maps/tempo_map.h"
 
+// The widest tolerance a fit takes, in milliseconds.
+constexpr double kMostToleranceMs = 1000.0;
+
 // How a list is fitted: --tolerance, --meter, --tempo-step and --downbeat.
 struct FitOptions {
   double toleranceMs;  // a kept beat lies this near its grid beat

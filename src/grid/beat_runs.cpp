@@ -46,6 +46,15 @@ double MillisecondsBetween(const MidiMap& map, const MidiPosition& start, const 
          static_cast<double>(rest) / static_cast<double>(perMillisecond);
 }
 
+// A steady beat's length exactly, from its whole microseconds per quarter
+// note, to the nearest double.
+double SteadyBeatMilliseconds(uint32_t microsecondsPerQuarter, uint8_t denominatorPower,
+                              uint8_t beatNotes) {
+  return static_cast<double>(uint64_t{microsecondsPerQuarter} * 4 *
+                             static_cast<uint64_t>(beatNotes)) /
+         std::ldexp(1000.0, denominatorPower);
+}
+
 // One beat: its start and end, and whether a tempo change or a time
 // signature falls inside it.
 BeatRun RunOfBeat(const MidiMap& map, const GridPoint& beat) {
@@ -60,21 +69,23 @@ BeatRun RunOfBeat(const MidiMap& map, const GridPoint& beat) {
   BeatRun run{beat.section,
               beat.clock,
               1,
-              meter.numerator,
+              BeatsPerMeasure(meter.numerator, meter.beatNotes),
               !cut && !changes,
               map.tempos[tempo].microsecondsPerQuarter,
               meter.denominatorPower,
-              0.0};
-  run.milliseconds = run.steady ? static_cast<double>(uint64_t{run.microsecondsPerQuarter} * 4) /
-                                      std::ldexp(1000.0, run.denominatorPower)
+              meter.beatNotes,
+              0.0,
+              beat.kind == PointKind::kDownbeat};
+  run.milliseconds = run.steady ? SteadyBeatMilliseconds(run.microsecondsPerQuarter,
+                                                         meter.denominatorPower, run.beatNotes)
                                 : MillisecondsBetween(map, start, end);
   return run;
 }
 
-// Beats of the same length: microseconds per quarter x 4 / 2^power.
+// Beats of the same length: microseconds per quarter x notes x 4 / 2^power.
 bool SameLength(const BeatRun& a, const BeatRun& b) {
-  return (uint64_t{a.microsecondsPerQuarter} << b.denominatorPower) ==
-         (uint64_t{b.microsecondsPerQuarter} << a.denominatorPower);
+  return (uint64_t{a.microsecondsPerQuarter} * a.beatNotes << b.denominatorPower) ==
+         (uint64_t{b.microsecondsPerQuarter} * b.beatNotes << a.denominatorPower);
 }
 
 struct RunWalk {
@@ -131,7 +142,9 @@ bool VisitSectionRun(void* context, const MapSection& section) {
                     true,
                     section.microsecondsPerQuarter,
                     section.denominatorPower,
-                    60000.0 / section.beatsPerMinute};
+                    1,
+                    60000.0 / section.beatsPerMinute,
+                    true};
   return runs.visitor->visitRun(runs.visitor->context, run);
 }
 

@@ -20,10 +20,13 @@ struct BeatRun {
   int64_t beats;
   int32_t beatsPerMeasure;
   bool steady;  // whole beats under one tempo; else one beat
-  // A steady beat of a MIDI map: 4 / 2^power quarter notes of this many microseconds.
+  // A steady beat of a MIDI map: notes x 4 / 2^power quarter notes of this
+  // many microseconds (notes 3 for a dotted beat, else 1).
   uint32_t microsecondsPerQuarter;
   uint8_t denominatorPower;
+  uint8_t beatNotes;
   double milliseconds;  // the length of each beat
+  bool downbeat;        // its first beat begins a measure
 };
 
 struct BeatRunVisitor {

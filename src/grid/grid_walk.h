@@ -13,6 +13,9 @@
 // division of a beat.
 enum class PointKind : uint8_t { kDownbeat, kBeat, kDivision };
 
+// The kind of the point at division `division` of beat `beat` of a measure.
+PointKind PointKindOf(int64_t beat, int64_t division);
+
 // One step of the grid inside the range.
 struct GridPoint {
   int32_t section;  // slot of its section, 0-based

@@ -13,7 +13,7 @@ struct DivisionTicks {
 
 DivisionTicks DivisionTicksOf(const MidiMap& map, const MidiMeter& meter,
                               int32_t divisionsPerBeat) {
-  const uint64_t beatTimesPower = uint64_t{4} * map.ticksPerQuarter;
+  const uint64_t beatTimesPower = uint64_t{4} * map.ticksPerQuarter * meter.beatNotes;
   const uint64_t splits =
       (uint64_t{1} << meter.denominatorPower) * static_cast<uint64_t>(divisionsPerBeat);
   const uint64_t common = std::gcd(beatTimesPower, splits);
@@ -42,7 +42,8 @@ Region RegionOf(const MidiMap& map, int32_t slot, int32_t divisionsPerBeat) {
   Region region{slot,
                 &meter,
                 DivisionTicksOf(map, meter, divisionsPerBeat),
-                static_cast<Wide>(meter.numerator) * static_cast<uint64_t>(divisionsPerBeat),
+                static_cast<Wide>(BeatsPerMeasure(meter.numerator, meter.beatNotes)) *
+                    static_cast<uint64_t>(divisionsPerBeat),
                 slot + 1 < map.meterCount,
                 0};
   if (region.ends) {
@@ -64,7 +65,7 @@ Wide PointsOfMeasure(const Region& region, int64_t measure) {
   return std::min(region.pointsPerMeasure, region.points - first);
 }
 
-struct Walk {
+struct MidiWalk {
   const MidiMap* map;
   const GridSettings* settings;
   const GridVisitor* visitor;
@@ -74,13 +75,8 @@ struct Walk {
   bool finished;
 };
 
-PointKind KindOf(int64_t beat, int64_t division) {
-  if (division != 0) return PointKind::kDivision;
-  return beat == 0 ? PointKind::kDownbeat : PointKind::kBeat;
-}
-
 // Moves the tempo and section on to those in force at `tick`.
-void FollowTick(Walk& walk, uint64_t tick) {
+void FollowTick(MidiWalk& walk, uint64_t tick) {
   const MidiMap& map = *walk.map;
   while (walk.tempo + 1 < map.tempoCount && map.tempos[walk.tempo + 1].tick <= tick) ++walk.tempo;
   while (walk.section + 1 < map.sectionCount && map.sections[walk.section + 1].tick <= tick) {
@@ -98,7 +94,7 @@ void Advance(MidiPosition& position, const DivisionTicks& length) {
 }
 
 // Walks the measure from its point `from` on.
-void WalkMeasure(Walk& walk, int64_t measure, uint64_t from) {
+void WalkMidiMeasure(MidiWalk& walk, int64_t measure, uint64_t from) {
   const Region& region = walk.region;
   const int32_t divisions = walk.settings->divisionsPerBeat;
   MidiPosition position =
@@ -111,7 +107,7 @@ void WalkMeasure(Walk& walk, int64_t measure, uint64_t from) {
     const ExactTime time =
         TimeAt(*walk.map, walk.tempo, position.tick, position.fraction, position.denominator);
     const GridPoint point{walk.section,
-                          KindOf(beat, division),
+                          PointKindOf(beat, division),
                           measure,
                           beat,
                           division,
@@ -209,8 +205,8 @@ void WalkMidiGridFrom(const MidiMap& map, const GridSettings& settings, int64_t 
   }
   if (!found) return;
   const int32_t divisions = settings.divisionsPerBeat;
-  Walk walk{&map, &settings, &visitor, RegionOf(map, MeterOfMeasure(map, first), divisions),
-            0,    0,         false};
+  MidiWalk walk{&map, &settings, &visitor, RegionOf(map, MeterOfMeasure(map, first), divisions),
+                0,    0,         false};
   const MidiPosition start = PositionAfter(
       walk.region.meter->tick, FirstPointOf(walk.region, first) + from, walk.region.length);
   walk.tempo = TempoAt(map, start.tick);
@@ -225,7 +221,7 @@ void WalkMidiGridFrom(const MidiMap& map, const GridSettings& settings, int64_t 
         !visitor.enterMeasure(visitor.context, measure)) {
       return;
     }
-    WalkMeasure(walk, measure, measure == first ? from : 0);
+    WalkMidiMeasure(walk, measure, measure == first ? from : 0);
   }
 }
 
@@ -248,7 +244,8 @@ uint64_t CountMidiGridPoints(const MidiMap& map, const GridSettings& settings) {
 
 SectionHeading MidiSectionHeading(const MidiMap& map, int32_t section) {
   const MidiSection& heading = map.sections[section];
-  return SectionHeading{TempoOfSection(heading), heading.numerator, heading.measures};
+  return SectionHeading{TempoOfSection(heading),
+                        BeatsPerMeasure(heading.numerator, heading.beatNotes), heading.measures};
 }
 
 int64_t LastMidiMeasureInRange(const GridSettings& settings) {

@@ -22,7 +22,8 @@ struct Line {
 struct ReportWriting {
   const GridMap* map;
   ReportText* report;
-  int32_t headedSection;  // the section of the last step written; -1 before the first
+  int32_t headedSection;       // the section of the last step written; -1 before the first
+  int32_t firstMeasureNumber;  // the number measure index 0 is shown with
 };
 
 __attribute__((format(printf, 2, 3))) void AddToLine(Line& line, const char* format, ...) {
@@ -66,7 +67,7 @@ bool WriteStep(void* context, const GridPoint& point) {
     AddSectionHeader(line, *writing.map, point.section);
   }
   if (point.kind == PointKind::kDownbeat) {
-    AddToLine(line, "M %lli\t", static_cast<long long>(point.measure) + 1);
+    AddToLine(line, "M %lli\t", static_cast<long long>(point.measure) + writing.firstMeasureNumber);
   } else {
     AddToLine(line, "\t");
   }
@@ -87,16 +88,16 @@ bool WriteMeasureSeparator(void* context, int64_t /*measure*/) {
 
 }  // namespace
 
-bool Display(const GridMap& map, const GridSettings& settings, ReportText& report,
-             Failure& failure) {
-  return DisplayWithOffset(map, settings, 0, report, failure);
+bool BuildReport(const GridMap& map, const GridSettings& settings, ReportText& report,
+                 Failure& failure) {
+  return BuildReportWithOffset(map, settings, 0, report, failure);
 }
 
-bool DisplayWithOffset(const GridMap& map, const GridSettings& settings, int64_t offsetSamples,
-                       ReportText& report, Failure& failure) {
+bool BuildReportWithOffset(const GridMap& map, const GridSettings& settings, int64_t offsetSamples,
+                           ReportText& report, Failure& failure) {
   StartReport(report, settings.sampleRate);
   if (!CheckGrid(map, settings, failure)) return false;
-  ReportWriting writing{&map, &report, -1};
+  ReportWriting writing{&map, &report, -1, settings.firstMeasureNumber};
   WalkShiftedGrid(map, settings, offsetSamples,
                   GridVisitor{&writing, WriteStep, WriteMeasureSeparator});
   return true;

@@ -17,12 +17,12 @@ struct ReportText {
 
 // Builds the beat grid of the settings' range into `report`; false, with
 // the reason, when a value of the map or the settings cannot be walked.
-bool Display(const GridMap& map, const GridSettings& settings, ReportText& report,
-             Failure& failure);
+bool BuildReport(const GridMap& map, const GridSettings& settings, ReportText& report,
+                 Failure& failure);
 
 // The same, with every step moved by `offsetSamples` and the steps that land
 // before sample 0 left out.
-bool DisplayWithOffset(const GridMap& map, const GridSettings& settings, int64_t offsetSamples,
-                       ReportText& report, Failure& failure);
+bool BuildReportWithOffset(const GridMap& map, const GridSettings& settings, int64_t offsetSamples,
+                           ReportText& report, Failure& failure);
 
 #endif  // BEATSTAMPS_RENDERER_H_

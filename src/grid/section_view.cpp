@@ -135,6 +135,7 @@ void WalkMidiSections(const MidiMap& map, const GridSettings& settings,
         change.setsMeter && (meter == 1 || now.numerator != map.meters[meter - 2].numerator ||
                              now.denominatorPower != map.meters[meter - 2].denominatorPower);
     change.reached = tick == 0 || (anyPoint && tick <= lastTick);
+    change.beatNotes = now.beatNotes;
     if (!visitor.visitSection(visitor.context, change)) return;
   }
 }
@@ -171,7 +172,8 @@ bool TakeSectionOfSlot(void* context, const MapSection& section) {
 }  // namespace
 
 SectionView ViewOf(const GridMap& map) {
-  if (map.midi != nullptr) return SectionView{map.midi->ticksPerQuarter, map.midi->lastTick, false};
+  if (map.midi != nullptr)
+    return SectionView{map.midi->ticksPerQuarter, map.midi->lastTick, false, false};
   const TempoMap& text = *map.text;
   Wide end = 0;
   const int32_t sectionCount = SectionsToWalk(text);
@@ -180,7 +182,7 @@ SectionView ViewOf(const GridMap& map) {
       end += static_cast<Wide>(text.measures[k]) * std::max(text.beatsPerMeasure[k], 0);
     }
   }
-  return SectionView{1, end, true};
+  return SectionView{1, end, true, true};
 }
 
 void WalkSections(const GridMap& map, const GridSettings& settings, const SectionVisitor& visitor) {

@@ -17,8 +17,9 @@
 constexpr uint32_t kMostMicrosecondsPerQuarter = 0xFFFFFF;
 
 // One change of the map, in time order. A text map changes where each of
-// its sections with measures begins, and every change sets a tempo and a
-// meter; a MIDI map wherever it has a tempo change or a time signature.
+// its sections with measures begins (a map of none: its first section, of no
+// measures, at 0), and every change sets a tempo and a meter; a MIDI map
+// wherever it has a new tempo or a time signature.
 struct MapSection {
   int32_t slot;          // the map's own section in force from here: messages name slot + 1
   Wide start;            // where it begins: start / unitsPerQuarter quarter notes from measure 1
@@ -35,12 +36,15 @@ struct MapSection {
   double stepSeconds;  // of a running clock: what it adds at each division
   double startTime;    // seconds on the grid's clock where it begins
   int64_t startSample;
-  bool setsTempo;     // a tempo stands here (every one a new value)
+  bool setsTempo;     // a tempo stands here (of a MIDI map, only a new value)
   bool setsMeter;     // a time signature stands here, and a measure begins
   bool meterChanges;  // ... of a meter other than the one before
   // The range reaches it: it begins at or before the range's last point (of
   // a text map, in or before the range's stop measure). The first always.
   bool reached;
+  // The notes of the denominator a beat of the grid holds: 3 where a
+  // compound meter counts dotted beats (beatsPerMeasure / 3 of them), else 1.
+  uint8_t beatNotes = 1;
 };
 
 // The map as a whole.
@@ -52,6 +56,9 @@ struct SectionView {
   // microseconds carries their rounding from beat to beat, and a file's
   // tracks end right after their last event. Else every time is exact.
   bool runningClock;
+  // Every division of its grid lasts the same: all its beats are of one note
+  // and its sections whole measures (a text map).
+  bool evenDivisions;
 };
 
 struct SectionVisitor {

@@ -12,7 +12,7 @@ struct Range {
 };
 
 // The walk's running state, carried across section boundaries.
-struct Walk {
+struct TextWalk {
   int64_t measure;  // global 0-based measure index; 64 bits so it never wraps
   double clock;     // seconds from the start of the map to the current step
   bool finished;    // the range has ended or the visitor asked to stop
@@ -30,11 +30,6 @@ struct Section {
   double step;  // seconds per division
 };
 
-PointKind KindOf(int64_t beat, int64_t division) {
-  if (division != 0) return PointKind::kDivision;
-  return beat == 0 ? PointKind::kDownbeat : PointKind::kBeat;
-}
-
 Range RangeOf(const GridSettings& settings) {
   return Range{settings.startMeasure, settings.stopMeasure};
 }
@@ -43,31 +38,27 @@ bool InRange(const Range& range, int64_t measure) {
   return range.start <= measure && measure <= range.stop;
 }
 
-Section SectionAt(const TempoMap& map, int32_t slot, const GridSettings& settings) {
+Section WalkedSection(const TempoMap& map, int32_t slot, const GridSettings& settings) {
   return Section{slot, map.beatsPerMeasure[slot], map.measures[slot], settings.divisionsPerBeat,
                  StepLength(map.tempo[slot], settings.divisionsPerBeat)};
 }
 
-void EnterMeasure(const GridVisitor& visitor, const Range& range, Walk& walk) {
+void EnterMeasure(const GridVisitor& visitor, const Range& range, TextWalk& walk) {
   if (visitor.enterMeasure == nullptr || !InRange(range, walk.measure)) return;
   if (!visitor.enterMeasure(visitor.context, walk.measure)) walk.finished = true;
 }
 
 // Visits every step of the measure at walk.measure, which lies in the range.
-void WalkMeasure(const Section& section, uint32_t sampleRate, const GridVisitor& visitor,
-                 Walk& walk) {
+void WalkTextMeasure(const Section& section, uint32_t sampleRate, const GridVisitor& visitor,
+                     TextWalk& walk) {
   int64_t beat = walk.resumeAt / section.divisions;
   int64_t division = walk.resumeAt % section.divisions;
   walk.resumeAt = 0;
   for (; beat < section.beatsPerMeasure; ++beat) {
     for (; division < section.divisions; ++division) {
-      const GridPoint point{section.slot,
-                            KindOf(beat, division),
-                            walk.measure,
-                            beat,
-                            division,
-                            walk.clock,
-                            SampleOfClock(sampleRate, walk.clock)};
+      const GridPoint point{
+          section.slot, PointKindOf(beat, division),          walk.measure, beat, division,
+          walk.clock,   SampleOfClock(sampleRate, walk.clock)};
       if (!visitor.visitPoint(visitor.context, point)) {
         walk.finished = true;
         return;
@@ -78,8 +69,8 @@ void WalkMeasure(const Section& section, uint32_t sampleRate, const GridVisitor&
   }
 }
 
-int64_t SampleAfterSteps(const Section& section, uint32_t sampleRate, const Walk& walk,
-                         StepCount steps) {
+int64_t SampleAfterSteps(const Section& section, uint32_t sampleRate, const TextWalk& walk,
+                         Wide steps) {
   return SampleOfClock(sampleRate, AdvanceClock(walk.clock, section.step, steps));
 }
 
@@ -87,15 +78,15 @@ int64_t SampleAfterSteps(const Section& section, uint32_t sampleRate, const Walk
 // without visiting them: the clock only grows, so the first point at or
 // after it is found by halving, each look an exact jump of the clock.
 void SkipEarlyPoints(const Section& section, uint32_t sampleRate, const Range& range,
-                     int64_t sectionEnd, Walk& walk) {
+                     int64_t sectionEnd, TextWalk& walk) {
   const int64_t last = std::min(range.stop, sectionEnd - 1);
   if (walk.firstSample <= 0 || walk.measure > last) return;
-  const StepCount perMeasure =
-      static_cast<StepCount>(section.beatsPerMeasure) * static_cast<StepCount>(section.divisions);
-  StepCount low = 0;
-  StepCount high = static_cast<StepCount>(last - walk.measure + 1) * perMeasure;
+  const Wide perMeasure =
+      static_cast<Wide>(section.beatsPerMeasure) * static_cast<Wide>(section.divisions);
+  Wide low = 0;
+  Wide high = static_cast<Wide>(last - walk.measure + 1) * perMeasure;
   while (low < high) {
-    const StepCount middle = low + (high - low) / 2;
+    const Wide middle = low + (high - low) / 2;
     if (SampleAfterSteps(section, sampleRate, walk, middle) >= walk.firstSample) {
       high = middle;
     } else {
@@ -111,19 +102,18 @@ void SkipEarlyPoints(const Section& section, uint32_t sampleRate, const Range& r
 // Moves the walk over the section's measures that lie before the range, in
 // one exact jump of the clock.
 void SkipToRange(const Section& section, const Range& range, int64_t sectionEnd,
-                 const GridVisitor& visitor, Walk& walk) {
+                 const GridVisitor& visitor, TextWalk& walk) {
   if (walk.measure >= range.start) return;
   const int64_t skipped = std::min(range.start, sectionEnd) - walk.measure;
-  const StepCount steps = static_cast<StepCount>(skipped) *
-                          static_cast<StepCount>(section.beatsPerMeasure) *
-                          static_cast<StepCount>(section.divisions);
+  const Wide steps = static_cast<Wide>(skipped) * static_cast<Wide>(section.beatsPerMeasure) *
+                     static_cast<Wide>(section.divisions);
   walk.clock = AdvanceClock(walk.clock, section.step, steps);
   walk.measure += skipped;
   EnterMeasure(visitor, range, walk);
 }
 
 void WalkSection(const Section& section, const GridSettings& settings, const GridVisitor& visitor,
-                 Walk& walk) {
+                 TextWalk& walk) {
   const Range range = RangeOf(settings);
   const int64_t sectionEnd = walk.measure + section.measures;
   SkipToRange(section, range, sectionEnd, visitor, walk);
@@ -133,7 +123,7 @@ void WalkSection(const Section& section, const GridSettings& settings, const Gri
       walk.finished = true;
       return;
     }
-    WalkMeasure(section, settings.sampleRate, visitor, walk);
+    WalkTextMeasure(section, settings.sampleRate, visitor, walk);
     if (walk.finished) return;
     walk.measure += 1;
     EnterMeasure(visitor, range, walk);
@@ -196,22 +186,22 @@ bool CheckTextGrid(const TempoMap& map, const GridSettings& settings, Failure& f
 void WalkTextGrid(const TempoMap& map, const GridSettings& settings, int64_t firstSample,
                   const GridVisitor& visitor) {
   const Range range = RangeOf(settings);
-  Walk walk{0, 0.0, range.start > range.stop, firstSample, 0};
+  TextWalk walk{0, 0.0, range.start > range.stop, firstSample, 0};
   const int32_t sectionCount = SectionsToWalk(map);
   for (int32_t k = 0; k < sectionCount && !walk.finished; ++k) {
-    if (map.measures[k] > 0) WalkSection(SectionAt(map, k, settings), settings, visitor, walk);
+    if (map.measures[k] > 0) WalkSection(WalkedSection(map, k, settings), settings, visitor, walk);
   }
 }
 
 uint64_t CountTextGridPoints(const TempoMap& map, const GridSettings& settings) {
   const Range range = RangeOf(settings);
   const int32_t sectionCount = SectionsToWalk(map);
-  unsigned __int128 points = 0;
+  Wide points = 0;
   int64_t sectionStart = 0;
   for (int32_t k = 0; k < sectionCount; ++k) {
     const int32_t measures = map.measures[k];
     if (measures <= 0) continue;
-    points += static_cast<unsigned __int128>(MeasuresInRange(range, sectionStart, measures)) *
+    points += static_cast<Wide>(MeasuresInRange(range, sectionStart, measures)) *
               static_cast<uint64_t>(map.beatsPerMeasure[k]) *
               static_cast<uint64_t>(settings.divisionsPerBeat);
     sectionStart += measures;

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-using Wide = unsigned __int128;
+#include "base/wide.h"
 
 // The denominator of a fraction of a second stays below 2^96, so that the
 // remainder times a sample rate, or shifted by 32 bits, stays inside 128 bits.

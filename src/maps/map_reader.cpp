@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -437,6 +436,24 @@ void ReadCommand(MapCursor& cursor, MapReadout& readout) {
   }
 }
 
+// A first line that is text alone, no command and no field, names the song.
+void KeepTitle(const MapCursor& cursor, MapReadout& readout) {
+  const Piece& piece = cursor.piece;
+  if (piece.line != 1 || cursor.previous == '\t') return;
+  const char* text = piece.text;
+  size_t length = static_cast<size_t>(piece.length);
+  while (length > 0 && std::isspace(static_cast<unsigned char>(text[length - 1]))) --length;
+  while (length > 0 && std::isspace(static_cast<unsigned char>(text[0]))) {
+    ++text;
+    --length;
+  }
+  const size_t word = std::strcspn(text, " \r");
+  if (length == 0 || IsCommandWord(text, std::min(word, length))) return;
+  length = std::min(length, static_cast<size_t>(kTitleLimit));
+  std::memcpy(readout.title, text, length);
+  readout.title[length] = '\0';
+}
+
 // What only the whole text shows.
 void CheckWholeText(const MapCursor& cursor, const MapReadout& readout) {
   if (cursor.zeroByte) {
@@ -470,19 +487,14 @@ bool ParseMapText(FILE* file, MapReadout& readout, const MapDiagnostics* diagnos
   readout.capped = false;
   readout.offset = OffsetOption{false, false, 0.0, 0};
   readout.lines = SettingsLines{false, false, false, false, readout.settings};
+  readout.title[0] = '\0';
   PassByteOrderMark(cursor);
+  if (TakePiece(cursor, kTokenDelimiters, false)) {
+    KeepTitle(cursor, readout);
+    ReadCommand(cursor, readout);
+  }
   while (TakePiece(cursor, kTokenDelimiters, false)) ReadCommand(cursor, readout);
   readout.lines.values = readout.settings;
   if (diagnostics != nullptr && !cursor.failed) CheckWholeText(cursor, readout);
   return !cursor.failed;
-}
-
-bool ReadMapFile(const char* name, MapReadout& readout, const MapDiagnostics* diagnostics) {
-  FILE* file = std::fopen(name, "r");
-  if (file == nullptr) return false;
-  const bool read = ParseMapText(file, readout, diagnostics);
-  const int error = errno;
-  (void)std::fclose(file);  // read only: closing cannot lose data
-  errno = error;
-  return read;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/name_limits.h"
 #include "maps/map_offset.h"
 #include "maps/tempo_map.h"
 
@@ -28,6 +29,9 @@ struct MapReadout {
   // without one (each read starts from none).
   OffsetOption offset;
   SettingsLines lines;  // none before the read
+  // The map's first line when it is a note (no tab, no command word), as a
+  // song's name: "Shoreline - album version". Empty when there is none.
+  char title[kTitleLimit + 1];
 };
 
 // The values a map line sets, to name them.
@@ -84,12 +88,8 @@ struct MapDiagnostics {
 
 // Reads the map text of `file` (up to its end or first zero byte) into
 // `readout`; a byte order mark at its start is passed over. Each problem
-// goes to `diagnostics` when given. False when the file could not be read.
+// goes to `diagnostics` when given. False when the file could not be read
+// (errno, read at once, says why).
 bool ParseMapText(FILE* file, MapReadout& readout, const MapDiagnostics* diagnostics = nullptr);
-
-// Reads the map file `name` into `readout`. False (errno kept) when the file
-// could not be opened or read whole; `readout` is then not to be used.
-bool ReadMapFile(const char* name, MapReadout& readout,
-                 const MapDiagnostics* diagnostics = nullptr);
 
 #endif  // BEATSTAMPS_MAP_READER_H_

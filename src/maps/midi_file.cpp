@@ -17,14 +17,18 @@ constexpr uint8_t kEndOfTrack = 0x2F;
 constexpr uint8_t kSetTempo = 0x51;
 constexpr uint8_t kTimeSignature = 0x58;
 
-// One read: the bytes, and the first reason the file cannot be a tempo map.
+// One read: the bytes, and the failure that names the first reason the file
+// cannot be a tempo map.
 struct Parse {
   MidiReading& reading;
-  const char* reason;
+  const char* name;
+  Failure& failure;
+  bool refused;
 };
 
 bool Refuse(Parse& parse, const char* reason) {
-  if (parse.reason == nullptr) parse.reason = reason;
+  if (!parse.refused) SetMidiFailure(parse.failure, parse.name, reason);
+  parse.refused = true;
   return false;
 }
 
@@ -33,8 +37,10 @@ bool Refill(MidiReading& reading) {
   reading.consumed += reading.size;
   reading.position = 0;
   reading.size = 0;
-  if (reading.failed) return false;
-  reading.size = std::fread(reading.buffer, 1, kMidiReadChunk, reading.file);
+  if (reading.failed || reading.consumed >= reading.end) return false;
+  const size_t wanted =
+      static_cast<size_t>(std::min<uint64_t>(kMidiReadChunk, reading.end - reading.consumed));
+  reading.size = std::fread(reading.buffer, 1, wanted, reading.file);
   if (std::ferror(reading.file)) reading.failed = true;
   return reading.size > 0;
 }
@@ -246,20 +252,82 @@ bool ReadHeader(Parse& parse) {
   return Refuse(parse, EndReason(parse.reading, kChunkPastEnd));
 }
 
-// Reads the chunk at the cursor; `done` at the end of the file.
+// The rest of the file from `start` on holds no chunk: it is passed over.
+bool PassOverRest(Parse& parse, uint64_t start, bool& done) {
+  MidiReading& reading = parse.reading;
+  while (Refill(reading)) {
+  }
+  if (reading.failed) return Refuse(parse, "the file could not be read");
+  reading.contents.trailingBytes = Offset(reading) - start;
+  done = true;
+  return true;
+}
+
+// A chunk's type is four printable ASCII characters.
+bool IsChunkType(const uint8_t* head) {
+  return std::all_of(head, head + 4, [](uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; });
+}
+
+// Reads the chunk at the cursor; `done` at the end of the file. A track cut
+// off by the end of the file is refused; other bytes that do not make a
+// whole chunk (zero padding, a line of text, CR LF) end the file there.
 bool ReadChunk(Parse& parse, bool& done) {
+  MidiReading& reading = parse.reading;
+  const uint64_t start = Offset(reading);
   uint8_t head[8];
   size_t taken = 0;
-  while (taken < sizeof head && TakeByte(parse.reading, head[taken])) ++taken;
-  if (taken == 0 && !parse.reading.failed) {
+  while (taken < sizeof head && TakeByte(reading, head[taken])) ++taken;
+  if (reading.failed) return Refuse(parse, "the file could not be read");
+  if (taken == 0) {
     done = true;
     return true;
   }
-  if (taken < sizeof head) return Refuse(parse, EndReason(parse.reading, kChunkPastEnd));
+  const bool track = std::memcmp(head, "MTrk", std::min<size_t>(taken, 4)) == 0;
+  if (taken < sizeof head)
+    return track ? Refuse(parse, kChunkPastEnd) : PassOverRest(parse, start, done);
+  if (!IsChunkType(head)) return PassOverRest(parse, start, done);
   const uint32_t length = BigEndian(head + 4, 4);
-  if (std::memcmp(head, "MTrk", 4) == 0) return ReadTrack(parse, length);
-  if (Skip(parse.reading, length)) return true;  // chunks of other types are skipped
-  return Refuse(parse, EndReason(parse.reading, kChunkPastEnd));
+  if (track) return ReadTrack(parse, length);
+  if (Skip(reading, length)) return true;  // chunks of other types are skipped
+  return PassOverRest(parse, start, done);
+}
+
+uint32_t LittleEndian(const uint8_t* bytes) {
+  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
+         uint32_t{bytes[3]} << 24;
+}
+
+// An RMID file holds the MIDI file in its RIFF chunk "data": reading goes
+// on from there, up to that chunk's end.
+bool EnterRiffData(Parse& parse) {
+  MidiReading& reading = parse.reading;
+  uint8_t head[12];
+  if (!TakeBytes(reading, head, sizeof head))
+    return Refuse(parse, EndReason(reading, kChunkPastEnd));
+  if (std::memcmp(head + 8, "RMID", 4) != 0) return Refuse(parse, "a RIFF file that is not RMID");
+  for (;;) {
+    uint8_t chunk[8];
+    if (!TakeBytes(reading, chunk, sizeof chunk)) {
+      return Refuse(parse, EndReason(reading, "an RMID file without a data chunk"));
+    }
+    const uint32_t length = LittleEndian(chunk + 4);
+    if (std::memcmp(chunk, "data", 4) == 0) {
+      reading.end = Offset(reading) + length;
+      reading.size =
+          static_cast<size_t>(std::min<uint64_t>(reading.size, reading.end - reading.consumed));
+      return true;
+    }
+    // RIFF chunks are padded to an even length.
+    if (!Skip(reading, uint64_t{length} + (length & 1))) {
+      return Refuse(parse, EndReason(reading, "an RMID file without a data chunk"));
+    }
+  }
+}
+
+// Whether the file's first bytes, in the first piece read, say RIFF.
+bool StartsAsRiff(MidiReading& reading) {
+  if (reading.size == 0) (void)Refill(reading);
+  return reading.size >= 4 && std::memcmp(reading.buffer, "RIFF", 4) == 0;
 }
 
 bool EarlierEvent(const MidiEvent& a, const MidiEvent& b) {
@@ -269,13 +337,15 @@ bool EarlierEvent(const MidiEvent& a, const MidiEvent& b) {
 }  // namespace
 
 bool StartsAsMidiFile(FILE* file) {
-  char head[4];
+  char head[12];
   const size_t taken = std::fread(head, 1, sizeof head, file);
   // The bytes came into the stream's buffer; putting them back only moves
   // its position, so a pipe can be read from its start afterwards.
   for (size_t k = taken; k > 0; --k)
     (void)std::ungetc(static_cast<unsigned char>(head[k - 1]), file);
-  return taken == sizeof head && std::memcmp(head, "MThd", 4) == 0;
+  if (taken >= 4 && std::memcmp(head, "MThd", 4) == 0) return true;
+  return taken == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
+         std::memcmp(head + 8, "RMID", 4) == 0;
 }
 
 void SetMidiFailure(Failure& failure, const char* name, const char* reason) {
@@ -287,20 +357,19 @@ bool ReadMidiFile(FILE* file, const char* name, MidiReading& reading, Failure& f
   reading.size = 0;
   reading.position = 0;
   reading.consumed = 0;
+  reading.end = UINT64_MAX;
   reading.failed = false;
   MidiContents& contents = reading.contents;
   contents.trackCount = 0;
   contents.lastTick = 0;
+  contents.trailingBytes = 0;
   contents.eventCount = 0;
-  Parse parse{reading, nullptr};
+  Parse parse{reading, name, failure, false};
   bool done = false;
-  bool read = ReadHeader(parse);
+  bool read = (!StartsAsRiff(reading) || EnterRiffData(parse)) && ReadHeader(parse);
   while (read && !done) read = ReadChunk(parse, done);
   if (read && contents.trackCount == 0) read = Refuse(parse, "no MTrk chunk");
-  if (!read) {
-    SetMidiFailure(failure, name, parse.reason);
-    return false;
-  }
+  if (!read) return false;
   std::sort(contents.events, contents.events + contents.eventCount, EarlierEvent);
   return true;
 }

@@ -48,8 +48,9 @@ inline uint8_t DenominatorPowerOf(const MidiEvent& event) {
 // What a file holds for a tempo map.
 struct MidiContents {
   uint32_t ticksPerQuarter;
-  int32_t trackCount;  // MTrk chunks found
-  uint64_t lastTick;   // the latest end of a track
+  int32_t trackCount;      // MTrk chunks found
+  uint64_t lastTick;       // the latest end of a track
+  uint64_t trailingBytes;  // after the last chunk, passed over: they cannot start one
   int32_t eventCount;
   MidiEvent events[kMostMidiEvents];  // by tick; at one tick, in file order
 };
@@ -62,16 +63,20 @@ struct MidiReading {
   size_t size;        // bytes in the buffer
   size_t position;    // the next byte's place in it
   uint64_t consumed;  // bytes of the file before the buffer's
+  uint64_t end;       // where the MIDI file ends: the file's end, or its RIFF data chunk's
   bool failed;        // the file could not be read
   MidiContents contents;
 };
 
-// Whether the file begins with "MThd"; the bytes looked at are put back.
+// Whether the file begins with "MThd", or is an RMID file (RIFF, form type
+// RMID) that holds one; the bytes looked at are put back.
 bool StartsAsMidiFile(FILE* file);
 
-// Reads a whole MIDI file from its first byte into `reading.contents`. On a
-// file that cannot be a tempo map, false with the line that says why,
-// naming the file `name`.
+// Reads a whole MIDI file from its first byte into `reading.contents`; of an
+// RMID file, the MIDI file its data chunk holds. Bytes after the last chunk
+// that cannot start one (padding, a line of text) are passed over and
+// counted. On a file that cannot be a tempo map, false with the line that
+// says why, naming the file `name`.
 bool ReadMidiFile(FILE* file, const char* name, MidiReading& reading, Failure& failure);
 
 // The line a refusal prints.

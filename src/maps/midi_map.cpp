@@ -34,6 +34,15 @@ TickEvents TakeTick(const MidiContents& contents, int32_t& next) {
   return events;
 }
 
+// A compound meter's beat is dotted when the run asks for it.
+uint8_t BeatNotesOf(MidiBeat beat, uint8_t numerator, uint8_t denominatorPower) {
+  constexpr uint8_t kDotted = 3;
+  constexpr uint8_t kEighthPower = 3;
+  const bool compound =
+      numerator >= 2 * kDotted && numerator % kDotted == 0 && denominatorPower >= kEighthPower;
+  return beat == MidiBeat::kDotted && compound ? kDotted : 1;
+}
+
 Wide CeilingOfQuotient(Wide dividend, Wide divisor) {
   return (dividend + divisor - 1) / divisor;
 }
@@ -45,35 +54,51 @@ Wide MeasuresWithin(const MidiMap& map, const MidiMeter& meter, uint64_t ticks) 
                            Wide{4} * map.ticksPerQuarter * meter.numerator);
 }
 
+// The measures of the meter whose first beat ends within its first `ticks`
+// ticks: a measure whose first beat the file does not reach (an End of Track
+// a few ticks after the last bar line) holds no music.
+Wide MeasuresReached(const MidiMap& map, const MidiMeter& meter, uint64_t ticks) {
+  const Wide scaled = static_cast<Wide>(ticks) << meter.denominatorPower;
+  const Wide note = Wide{4} * map.ticksPerQuarter;
+  const Wide beat = note * meter.beatNotes;
+  return scaled < beat ? 0 : (scaled - beat) / (note * meter.numerator) + 1;
+}
+
 Wide BeatsWithin(const MidiMap& map, const MidiMeter& meter, uint64_t ticks) {
   return CeilingOfQuotient(static_cast<Wide>(ticks) << meter.denominatorPower,
-                           Wide{4} * map.ticksPerQuarter);
+                           Wide{4} * map.ticksPerQuarter * meter.beatNotes);
 }
 
 void StartAtTickZero(MidiMap& map) {
   map.tempos[0] = MidiTempo{0, kDefaultMicrosecondsPerQuarter, 0};
-  map.meters[0] = MidiMeter{0, 0, 0, kDefaultNumerator, kDefaultDenominatorPower};
-  map.sections[0] = MidiSection{0, kDefaultMicrosecondsPerQuarter, 0, kDefaultNumerator,
-                                kDefaultDenominatorPower};
+  map.meters[0] = MidiMeter{0, 0, 0, kDefaultNumerator, kDefaultDenominatorPower, 1};
+  map.sections[0] = MidiSection{
+      0, kDefaultMicrosecondsPerQuarter, 0, kDefaultNumerator, kDefaultDenominatorPower, 1};
   map.tempoCount = 1;
   map.meterCount = 1;
   map.sectionCount = 1;
 }
 
 // Events at tick 0 set what holds from the start.
-void SetStart(MidiMap& map, const TickEvents& events) {
+void SetStart(MidiMap& map, const TickEvents& events, MidiBeat beat) {
   if (events.hasTempo) map.tempos[0].microsecondsPerQuarter = events.tempo;
+  MidiMeter& meter = map.meters[0];
   if (events.hasMeter) {
-    map.meters[0].numerator = events.numerator;
-    map.meters[0].denominatorPower = events.denominatorPower;
+    meter.numerator = events.numerator;
+    meter.denominatorPower = events.denominatorPower;
+    meter.beatNotes = BeatNotesOf(beat, meter.numerator, meter.denominatorPower);
   }
-  map.sections[0] = MidiSection{0, map.tempos[0].microsecondsPerQuarter, 0, map.meters[0].numerator,
-                                map.meters[0].denominatorPower};
+  map.sections[0] = MidiSection{0,
+                                map.tempos[0].microsecondsPerQuarter,
+                                0,
+                                meter.numerator,
+                                meter.denominatorPower,
+                                meter.beatNotes};
 }
 
 // Every time signature starts a meter (a measure); only a new tempo value
 // starts a tempo; a new value of either starts a section.
-bool AddTick(MidiMap& map, const TickEvents& events) {
+bool AddTick(MidiMap& map, const TickEvents& events, MidiBeat beat) {
   const MidiTempo& tempo = map.tempos[map.tempoCount - 1];
   const MidiMeter& meter = map.meters[map.meterCount - 1];
   const bool newTempo = events.hasTempo && events.tempo != tempo.microsecondsPerQuarter;
@@ -87,35 +112,46 @@ bool AddTick(MidiMap& map, const TickEvents& events) {
   }
   if (events.hasMeter) {
     map.meters[map.meterCount++] =
-        MidiMeter{events.tick, 0, 0, events.numerator, events.denominatorPower};
+        MidiMeter{events.tick,
+                  0,
+                  0,
+                  events.numerator,
+                  events.denominatorPower,
+                  BeatNotesOf(beat, events.numerator, events.denominatorPower)};
   }
   if (newTempo || newMeter) {
     const MidiTempo& now = map.tempos[map.tempoCount - 1];
     const MidiMeter& meterNow = map.meters[map.meterCount - 1];
-    map.sections[map.sectionCount++] = MidiSection{events.tick, now.microsecondsPerQuarter, 0,
-                                                   meterNow.numerator, meterNow.denominatorPower};
+    map.sections[map.sectionCount++] =
+        MidiSection{events.tick,        now.microsecondsPerQuarter, 0,
+                    meterNow.numerator, meterNow.denominatorPower,  meterNow.beatNotes};
   }
   return true;
 }
 
-// Each meter's measures: up to the next meter, or for the last one up to the
-// last tick; the map holds at least one measure.
-bool CountMeasures(MidiMap& map, const char*& reason) {
+// Each meter's measures: up to the next meter, or for the last one those
+// whose first beat ends by the last tick; the map holds at least one measure.
+bool CountMeasures(MidiMap& map, const char* name, Failure& failure) {
   Wide measures = 0;
   Wide beats = 0;
   for (int32_t k = 0; k < map.meterCount; ++k) {
     MidiMeter& meter = map.meters[k];
     const bool last = k + 1 == map.meterCount;
     const uint64_t end = last ? std::max(map.lastTick, meter.tick) : map.meters[k + 1].tick;
-    Wide held = MeasuresWithin(map, meter, end - meter.tick);
+    Wide held = last ? MeasuresReached(map, meter, end - meter.tick)
+                     : MeasuresWithin(map, meter, end - meter.tick);
     if (last && measures + held == 0) held = 1;
-    beats += last ? held * meter.numerator : BeatsWithin(map, meter, end - meter.tick);
+    beats += last ? held * BeatsPerMeasure(meter.numerator, meter.beatNotes)
+                  : BeatsWithin(map, meter, end - meter.tick);
     meter.firstMeasure = static_cast<int32_t>(std::min<Wide>(measures, INT32_MAX));
     measures += held;
     meter.measures = static_cast<int32_t>(std::min<Wide>(held, INT32_MAX));
-    if (measures > INT32_MAX) reason = "more than 2147483647 measures";
-    if (beats > INT32_MAX && reason == nullptr) reason = "more than 2147483647 beats";
-    if (reason != nullptr) return false;
+    if (measures > INT32_MAX || beats > INT32_MAX) {
+      SetMidiFailure(
+          failure, name,
+          measures > INT32_MAX ? "more than 2147483647 measures" : "more than 2147483647 beats");
+      return false;
+    }
   }
   map.totalMeasures = static_cast<int32_t>(measures);
   map.totalBeats = static_cast<int32_t>(beats);
@@ -151,33 +187,30 @@ int32_t LastAtOrBefore(const Slot* slots, int32_t count, uint64_t tick) {
 
 }  // namespace
 
-bool BuildMidiMap(const MidiContents& contents, const char* name, MidiMap& map, Failure& failure) {
+bool BuildMidiMap(const MidiContents& contents, const char* name, MidiMap& map, Failure& failure,
+                  MidiBeat beat) {
   map.ticksPerQuarter = contents.ticksPerQuarter;
   map.lastTick = contents.lastTick;
   StartAtTickZero(map);
   int32_t next = 0;
   if (next < contents.eventCount && contents.events[0].tick == 0) {
-    SetStart(map, TakeTick(contents, next));
+    SetStart(map, TakeTick(contents, next), beat);
   }
   while (next < contents.eventCount) {
-    if (!AddTick(map, TakeTick(contents, next))) {
+    if (!AddTick(map, TakeTick(contents, next), beat)) {
       SetMidiFailure(failure, name, "more than 65536 sections");
       return false;
     }
   }
-  const char* reason = nullptr;
-  if (!CountMeasures(map, reason)) {
-    SetMidiFailure(failure, name, reason);
-    return false;
-  }
+  if (!CountMeasures(map, name, failure)) return false;
   CountSectionMeasures(map);
   return true;
 }
 
-bool ReadMidiMap(FILE* file, const char* name, MidiReading& reading, MidiMap& map,
-                 Failure& failure) {
+bool ReadMidiMap(FILE* file, const char* name, MidiReading& reading, MidiMap& map, Failure& failure,
+                 MidiBeat beat) {
   return ReadMidiFile(file, name, reading, failure) &&
-         BuildMidiMap(reading.contents, name, map, failure);
+         BuildMidiMap(reading.contents, name, map, failure, beat);
 }
 
 int32_t TempoAt(const MidiMap& map, uint64_t tick) {
@@ -215,5 +248,5 @@ ExactTime SectionStartTime(const MidiMap& map, int32_t slot) {
 
 double TempoOfSection(const MidiSection& section) {
   return std::ldexp(60000000.0, section.denominatorPower) /
-         (4.0 * static_cast<double>(section.microsecondsPerQuarter));
+         (4.0 * static_cast<double>(section.microsecondsPerQuarter) * section.beatNotes);
 }

@@ -24,6 +24,12 @@ struct MidiTempo {
   Wide elapsed;  // the time before `tick` in microsecond-ticks: ticks x microseconds per quarter
 };
 
+// How a compound meter (6/8, 9/8, 12/8: a numerator of 6 or more that 3
+// divides, over 8 or a shorter note) is counted: a beat of its denominator's
+// note, or a dotted beat of three of them, as musicians and beat trackers
+// count it (--beat=dotted). Other meters keep their denominator's note.
+enum class MidiBeat : uint8_t { kNote, kDotted };
+
 // One meter from `tick`, where a measure begins, up to the next one's tick,
 // where its last measure (and beat) may be cut short; the last one goes on.
 struct MidiMeter {
@@ -32,6 +38,7 @@ struct MidiMeter {
   int32_t measures;      // the map's measures beginning here (the last meter: before its end)
   uint8_t numerator;
   uint8_t denominatorPower;
+  uint8_t beatNotes;  // the denominator's notes in a beat: 1, or 3 for a dotted beat
 };
 
 // From `tick` on, one tempo and one meter, up to the next section's tick.
@@ -41,6 +48,7 @@ struct MidiSection {
   int32_t measures;  // the map's own measures beginning in the section
   uint8_t numerator;
   uint8_t denominatorPower;
+  uint8_t beatNotes;  // as its meter's
 };
 
 struct MidiMap {
@@ -59,11 +67,18 @@ struct MidiMap {
 // Builds the map of what a file held. On a map too large to hold, false
 // with the line that says why, naming the file `name`; `map` is then not
 // to be used.
-bool BuildMidiMap(const MidiContents& contents, const char* name, MidiMap& map, Failure& failure);
+bool BuildMidiMap(const MidiContents& contents, const char* name, MidiMap& map, Failure& failure,
+                  MidiBeat beat = MidiBeat::kNote);
 
 // Reads the MIDI file `file` (from its first byte) into `map`.
-bool ReadMidiMap(FILE* file, const char* name, MidiReading& reading, MidiMap& map,
-                 Failure& failure);
+bool ReadMidiMap(FILE* file, const char* name, MidiReading& reading, MidiMap& map, Failure& failure,
+                 MidiBeat beat = MidiBeat::kNote);
+
+// The beats of a measure of the meter: its numerator, or a third of it when
+// its beats are dotted.
+inline int32_t BeatsPerMeasure(uint8_t numerator, uint8_t beatNotes) {
+  return numerator / beatNotes;
+}
 
 // The slot of the tempo, meter or section in force at `tick`.
 int32_t TempoAt(const MidiMap& map, uint64_t tick);
@@ -84,7 +99,7 @@ ExactTime TimeAt(const MidiMap& map, int32_t slot, uint64_t tick, uint64_t fract
 ExactTime SectionStartTime(const MidiMap& map, int32_t slot);
 
 // Beats per minute of the beat of a section: 60,000,000 x denominator / (4 x
-// microseconds per quarter note), the double nearest it.
+// microseconds per quarter note x its beat's notes), the double nearest it.
 double TempoOfSection(const MidiSection& section);
 
 #endif  // BEATSTAMPS_MIDI_MAP_H_

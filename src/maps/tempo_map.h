@@ -27,6 +27,9 @@ struct GridSettings {
   int32_t divisionsPerBeat;
   int32_t startMeasure;  // 0-based, inclusive
   int32_t stopMeasure;   // 0-based, inclusive
+  // The number the map's first measure is shown with: 1, or 0 for a pickup
+  // as notation programs count it (--first-measure).
+  int32_t firstMeasureNumber = 1;
 };
 
 #endif  // BEATSTAMPS_TEMPO_MAP_H_

@@ -32,6 +32,21 @@ inline std::string Chunk(const std::string& type, const std::string& body) {
   return type + BigEndian(body.size(), 4) + body;
 }
 
+inline std::string LittleEndian(uint64_t value, int bytes) {
+  std::string data;
+  for (int k = 0; k < bytes; ++k) data += static_cast<char>(value >> (8 * k));
+  return data;
+}
+
+// An RMID file: the MIDI file in the "data" chunk of a RIFF file, after an
+// INFO list and before another, as players that write them lay them out.
+inline std::string Rmid(const std::string& midi) {
+  const std::string info = "LIST" + LittleEndian(5, 4) + "INFOx" + std::string(1, '\0');
+  const std::string body = "RMID" + info + "data" + LittleEndian(midi.size(), 4) + midi +
+                           std::string(midi.size() % 2, '\0') + info;
+  return "RIFF" + LittleEndian(body.size(), 4) + body;
+}
+
 inline std::string Track(const std::string& events) {
   return Chunk("MTrk", events);
 }

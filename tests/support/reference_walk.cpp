@@ -124,18 +124,17 @@ void WalkMeasure(const TempoMap& map, int32_t k, int32_t j, const Settings& sett
 
 }  // namespace
 
-unsigned __int128 StepsToWalk(const TempoMap& map, int32_t /*startMeasure*/, int32_t stopMeasure,
-                              int32_t divisionsPerBeat) {
+Wide StepsToWalk(const TempoMap& map, int32_t /*startMeasure*/, int32_t stopMeasure,
+                 int32_t divisionsPerBeat) {
   TempoMap copy = map;
   const int32_t sections = SectionsOf(copy, stopMeasure);
-  unsigned __int128 steps = 0;
+  Wide steps = 0;
   int64_t measure = 0;
   for (int32_t k = 0; k < sections && measure <= stopMeasure; ++k) {
     if (copy.measures[k] <= 0 || copy.beatsPerMeasure[k] < 1 || divisionsPerBeat < 1) continue;
     const int64_t walked = std::min<int64_t>(copy.measures[k], int64_t{stopMeasure} + 1 - measure);
-    steps += static_cast<unsigned __int128>(walked) *
-             static_cast<unsigned __int128>(copy.beatsPerMeasure[k]) *
-             static_cast<unsigned __int128>(divisionsPerBeat);
+    steps += static_cast<Wide>(walked) * static_cast<Wide>(copy.beatsPerMeasure[k]) *
+             static_cast<Wide>(divisionsPerBeat);
     measure += copy.measures[k];
   }
   return steps;

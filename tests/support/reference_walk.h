@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/wide.h"
 #include "cli/run_state.h"
 
 struct ReferenceReport {
@@ -17,10 +18,10 @@ struct ReferenceReport {
 
 // Steps the walk takes up to the end of the range or of the map, whichever
 // comes first (at most 2^93 or so).
-unsigned __int128 StepsToWalk(const TempoMap& map, int32_t startMeasure, int32_t stopMeasure,
-                              int32_t divisionsPerBeat);
+Wide StepsToWalk(const TempoMap& map, int32_t startMeasure, int32_t stopMeasure,
+                 int32_t divisionsPerBeat);
 
-// The report for `map`; with no map sections, slot 0 is sized as Display sizes it.
+// The report for `map`; with no map sections, slot 0 is sized as BuildReport sizes it.
 ReferenceReport WalkEveryStep(TempoMap& map, uint32_t sampleRate, int32_t startMeasure,
                               int32_t stopMeasure, int32_t divisionsPerBeat);
 

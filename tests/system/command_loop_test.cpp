@@ -191,7 +191,7 @@ TEST_F(CommandLoop, AnInfiniteTempoIsAllowed) {
 }
 
 TEST_F(CommandLoop, AFullReportIsCutAtALineAndSaysSo) {
-  const ProgramRun run = Run({}, "l o 5000 p q");
+  const ProgramRun run = RunCapturingErrors({}, "l o 5000 p q");
   const std::string warning = "Warning: report truncated to ";
   const size_t at = run.output.rfind(warning);
   ASSERT_NE(at, std::string::npos);

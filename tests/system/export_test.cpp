@@ -147,7 +147,7 @@ class Exports : public SystemTest {
   std::string map_ = kShoreline, summary_ = kSummary;
   Report ReportOf(const Arguments& settings) {
     std::remove(Path("grid.txt").c_str());  // the batch run appends
-    EXPECT_EQ(Run(Join({map_, "grid.txt"}, settings)).status, 0);
+    EXPECT_EQ(RunCapturingErrors(Join({map_, "grid.txt"}, settings)).status, 0);
     return ParseReport(Read("grid.txt"));
   }
   std::string Exported(const std::string& format, const Arguments& settings) {
@@ -277,8 +277,9 @@ TEST_F(Exports, MidiClicksSoundAtTheReportsTimes) {
   Write("deep.map", "tmap\t120\t4\t139812\n");
   map_ = "deep.map", summary_ = "Read 1 sections, 139812 measures, 559248 beats\n";
   ExpectMidiMatchesReport({"44100", "139811", "139811", "1"});
-  ExpectRefused(Run({"--format=midi", "deep.map", "deep.mid", "44100", "139812", "139812"}),
-                summary_);
+  ExpectRefused(
+      RunCapturingErrors({"--format=midi", "deep.map", "deep.mid", "44100", "139812", "139812"}),
+      summary_);
   EXPECT_FALSE(Exists("deep.mid"));
 }
 

@@ -10,7 +10,7 @@ class MapFiles : public SystemTest {
   // Runs with the map as the only argument and the list hidden at once.
   ProgramRun ReadThenType(const std::string& map, const std::string& typed) {
     Write("song.map", map);
-    return Run({"song.map"}, "l " + typed);
+    return RunCapturingErrors({"song.map"}, "l " + typed);
   }
 };
 
@@ -52,7 +52,7 @@ TEST_F(MapFiles, CommandWordsStandAnywhereAsTokens) {
   s.divisions = 3;
   s.tempo = "144.600";
   s.stop = 3;
-  EXPECT_EQ(Run({"song.map"}, "q").output,
+  EXPECT_EQ(RunCapturingErrors({"song.map"}, "q").output,
             Banner() + "Read 1 sections, 2 measures, 8 beats\n" + CommandList(s));
 }
 
@@ -82,10 +82,10 @@ TEST_F(MapFiles, CarriageReturnsEndValues) {
 
 TEST_F(MapFiles, TheTextEndsAtAZeroByte) {
   Write("song.map", std::string("tmap\t120\t4\t8\n\0tmap\t90\t3\t2\n", 26));
-  EXPECT_EQ(Run({"song.map"}, "q").output.substr(Banner().size(), 38),
+  EXPECT_EQ(RunCapturingErrors({"song.map"}, "q").output.substr(Banner().size(), 38),
             "Read 1 sections, 8 measures, 32 beats\n");
   Write("song.map", std::string("tmap\t120\t4\t1\0", 13));
-  EXPECT_EQ(Run({"song.map"}, "q").output.substr(Banner().size(), 37),
+  EXPECT_EQ(RunCapturingErrors({"song.map"}, "q").output.substr(Banner().size(), 37),
             "Read 1 sections, 1 measures, 4 beats\n");
 }
 
@@ -93,16 +93,20 @@ TEST_F(MapFiles, AnEmptyFileFallsBackToTheDefaultSection) {
   const ProgramRun run = ReadThenType("", "p q");
   EXPECT_EQ(run.output,
             Banner() + "Read 0 sections, 0 measures, 0 beats\n" + CommandList() + DefaultReport());
+  EXPECT_EQ(run.errors,
+            "song.map:1: no tmap line: the map has no sections, so a report is one made-up section "
+            "at 120 beats per minute and the other formats refuse it\n")
+      << "the map's problems on standard error";
 }
 
 TEST_F(MapFiles, AValueMissingAtTheEndOfTheTextReadsAsZero) {
   Write("song.map", "tmap\t100\t4\t8\nrate");
   ListedSettings s{.rate = 0, .tempo = "100.000", .stop = 9};
-  EXPECT_EQ(Run({"song.map"}, "q").output,
+  EXPECT_EQ(RunCapturingErrors({"song.map"}, "q").output,
             Banner() + "Read 1 sections, 8 measures, 32 beats\n" + CommandList(s));
   Write("song.map", "tmap\t100");
   s = {.tempo = "100.000", .beats = 0};
-  EXPECT_EQ(Run({"song.map"}, "q").output,
+  EXPECT_EQ(RunCapturingErrors({"song.map"}, "q").output,
             Banner() + "Read 1 sections, 0 measures, 0 beats\n" + CommandList(s));
 }
 
@@ -114,7 +118,7 @@ TEST_F(MapFiles, NumbersClampToThirtyTwoBits) {
   // 4 x 65536 + 65536 x 65536 wraps to 262144; the start wraps to the maximum.
   ListedSettings s{
       .rate = 2147483647, .start = -2147483648, .stop = 131073, .divisions = -2147483648};
-  EXPECT_EQ(Run({"song.map"}, "q").output,
+  EXPECT_EQ(RunCapturingErrors({"song.map"}, "q").output,
             Banner() + "Read 2 sections, 131072 measures, 262144 beats\n" + CommandList(s));
 }
 

@@ -126,6 +126,90 @@ TEST_F(MidiMaps, ARefusedFileChangesNothing) {
             "File not found!\n" + CommandList(settings));
 }
 
+TEST_F(MidiMaps, AreReadAsFoundPaddedWrappedInRiffOrEndingJustAfterABarLine) {
+  const std::string report = SongReport(1000, {"400", "1000", "1800", "2600", "3400"});
+  // Padding after the last chunk is passed over, and named.
+  Write("padded.mid", Song() + std::string("\r\n\0\0", 4));
+  const std::string note =
+      "padded.mid: 4 bytes after the last chunk cannot start a chunk, and are passed over\n";
+  ProgramRun run = RunCapturingErrors({"padded.mid", "padded.txt", "1000"});
+  EXPECT_EQ(run.output,
+            Banner() + kSongSummary + "Saved " + std::to_string(report.size()) + " bytes\n");
+  EXPECT_EQ(run.errors, note);
+  EXPECT_EQ(Read("padded.txt"), report);
+  run = Run({"--check", "padded.mid"});
+  EXPECT_EQ(run.output, Banner() + note + kSongSummary);
+  EXPECT_EQ(run.status, 1);
+  // A track the file cuts off is still refused.
+  Write("cut.mid", Song() + "MTrk" + BigEndian(50, 4) + EndOfTrack(0));
+  ExpectRefused(Run({"--check", "cut.mid"}), "");
+  // An RMID file is read as the MIDI file it holds.
+  Write("song.rmi", Rmid(Song()));
+  run = Run({"--check", "song.rmi"});
+  EXPECT_EQ(run.output, Banner() + kSongSummary);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ExportedWith({}, "csv", "song.rmi", {"1000"}),
+            ExportedWith({}, "csv", "song.mid", {"1000"}));
+  // End of Track 26 ticks after the last bar line adds no measure.
+  Write("abc.mid", Header(0, 1, 480) + Track(Meter(0, 4, 2) + NoteOn(0, 60) +
+                                             Message(3840, 0x80, "\x3C\x40") + EndOfTrack(26)));
+  EXPECT_EQ(Run({"--check", "abc.mid"}).output,
+            Banner() + "Read 1 sections, 2 measures, 8 beats\n");
+}
+
+TEST_F(MidiMaps, CountFromAPickupAndInDottedBeats) {
+  // 480 ticks a quarter at 120: a pickup of 1/8, then 6/8 (a half second a
+  // dotted beat), then 3/8, which is no compound meter and keeps its eighths.
+  Write("jig.mid", Header(0, 1, 480) + Track(Meter(0, 1, 3) + Meter(240, 6, 3) + Meter(1440, 3, 3) +
+                                             EndOfTrack(720)));
+  // Measure 0 is the pickup; START and STOP count in those numbers too.
+  EXPECT_EQ(ExportedWith({"--first-measure=0"}, "labels", "jig.mid", {"48000", "0", "1"}),
+            "0.000000\t0.000000\t0.1\n0.250000\t0.250000\t1.1\n0.500000\t0.500000\t1.2\n"
+            "0.750000\t0.750000\t1.3\n1.000000\t1.000000\t1.4\n1.250000\t1.250000\t1.5\n"
+            "1.500000\t1.500000\t1.6\n");
+  EXPECT_EQ(ExportedWith({"--first-measure=0"}, "csv", "jig.mid", {"48000", "2", "2"}),
+            "section,measure,beat,division,seconds,sample\n3,2,1,1,1.75,84000\n"
+            "3,2,2,1,2,96000\n3,2,3,1,2.25,108000\n");
+  EXPECT_NE(ExportedWith({"--first-measure=0"}, "svg", "jig.mid", {"48000", "0", "1"})
+                .find("class=\"measure\" x=\"23.000\" y=\"50.000\">0</text>"),
+            std::string::npos);
+  ProgramRun run = Run({"--first-measure=0", "jig.mid", "grid.txt", "48000", "0", "0"});
+  EXPECT_EQ(Read("grid.txt"),
+            "\nSample Rate\t48000\n\nSection 1\tTempo 240.000\tBeats/Meas 1\tMeasures 1\n\n"
+            "M 0\tB 1\t0.000 sec\t0 smp\n");
+  // Dotted beats: two a measure of 6/8, at 80 a minute; 3/8 as it was.
+  const std::string beats =
+      "0.000000\t1\n0.250000\t1\n1.000000\t2\n1.750000\t1\n"
+      "2.000000\t2\n2.250000\t3\n";
+  EXPECT_EQ(ExportedWith({"--beat=dotted"}, "beats", "jig.mid", {"48000"}), beats);
+  const std::string osu = ExportedWith({"--beat=dotted"}, "osu", "jig.mid", {"48000"});
+  EXPECT_NE(osu.find("[TimingPoints]\n0,250,1,1,0,100,1,0\n250,750,2,1,0,100,1,0\n"
+                     "1750,250,3,1,0,100,1,0\n"),
+            std::string::npos)
+      << osu;
+  run = Run({"--beat=dotted", "--format=grid", "jig.mid", "dotted.txt", "48000", "2", "2", "3"});
+  EXPECT_EQ(run.output, Banner() + "Read 3 sections, 3 measures, 6 beats\n" + "Saved 210 bytes\n");
+  EXPECT_EQ(Read("dotted.txt"),
+            "\nSample Rate\t48000\n\n\nSection 2\tTempo 80.000\tBeats/Meas 2\tMeasures 1\n\n"
+            "M 2\tB 1\t0.250 sec\t12000 smp\n\t\t0.500 sec\t24000 smp\n\t\t0.750 sec\t36000 smp\n"
+            "\tB 2\t1.000 sec\t48000 smp\n\t\t1.250 sec\t60000 smp\n\t\t1.500 sec\t72000 smp\n");
+  // The MIDI file's count-in clicks dotted beats of 6/8 too, its bars those of 6/8.
+  Write("six.mid", Header(0, 1, 480) + Track(Meter(0, 6, 3) + EndOfTrack(2880)));
+  int ticksPerQuarter = 0;
+  std::vector<uint64_t> clicks;
+  for (const Event& event : EventsOf(
+           ExportedWith({"--beat=dotted", "--count-in=1"}, "midi", "six.mid", {"48000", "1", "1"}),
+           ticksPerQuarter)) {
+    if (event.track == 1 && event.status == 0x99) clicks.push_back(event.tick);
+  }
+  EXPECT_EQ(clicks, (std::vector<uint64_t>{0, 720, 1440, 2160}));
+  EXPECT_EQ(Run({"--beat=triplet", "jig.mid", "x.txt"}).output,
+            "Error: --beat takes dotted or note, not \"triplet\"!\n");
+  EXPECT_EQ(Run({"--first-measure=0"}).output,
+            "Error: --first-measure needs a tempo map and an output file! (see beatstamps1a "
+            "--help)\n");
+}
+
 TEST_F(MidiMaps, TakeTheirTempoAndMeterFromTheFileAndLeaveTheTextMapAlone) {
   // 't' and 'b' say where the tempo and meter come from, ask nothing, change nothing.
   ProgramRun run = Run({"song.mid"}, "l t b p q");

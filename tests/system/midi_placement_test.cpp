@@ -176,4 +176,14 @@ TEST_F(MidiPlacement, OffsetAndCountInMoveEveryClickAndKeepTheBarsOnTheMeasures)
   EXPECT_EQ(starts[2].second, starts[0].second) << "each count-in measure's downbeat";
 }
 
+TEST_F(MidiPlacement, AMapOfNoMeasuresIsCutWithoutAFault) {
+  // Its one section skipped, the grid holds no point: the file begins where
+  // the recording does, with the section's meter and tempo.
+  Write("empty.map", "tmap\t100000\t3\t0\n");
+  const ProgramRun run =
+      Run({"--offset=-0.5", "--format=midi", "empty.map", "empty.mid", "44100", "1", "2", "3"});
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Read("empty.mid").substr(0, 4), "MThd");
+}
+
 }  // namespace

@@ -42,7 +42,8 @@ std::string StepLine(long long measure, long long beat, long long halves, long l
 
 TEST_F(Performance, LongestMapWithTheRangeNearTheLargestStart) {
   Write("long.map", Repeat(kSections, "tmap\t120\t4\t2147483647\n"));
-  const ProgramRun run = Run({"long.map", "out.txt", "44100", "2147483000", "2147483002"});
+  const ProgramRun run =
+      RunCapturingErrors({"long.map", "out.txt", "44100", "2147483000", "2147483002"});
   EXPECT_EQ(run.status, 0) << run.output;
   // Half a second a beat: measure m (from 1) starts at 2 (m - 1) seconds,
   // exactly, however many steps lie before it.
@@ -59,7 +60,7 @@ TEST_F(Performance, LongestMapWithTheRangeFromItsOwnStartAndStopLines) {
   // the 509 sections after it are still checked for their tempo.
   Write("long.map",
         "start\t2147483647\nstop\t2147483647\n" + Repeat(kSections, "tmap\t120\t4\t2147483647\n"));
-  const ProgramRun run = Run({"long.map", "out.txt"});
+  const ProgramRun run = RunCapturingErrors({"long.map", "out.txt"});
   EXPECT_EQ(run.status, 0) << run.output;
   std::string expected = "\nSample Rate\t44100\n\n" + SectionHeader(1, "120.000", 4, 2147483647);
   for (long long b = 1; b <= 4; ++b) {
@@ -70,7 +71,7 @@ TEST_F(Performance, LongestMapWithTheRangeFromItsOwnStartAndStopLines) {
 
 TEST_F(Performance, ABadTempoInTheLastOfTheLongestSectionsIsStillFound) {
   Write("long.map", Repeat(kSections - 1, "tmap\t120\t4\t2147483647\n") + "tmap\t0\t4\t1\n");
-  const ProgramRun run = Run({"long.map", "out.txt", "44100", "1", "1"});
+  const ProgramRun run = RunCapturingErrors({"long.map", "out.txt", "44100", "1", "1"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("Error: Tempo must be greater than zero! (section 510)\n"),
             std::string::npos)
@@ -88,8 +89,8 @@ TEST_F(Performance, RangeAtTheEndOfTheLastOfManySections) {
   std::string map = "div\t2\nrate\t48000\n";
   for (int k = 0; k < kSections; ++k) map += kLines[k % 3] + std::to_string(measures) + "\n";
   Write("long.map", map);
-  const ProgramRun run =
-      Run({"long.map", "out.txt", "48000", std::to_string(total - 1), std::to_string(total + 5)});
+  const ProgramRun run = RunCapturingErrors(
+      {"long.map", "out.txt", "48000", std::to_string(total - 1), std::to_string(total + 5)});
   EXPECT_EQ(run.status, 0) << run.output;
   // Section 510 is the third kind: 240 beats per minute, 4 beats, 8 steps a measure.
   std::string expected = "\nSample Rate\t48000\n\n" + SectionHeader(510, "240.000", 4, measures);
@@ -110,7 +111,8 @@ TEST_F(Performance, RangeAtTheEndOfTheLastOfManySections) {
 
 TEST_F(Performance, WidestSectionWithTheRangeDeepInside) {
   Write("wide.map", "div\t2147483647\ntmap\t120\t2147483647\t2147483647\n");
-  const ProgramRun run = Run({"wide.map", "out.txt", "44100", "1000000000", "1000000000"});
+  const ProgramRun run =
+      RunCapturingErrors({"wide.map", "out.txt", "44100", "1000000000", "1000000000"});
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("Warning: report truncated to "), std::string::npos) << run.output;
   // A step is 0.5 / (2^31 - 1) s, a little more than 2^-32: below 2^22 s it

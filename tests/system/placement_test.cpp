@@ -234,8 +234,9 @@ TEST_F(Placement, OsuFileHoldsATimingPointWhereEachSectionBegins) {
       Split(Exported({"--audio=Shoreline (album).ogg"}, "osu", kWholeMap), '\n');
   ASSERT_GT(lines.size(), 10u);
   EXPECT_EQ(lines[0], "osu file format v14");
-  for (const std::string field : {"[General]", "AudioFilename: Shoreline (album).ogg", "[Metadata]",
-                                  "Title:shoreline", "[Difficulty]", "[TimingPoints]"}) {
+  for (const std::string field :
+       {"[General]", "AudioFilename: Shoreline (album).ogg", "[Metadata]",
+        "Title:Shoreline - album version", "[Difficulty]", "[TimingPoints]"}) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), field), lines.end()) << field;
   }
   EXPECT_EQ(lines.back(), "[HitObjects]");

@@ -144,7 +144,7 @@ TEST_F(SaveGuarantees, AnInterruptedSaveLeavesTheOldFileOrTheWholeNewOne) {
   for (Interrupted& save : saves) {
     Write(save.file, old);
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(Run(save.arguments, save.input).status, 0);
+    ASSERT_EQ(RunCapturingErrors(save.arguments, save.input).status, 0);
     save.took = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - start);
     save.after = Read(save.file);
@@ -341,7 +341,7 @@ TEST_F(SaveGuarantees, ASavedFileOutlivesAPowerCut) {
 
 TEST_F(SaveGuarantees, AnExportNeverReplacesItsOwnMap) {
   Write("song.map", kSongMap);
-  ASSERT_EQ(Run({"--format=csv", "song.map", "grid.csv", "48000"}).status, 0);
+  ASSERT_EQ(RunCapturingErrors({"--format=csv", "song.map", "grid.csv", "48000"}).status, 0);
   const std::string grid = Read("grid.csv");
   // The two names swapped: the CSV file is a beat list, and its export never
   // replaces a tempo map.
@@ -353,7 +353,7 @@ TEST_F(SaveGuarantees, AnExportNeverReplacesItsOwnMap) {
   ASSERT_EQ(symlink("song.map", Path("link.map").c_str()), 0);
   ASSERT_EQ(link(Path("song.map").c_str(), Path("second.map").c_str()), 0);
   for (const char* out : {"song.map", "link.map", "second.map", "./song.map"}) {
-    ExpectRefused(Run({"--format=labels", "song.map", out}), kSongSummary);
+    ExpectRefused(RunCapturingErrors({"--format=labels", "song.map", out}), kSongSummary);
   }
   EXPECT_EQ(Read("song.map"), kSongMap);
   EXPECT_EQ(Read("grid.csv"), grid);
@@ -361,8 +361,10 @@ TEST_F(SaveGuarantees, AnExportNeverReplacesItsOwnMap) {
   // The batch run without options appends to its second file as it always did:
   // the grid of the beats the CSV file lists is the map's own.
   ASSERT_EQ(Run({"song.map", "report.txt"}).status, 0);
-  const ProgramRun run = Run({"grid.csv", "song.map"});
+  // It warns of the swap on standard error.
+  const ProgramRun run = RunCapturingErrors({"grid.csv", "song.map"});
   EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.errors.find("are MAP and OUT swapped?"), std::string::npos) << run.errors;
   EXPECT_EQ(Read("song.map"), kSongMap + Read("report.txt"));
 }
 

@@ -62,7 +62,7 @@ TEST_F(Saving, TheRangeGuardAndTheTempoErrorComeFirst) {
 }
 
 TEST_F(Saving, ACutReportIsSavedWithAWarningAfterTheSavedLine) {
-  const ProgramRun run = Run({}, "l o 5000 w grid.txt q");
+  const ProgramRun run = RunCapturingErrors({}, "l o 5000 w grid.txt q");
   const std::string grid = Read("grid.txt");
   EXPECT_LE(grid.size(), 65535u);
   EXPECT_EQ(run.output,
@@ -112,9 +112,16 @@ TEST_F(BatchRun, DivisionsOnlyWithExactlySixArguments) {
 TEST_F(BatchRun, NumbersFollowTheStrtolRules) {
   Write("song.map", Measures(4));
   // " 22050x": leading blank and trailing junk; "010" is ten; "abc" is 0.
-  EXPECT_EQ(Run({"song.map", "grid.txt", " 22050x", "010", "abc"}).status, 0);
+  // Standard error says what each was read as, where that is not what was typed.
+  ProgramRun run = RunCapturingErrors({"song.map", "grid.txt", " 22050x", "010", "abc"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.errors, "RATE \" 22050x\" is read as 22050\nSTOP \"abc\" is read as 0\n");
   EXPECT_EQ(Read("grid.txt"), "\nSample Rate\t22050\n") << "start 10 after stop 0";
-  EXPECT_EQ(Run({"song.map", "big.txt", "99999999999", "-99999999999", "1"}).status, 0);
+  run = RunCapturingErrors({"song.map", "big.txt", "99999999999", "-99999999999", "1"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.errors,
+            "RATE \"99999999999\" is read as 2147483647\n"
+            "START \"-99999999999\" is read as -2147483648\n");
   // The start clamps to the minimum and wraps to the maximum less 1 wrapped: empty range.
   EXPECT_EQ(Read("big.txt"), "\nSample Rate\t2147483647\n");
 }
@@ -138,12 +145,12 @@ TEST_F(BatchRun, AMapThatCannotBeReadTouchesNothing) {
 
 TEST_F(BatchRun, ValuesTheRendererCannotWalkTouchNothing) {
   Write("song.map", Measures(2) + "tmap\t0\t4\t2\n");
-  ProgramRun run = Run({"song.map", "grid.txt", "44100", "1", "1"});
+  ProgramRun run = RunCapturingErrors({"song.map", "grid.txt", "44100", "1", "1"});
   EXPECT_EQ(run.output, Banner() + "Read 2 sections, 4 measures, 16 beats\n" +
                             "Error: Tempo must be greater than zero! (section 2)\n");
   EXPECT_EQ(run.status, 1);
   Write("song.map", Measures(2));
-  run = Run({"song.map", "grid.txt", "44100", "1", "1", "0"});
+  run = RunCapturingErrors({"song.map", "grid.txt", "44100", "1", "1", "0"});
   EXPECT_EQ(run.output, Banner() + "Read 1 sections, 2 measures, 8 beats\n" +
                             "Error: Divisions per beat must be greater than zero!\n");
   EXPECT_EQ(run.status, 1);
@@ -182,11 +189,14 @@ TEST_F(BatchRun, AnEmptyOutputNameIsAskedFor) {
 
 TEST_F(BatchRun, ACutReportWarnsAfterTheSavedLine) {
   Write("song.map", Measures(5000));
-  const ProgramRun run = Run({"song.map", "grid.txt"});
+  const ProgramRun run = RunCapturingErrors({"song.map", "grid.txt"});
   const std::string size = std::to_string(Read("grid.txt").size());
   EXPECT_EQ(run.output, Banner() + "Read 1 sections, 5000 measures, 20000 beats\n" + "Saved " +
                             size + " bytes\n" + "Warning: report truncated to " + size +
                             " characters\n");
+  EXPECT_EQ(run.errors,
+            "The whole grid, of any length: beatstamps1a --format=csv MAP OUT [RATE [START [STOP "
+            "[DIVISIONS]]]]\n");
   EXPECT_EQ(run.status, 0);
 }
 

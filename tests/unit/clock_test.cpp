@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr StepCount kMaxCount = ~StepCount{0};
+constexpr Wide kMaxCount = ~Wide{0};
 
 uint64_t Bits(double value) {
   return std::bit_cast<uint64_t>(value);
@@ -229,8 +229,8 @@ TEST(AdvanceClock, StepsBelowHalfAnUlpNeverMoveTheClock) {
     const double fewer = std::nextafter(halfUlp, 0.0);
     for (double s : {step, fewer}) {
       ASSERT_EQ(clock + s, clock) << Describe(clock, s, 1);
-      for (StepCount count : {StepCount{1}, StepCount{2}, StepCount{random()},
-                              StepCount{random()} << 64 | random(), kMaxCount}) {
+      for (Wide count :
+           {Wide{1}, Wide{2}, Wide{random()}, Wide{random()} << 64 | random(), kMaxCount}) {
         ASSERT_EQ(Bits(AdvanceClock(clock, s, count)), Bits(clock)) << Describe(clock, s, 0);
       }
     }
@@ -267,8 +267,8 @@ TEST(AdvanceClock, HugeCountsStopWhereTheAdditionsStop) {
       ASSERT_EQ(Bits(AdvanceClock(clock, step, steps - 1)), Bits(before))
           << Describe(clock, step, steps - 1);
     }
-    for (StepCount count : {StepCount{steps} + 1, StepCount{steps} + 1000000, StepCount{1} << 63,
-                            StepCount{1} << 93, kMaxCount}) {
+    for (Wide count :
+         {Wide{steps} + 1, Wide{steps} + 1000000, Wide{1} << 63, Wide{1} << 93, kMaxCount}) {
       ASSERT_EQ(Bits(AdvanceClock(clock, step, count)), Bits(stopped))
           << Describe(clock, step, static_cast<uint64_t>(count));
     }
@@ -285,8 +285,7 @@ TEST(AdvanceClock, PowerOfTwoStepsCountExactlyUpTo2To53Steps) {
                        (uint64_t{1} << 53) - 1}) {
       ASSERT_EQ(AdvanceClock(0.0, step, n), static_cast<double>(n) * step) << p << " " << n;
     }
-    for (StepCount n : {StepCount{1} << 53, (StepCount{1} << 53) + 1, StepCount{1} << 64,
-                        StepCount{1} << 93, kMaxCount}) {
+    for (Wide n : {Wide{1} << 53, (Wide{1} << 53) + 1, Wide{1} << 64, Wide{1} << 93, kMaxCount}) {
       ASSERT_EQ(AdvanceClock(0.0, step, n), last) << p;
     }
   }
@@ -298,8 +297,8 @@ TEST(AdvanceClock, AdvancingInPartsEqualsAdvancingAtOnce) {
   for (int trial = 0; trial < 3000; ++trial) {
     const double clock = RandomClock(random);
     const double step = RandomStep(random, clock);
-    const StepCount first = random() >> (random() % 64);
-    const StepCount second = random() >> (random() % 64);
+    const Wide first = random() >> (random() % 64);
+    const Wide second = random() >> (random() % 64);
     const double atOnce = AdvanceClock(clock, step, first + second);
     const double inParts = AdvanceClock(AdvanceClock(clock, step, first), step, second);
     ASSERT_EQ(Bits(atOnce), Bits(inParts)) << Describe(clock, step, static_cast<uint64_t>(first));

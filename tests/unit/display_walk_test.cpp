@@ -1,4 +1,4 @@
-// Display against a plain walk of the map, one step at a time, over many maps.
+// BuildReport against a plain walk of the map, one step at a time, over many maps.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,7 +28,7 @@ bool operator==(const Rendering& a, const Rendering& b) {
          a.slotZeroMeasures == b.slotZeroMeasures;
 }
 
-// Everything Display is given.
+// Everything BuildReport is given.
 struct Input {
   TempoMap map;
   uint32_t sampleRate;
@@ -59,7 +59,7 @@ Rendering Render(Input input) {
   const GridSettings settings{input.sampleRate, input.divisions, input.startMeasure,
                               input.stopMeasure};
   SizeDefaultSection(input.map, settings);
-  Display(TextGrid(input.map), settings, *report, failure);
+  BuildReport(TextGrid(input.map), settings, *report, failure);
   EXPECT_EQ(std::strlen(report->text), static_cast<size_t>(report->length));
   return {std::string(report->text, report->length), report->truncated, failure.message,
           input.map.measures[0]};

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "cli/run_state.h"
 
@@ -24,7 +25,8 @@ bool Parse(const std::string& text, MapReadout& readout) {
 std::unique_ptr<MapReadout> FreshReadout() {
   RunState state;
   InitRunState(state);
-  return std::make_unique<MapReadout>(MapReadout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}});
+  return std::make_unique<MapReadout>(
+      MapReadout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}, ""});
 }
 
 TEST(ParseMapText, ALaterShorterMapLeavesTheSlotsAboveItsCount) {
@@ -43,6 +45,23 @@ TEST(ParseMapText, ALaterShorterMapLeavesTheSlotsAboveItsCount) {
   EXPECT_EQ(map.tempo[3], 103.0f);
   EXPECT_EQ(map.measures[4], 5);
   EXPECT_EQ(map.tempo[5], 120.0f) << "never written";
+}
+
+TEST(ParseMapText, AFirstLineOfTextAloneIsTheTitle) {
+  auto readout = FreshReadout();
+  const std::pair<std::string, std::string> cases[] = {
+      {"  Shoreline - album version \r\ntmap\t96\t4\t8\n", "Shoreline - album version"},
+      {"\xEF\xBB\xBFNight Drive", "Night Drive"},
+      {"tmap\t96\t4\t8\nShoreline\n", ""},
+      {"Shoreline\tnote\n", ""},
+      {"tmap 96 4 8\n", ""},
+      {"\nShoreline\n", ""},
+      {std::string(200, 'x'), std::string(127, 'x')},
+  };
+  for (const auto& [text, title] : cases) {
+    ASSERT_TRUE(Parse(text, *readout));
+    EXPECT_EQ(readout->title, title) << text;
+  }
 }
 
 TEST(ParseMapText, ValuesTakeTheRestOfTheirLine) {

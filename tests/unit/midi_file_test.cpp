@@ -63,9 +63,9 @@ TEST_F(MidiFileReading, EachMalformedFileIsRefusedWithItsReason) {
       {"MThd" + BigEndian(6, 4) + BigEndian(1, 2), "a chunk runs past the end of the file"},
       {Header(1, 1, 480) + "MTrk" + BigEndian(100, 4) + Tempo(0, 500000) + kEnd,
        "a chunk runs past the end of the file"},
-      {Header(1, 1, 480) + track + Chunk("XFIL", "abc").substr(0, 9),
+      {Header(1, 1, 480) + track + "MTrk" + BigEndian(10, 4) + kEnd,
        "a chunk runs past the end of the file"},
-      {Header(1, 1, 480) + track + Bytes("\0\0\0", 3), "a chunk runs past the end of the file"},
+      {Header(1, 1, 480) + track + "MTr", "a chunk runs past the end of the file"},
       {Header(1, 1, 480) + "MTrk" + BigEndian(4, 4) + Bytes("\x00\xFF\x51\x03", 4),
        "an event runs past the end of the file"},
       {Header(1, 2, 480) + Track(Bytes("\x00\x90\x3C", 3)) + track,
@@ -171,12 +171,46 @@ TEST_F(MidiFileReading, MergesTracksByTickALaterTrackAndALaterEventWinning) {
   EXPECT_EQ(Contents().eventCount, 0);
 }
 
+TEST_F(MidiFileReading, PassesOverBytesAfterTheLastChunkThatCannotStartOne) {
+  const std::string file = Header(1, 1, 480) + Track(Tempo(0, 400000) + EndOfTrack(960));
+  const std::vector<std::pair<std::string, uint64_t>> tails = {
+      {"", 0},
+      {std::string(128, '\0'), 128},
+      {std::string(5, '\x1A'), 5},
+      {"\r\n", 2},
+      {"Created with a sequencer\n", 25},
+      {Chunk("XFIL", "abc").substr(0, 9), 9},  // a chunk of another type, cut short
+  };
+  for (const auto& [tail, count] : tails) {
+    ASSERT_EQ(ReadBytes(file + tail), "") << tail;
+    EXPECT_EQ(Contents().trailingBytes, count) << tail;
+    EXPECT_EQ(Contents().lastTick, 960u);
+  }
+  // An RMID file holds the same MIDI file, and only it, in its data chunk.
+  ASSERT_EQ(ReadBytes(Rmid(file + "\r\n")), "");
+  EXPECT_EQ(Contents().trailingBytes, 2u) << "the INFO list after the data chunk is not read";
+  EXPECT_EQ(map_->tempos[0].microsecondsPerQuarter, 400000u);
+  EXPECT_EQ(ReadBytes(Rmid(file).substr(0, 40)), "a chunk runs past the end of the file");
+}
+
+TEST_F(MidiFileReading, AMeasureCountsOnlyWhenItsFirstBeatEndsByTheLastTick) {
+  // 480 ticks a quarter, 4/4: measure 3 begins at 3840, its first beat ends at 4320.
+  for (const auto& [end, measures] :
+       std::vector<std::pair<int, int>>{{3840, 2}, {3866, 2}, {4319, 2}, {4320, 3}, {0, 1}}) {
+    ASSERT_EQ(ReadTracks({Meter(0, 4, 2) + EndOfTrack(end)}), "");
+    EXPECT_EQ(map_->totalMeasures, measures) << end;
+    EXPECT_EQ(map_->totalBeats, 4 * measures) << end;
+  }
+}
+
 TEST(StartsAsMidiFile, LooksAtFourBytesAndPutsThemBack) {
   for (const std::string& text :
-       {std::string("MThd\0\0\0\6", 8), std::string("MTh"), std::string("tmap\t120\t4\t2\n")}) {
+       {std::string("MThd\0\0\0\6", 8), std::string("MTh"), std::string("tmap\t120\t4\t2\n"),
+        std::string("RIFF\0\0\0\0RMID", 12), std::string("RIFF\0\0\0\0WAVE", 12)}) {
     FILE* file = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(StartsAsMidiFile(file), text.size() == 8) << text;
+    EXPECT_EQ(StartsAsMidiFile(file), text.size() == 8 || text.find("RMID") != std::string::npos)
+        << text;
     char back[16] = {};
     EXPECT_EQ(std::fread(back, 1, sizeof back, file), text.size());
     EXPECT_EQ(std::string(back, text.size()), text);

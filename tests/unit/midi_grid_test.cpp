@@ -136,7 +136,7 @@ TEST_F(MidiGrid, EveryPointIsTheExactTimeOfItsPosition) {
     EXPECT_EQ(walked.points[k].clock, static_cast<double>(time5) / static_cast<double>(denominator))
         << k;
     EXPECT_EQ(walked.points[k].samplePosition,
-              static_cast<int64_t>(static_cast<unsigned __int128>(time5) * rate / denominator))
+              static_cast<int64_t>(static_cast<Wide>(time5) * rate / denominator))
         << k;
   }
 }
@@ -200,7 +200,8 @@ TEST_F(MidiGrid, TheReportHeadsEachSectionBeforeItsFirstLine) {
   Read(Header(0, 1, 2) + Track(Meter(0, 2, 2) + Tempo(3, 1000000) + EndOfTrack(1)));
   auto report = std::make_unique<ReportText>();
   Failure failure{};
-  ASSERT_TRUE(Display(GridMap{nullptr, map_.get()}, GridSettings{10, 2, 0, 1}, *report, failure));
+  ASSERT_TRUE(
+      BuildReport(GridMap{nullptr, map_.get()}, GridSettings{10, 2, 0, 1}, *report, failure));
   EXPECT_STREQ(report->text,
                "\nSample Rate\t10\n"
                "\nSection 1\tTempo 120.000\tBeats/Meas 2\tMeasures 1\n\n"

@@ -27,7 +27,7 @@ std::unique_ptr<RunState> FreshState() {
 Rendering Render(RunState& state) {
   Failure failure{};
   SizeDefaultSection(state.map, state.settings);
-  Display(TextGrid(state.map), state.settings, state.report, failure);
+  BuildReport(TextGrid(state.map), state.settings, state.report, failure);
   EXPECT_EQ(std::strlen(state.report.text), static_cast<size_t>(state.report.length));
   return {state.report.text, state.report.truncated, failure.message};
 }
@@ -38,7 +38,7 @@ void SetSection(RunState& state, int k, float tempo, int beats, int measures) {
   state.map.measures[k] = measures;
 }
 
-TEST(Display, FreshStateGivesTheDefaultReportOf168Bytes) {
+TEST(BuildReport, FreshStateGivesTheDefaultReportOf168Bytes) {
   auto state = FreshState();
   const Rendering r = Render(*state);
   EXPECT_EQ(r.text,
@@ -54,7 +54,7 @@ TEST(Display, FreshStateGivesTheDefaultReportOf168Bytes) {
   EXPECT_EQ(state->map.measures[0], 1) << "slot 0 keeps the measure count it was given";
 }
 
-TEST(Display, TwoSectionsWithDivisionsAndARangeInTheMiddle) {
+TEST(BuildReport, TwoSectionsWithDivisionsAndARangeInTheMiddle) {
   auto state = FreshState();
   state->map.sectionCount = 2;
   SetSection(*state, 0, 120.0f, 3, 2);
@@ -81,7 +81,7 @@ TEST(Display, TwoSectionsWithDivisionsAndARangeInTheMiddle) {
             "\t\t4.000 sec\t192000 smp\n");
 }
 
-TEST(Display, RangeEdges) {
+TEST(BuildReport, RangeEdges) {
   auto state = FreshState();
   state->map.sectionCount = 1;
   SetSection(*state, 0, 60.0f, 1, 4);
@@ -101,7 +101,7 @@ TEST(Display, RangeEdges) {
       << "a stop past the end leaves a trailing separator";
 }
 
-TEST(Display, EmptySectionsAreSkippedButKeepTheirNumber) {
+TEST(BuildReport, EmptySectionsAreSkippedButKeepTheirNumber) {
   auto state = FreshState();
   state->map.sectionCount = 3;
   SetSection(*state, 0, 120.0f, 1, 1);
@@ -116,7 +116,7 @@ TEST(Display, EmptySectionsAreSkippedButKeepTheirNumber) {
             "M 2\tB 1\t0.500 sec\t22050 smp\n");
 }
 
-TEST(Display, FailuresComeInTheirOrder) {
+TEST(BuildReport, FailuresComeInTheirOrder) {
   auto state = FreshState();
   state->settings.divisionsPerBeat = 0;
   state->map.tempo[0] = 0.0f;
@@ -138,7 +138,7 @@ TEST(Display, FailuresComeInTheirOrder) {
   EXPECT_EQ(Render(*state).failure, "");
 }
 
-TEST(Display, InfiniteTempoStandsStill) {
+TEST(BuildReport, InfiniteTempoStandsStill) {
   auto state = FreshState();
   state->map.tempo[0] = INFINITY;
   const Rendering r = Render(*state);
@@ -147,7 +147,7 @@ TEST(Display, InfiniteTempoStandsStill) {
   EXPECT_NE(r.text.find("\tB 4\t0.000 sec\t0 smp\n"), std::string::npos);
 }
 
-TEST(Display, AFullReportKeepsWholeLinesOnly) {
+TEST(BuildReport, AFullReportKeepsWholeLinesOnly) {
   auto state = FreshState();
   state->settings.stopMeasure = 100000;
   const Rendering r = Render(*state);
@@ -161,7 +161,7 @@ TEST(Display, AFullReportKeepsWholeLinesOnly) {
   EXPECT_NE(last.find(" smp\n"), std::string::npos) << last;
 }
 
-TEST(Display, SamplePositionsPastThirtyTwoBitsStayExact) {
+TEST(BuildReport, SamplePositionsPastThirtyTwoBitsStayExact) {
   auto state = FreshState();
   state->map.sectionCount = 1;
   SetSection(*state, 0, 60.0f, 1, 100000);

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "maps/map_reader.h"
+#include "maps/midi_file.h"
 
 void PrintMapProblem(FILE* out, const char* mapName, const MapProblem& problem);
 
@@ -18,5 +19,9 @@ struct ProblemPrinter {
 };
 
 MapDiagnostics PrintingDiagnostics(ProblemPrinter& printer);
+
+// What a MIDI file that was read holds besides its chunks: "MAP: what is
+// passed over", counted as the text map's problems are.
+void ReportMidiProblems(ProblemPrinter& printer, const MidiContents& contents);
 
 #endif  // BEATSTAMPS_MAP_PROBLEMS_H_

@@ -1,4 +1,4 @@
-#include "maps/map_problems.h"
+#include "cli/map_problems.h"
 
 #include <cctype>
 #include <cinttypes>
@@ -231,4 +231,14 @@ void PrintMapProblem(FILE* out, const char* mapName, const MapProblem& problem) 
 
 MapDiagnostics PrintingDiagnostics(ProblemPrinter& printer) {
   return MapDiagnostics{&printer, Report};
+}
+
+void ReportMidiProblems(ProblemPrinter& printer, const MidiContents& contents) {
+  if (contents.trailingBytes == 0) return;
+  std::fprintf(printer.out,
+               "%s: %" PRIu64 " %s after the last chunk cannot start a chunk, and %s passed over\n",
+               printer.mapName, contents.trailingBytes,
+               contents.trailingBytes == 1 ? "byte" : "bytes",
+               contents.trailingBytes == 1 ? "is" : "are");
+  ++printer.count;
 }

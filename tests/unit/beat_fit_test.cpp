@@ -1,0 +1,127 @@
+// The fit of beat lists made from known maps, with the errors, misses and
+// extra beats of real taps and trackers.
+#include "grid/beat_fit.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <set>
+#include <string>
+
+#include "beat_list_maker.h"
+#include "grid/text_grid.h"
+#include "maps/beat_list_reader.h"
+
+namespace {
+
+constexpr double kToleranceMs = 25.0;
+
+// The fitted grid's beat times, measure 1 at the fit's offset, as the
+// report's clock times them.
+std::vector<double> FittedGrid(const FittedMap& fitted) {
+  std::vector<double> times;
+  double clock = 0.0;
+  for (const FittedSection& section : fitted.sections) {
+    const double step = StepLength(section.tempo, 1);
+    for (int64_t beat = 0; beat < int64_t{section.measures} * section.beatsPerMeasure; ++beat) {
+      times.push_back(fitted.offsetSeconds + clock);
+      clock += step;
+    }
+  }
+  return times;
+}
+
+// The true section that holds measure `measure`.
+const TrueSection& TrueSectionAt(const std::vector<TrueSection>& sections, int32_t measure) {
+  for (const TrueSection& section : sections) {
+    if (measure < section.measures) return section;
+    measure -= section.measures;
+  }
+  return sections.back();
+}
+
+void ExpectTheBar(const std::vector<TrueSection>& truth, double offset, const MadeList& made,
+                  const FittedMap& fitted, const std::string& which) {
+  const std::vector<double> grid = FittedGrid(fitted);
+  ASSERT_GE(grid.size(), made.trueTimes.size()) << which;
+  for (size_t k = 0; k < made.trueTimes.size(); ++k) {
+    ASSERT_LE(std::fabs(made.trueTimes[k] - grid[k]) * 1000, kToleranceMs)
+        << which << " beat " << k;
+  }
+  std::set<int32_t> extra;
+  std::set<int32_t> leftOut;
+  for (size_t k = 0; k < made.beats.size(); ++k) {
+    if (made.extra[k]) extra.insert(made.beats[k].line);
+    if (fitted.beats[k].leftOut) leftOut.insert(fitted.beats[k].line);
+  }
+  EXPECT_EQ(leftOut, extra) << which;
+  EXPECT_LE(fitted.sections.size(), truth.size()) << which;
+  for (const FittedSection& section : fitted.sections) {
+    if (section.measures < 8) continue;
+    const TrueSection& at = TrueSectionAt(truth, section.firstMeasure);
+    EXPECT_NEAR(section.tempo, at.tempo, 0.05) << which << " measure " << section.firstMeasure + 1;
+    EXPECT_EQ(section.beatsPerMeasure, at.beatsPerMeasure) << which;
+  }
+  EXPECT_NEAR(fitted.offsetSeconds, offset, 0.002) << which;
+}
+
+TEST(BeatFit, MapsFromTheirBeatsWithErrorsMissesAndExtraBeats) {
+  std::mt19937 random(2);
+  const ListNoise noise{kToleranceMs / 3000, 0.02, 0.01, true};
+  for (int trial = 0; trial < 40; ++trial) {
+    const bool numbered = trial % 3 != 0;
+    const std::vector<TrueSection> truth =
+        RandomMap(random, numbered && trial % 2 == 0, numbered ? 0 : 4);
+    const double offset = std::uniform_real_distribution<double>(-0.5, 3.0)(random);
+    ListNoise listed = noise;
+    listed.numbered = numbered;
+    const MadeList made = MakeBeatList(truth, offset, listed, 2 * kToleranceMs / 1000, random);
+    FittedMap fitted;
+    Failure failure{};
+    ASSERT_TRUE(FitBeats(made.beats, DefaultFitOptions(), fitted, failure)) << failure.message;
+    ExpectTheBar(truth, offset, made, fitted, "trial " + std::to_string(trial));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BeatFit, WholeTempoStepsPlaceTheSectionsSoThatNoBeatDrifts) {
+  std::mt19937 random(7);
+  const std::vector<TrueSection> truth{{97.3f, 4, 40}, {131.62f, 3, 48}, {88.8f, 4, 40}};
+  const MadeList made = MakeBeatList(truth, 1.25, ListNoise{0.004, 0.0, 0.0, true}, 0.05, random);
+  FitOptions options = DefaultFitOptions();
+  options.tempoStep = 1.0;
+  FittedMap fitted;
+  Failure failure{};
+  ASSERT_TRUE(FitBeats(made.beats, options, fitted, failure)) << failure.message;
+  EXPECT_EQ(fitted.leftOut, 0);
+  EXPECT_LE(fitted.largestErrorMs, kToleranceMs);
+  for (const FittedSection& section : fitted.sections) {
+    EXPECT_EQ(section.tempo, std::round(section.tempo));
+  }
+  const std::vector<double> grid = FittedGrid(fitted);
+  for (size_t k = 0; k < made.trueTimes.size(); ++k) {
+    ASSERT_LE(std::fabs(made.trueTimes[k] - grid[k]) * 1000, kToleranceMs) << k;
+  }
+}
+
+TEST(BeatFit, AListThatNeedsMoreSectionsThanAMapHoldsNamesATolerance) {
+  std::vector<ListedBeat> beats;
+  double time = 0.0;
+  for (int32_t k = 0; k < 4000; ++k) {
+    beats.push_back(ListedBeat{time, 0, k + 1});
+    time += 0.5 + 0.02 * std::sin(k * 0.7);  // a beat length that never settles
+  }
+  FitOptions options = DefaultFitOptions();
+  options.toleranceMs = 10.0;
+  FittedMap fitted;
+  Failure failure{};
+  ASSERT_FALSE(FitBeats(beats, options, fitted, failure));
+  EXPECT_NE(std::string(failure.message).find("--tolerance="), std::string::npos)
+      << failure.message;
+}
+
+}  // namespace
