@@ -29,9 +29,10 @@ SOUNDFONT = "/usr/share/sounds/sf2/FluidR3_GM.sf2"
 SONGS = ["changes", "ritardando", "steady", "waltz"]
 METER = {"waltz": 3}
 METER_CHANGES = {"changes"}
-# The picture's layout: where a time is drawn, and a row only lines cross.
+# The picture's layout: where a time is drawn, and a row (under the time
+# labels, over the section labels) that only the grid's lines cross.
 LEFT_MARGIN = 20
-LINE_ROW = 245
+LINE_ROW = 25
 
 
 def run(command, **kwargs):
@@ -125,7 +126,8 @@ def check_refused(program, folder):
     run(["sox", "-n", "-r", "44100", "-c", "1", silence, "trim", "0", "20"], check=True)
     truncated, stranger = f"{folder}/truncated.wav", f"{folder}/stranger.wav"
     with open(f"{folder}/steady.wav", "rb") as whole, open(truncated, "wb") as cut:
-        cut.write(whole.read(30))
+        data = whole.read()
+        cut.write(data[:len(data) // 2])
     with open(stranger, "wb") as odd:
         odd.write(b"RIFF\x10\x00\x00\x00WAVEjunkjunkjunk")
     for bad in (noise, silence, truncated, stranger):

@@ -15,7 +15,7 @@ namespace {
 
 // The picture's rows, in pixels from its top.
 constexpr double kLeftMargin = 20.0;
-constexpr double kRightMargin = 20.0;
+constexpr double kRightMargin = 40.0;  // room for the last time label
 constexpr double kTickBottom = 6.0;
 constexpr double kTimeRow = 18.0;
 constexpr double kLinesTop = 24.0;
@@ -188,16 +188,36 @@ struct WaveColumn {
   float high;
 };
 
-void PutWaveColumn(TextLine& line, const WaveColumn& column, double peak) {
+// One path of the waveform holds this many columns: a renderer strokes
+// many short paths far faster than one long path of many pieces.
+constexpr int64_t kColumnsPerPath = 64;
+
+// The waveform so far: its column being gathered and the columns written.
+struct Waveform {
+  WaveColumn column;
+  int64_t written;
+  double peak;
+};
+
+void PutWaveColumn(TextLine& line, Waveform& wave) {
+  if (wave.written % kColumnsPerPath == 0) {
+    if (wave.written > 0) Add(line, "\"/>\n");
+    Add(line, "<path class=\"wave\" d=\"");
+  }
+  ++wave.written;
   const double middle = kWaveTop + kWaveHeight / 2.0;
-  const double half = kWaveHeight / 2.0 / peak;
+  const double half = kWaveHeight / 2.0 / wave.peak;
+  const WaveColumn& column = wave.column;
   AddCharacter(line, 'M');
   AddNumber(line, static_cast<double>(column.column) + 0.5);
   AddCharacter(line, ' ');
-  AddNumber(line, middle - std::clamp(static_cast<double>(column.high), -peak, peak) * half);
+  AddNumber(line,
+            middle - std::clamp(static_cast<double>(column.high), -wave.peak, wave.peak) * half);
   AddCharacter(line, 'V');
   // At least a pixel, so that silence shows as a line.
-  AddNumber(line, middle - std::clamp(static_cast<double>(column.low), -peak, peak) * half + 0.5);
+  AddNumber(
+      line,
+      middle - std::clamp(static_cast<double>(column.low), -wave.peak, wave.peak) * half + 0.5);
 }
 
 // The recording mixed to one channel, its lowest and highest sample in each
@@ -210,10 +230,8 @@ void PutWaveform(ExportSink& sink, const SvgPlan& plan, int32_t zoom) {
   auto block = std::make_unique<float[]>(kWaveBlock);
   TextLine line;
   line.length = 0;
-  Add(line, "<path class=\"wave\" d=\"");
-  PutLine(sink, line);
   const double lastColumn = SvgColumn(plan, zoom, plan.viewEnd);
-  WaveColumn column{-1, 0.0F, 0.0F};
+  Waveform wave{WaveColumn{-1, 0.0F, 0.0F}, 0, plan.peak};
   int64_t frame = 0;
   int64_t read = kWaveBlock;
   while (read == kWaveBlock && ReadMonoFrames(*stream, block.get(), kWaveBlock, read, failure)) {
@@ -222,17 +240,17 @@ void PutWaveform(ExportSink& sink, const SvgPlan& plan, int32_t zoom) {
       const double x = SvgColumn(plan, zoom, seconds);
       if (x < kLeftMargin || x >= lastColumn) continue;
       const auto at = static_cast<int64_t>(x);
-      if (at != column.column) {
-        if (column.column >= 0) PutWaveColumn(line, column, plan.peak);
+      if (at != wave.column.column) {
+        if (wave.column.column >= 0) PutWaveColumn(line, wave);
         if (line.length > kTextLineCapacity / 2 && !PutLine(sink, line)) return;
-        column = WaveColumn{at, block[k], block[k]};
+        wave.column = WaveColumn{at, block[k], block[k]};
       }
-      column.low = std::min(column.low, block[k]);
-      column.high = std::max(column.high, block[k]);
+      wave.column.low = std::min(wave.column.low, block[k]);
+      wave.column.high = std::max(wave.column.high, block[k]);
     }
   }
-  if (column.column >= 0) PutWaveColumn(line, column, plan.peak);
-  Add(line, "\"/>\n");
+  if (wave.column.column >= 0) PutWaveColumn(line, wave);
+  if (wave.written > 0) Add(line, "\"/>\n");
   PutLine(sink, line);
 }
 

@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "maps/sound_file.h"
 
@@ -26,6 +30,10 @@ constexpr double kStepSeconds = 0.01161;
 constexpr double kMostDownbeatRate = 3000.0;
 constexpr int32_t kMostDecimatorFactor = 8;  // qm-dsp's Decimator, chained twice at most
 constexpr int32_t kMostDecimation = kMostDecimatorFactor * kMostDecimatorFactor;
+// Steps of the detection function decoded at once, and the blocks of them
+// that may wait for the detection function.
+constexpr int64_t kStepsPerRead = 16;
+constexpr size_t kQueuedChunks = 8;
 // A recording shorter than this holds too few beats to find a tempo in.
 constexpr double kLeastSeconds = 3.0;
 // The tracker sets a beat at every period whatever the sound; in music the
@@ -34,9 +42,10 @@ constexpr double kLeastBeatSalience = 1.25;
 // A beat at either end of the music stands at least this far (of the
 // median beat's) above the detection function's floor.
 constexpr double kLeastEndBeatPeak = 0.1;
-// The tracker's window over the detection function and its hop, in values.
+// A beat moves to an onset no farther than its period over this.
+constexpr double kOnsetReach = 12.0;
+// The tracker's window over the detection function, in values.
 constexpr int32_t kTrackerWindow = 512;
-constexpr int32_t kTrackerHop = 128;
 // The floor under the detection function, relative to its peak.
 constexpr double kDetectionFloor = 1e-6;
 
@@ -65,22 +74,21 @@ AnalysisPlan PlanAnalysis(uint32_t sampleRate) {
   return plan;
 }
 
-// Brings one step of recording samples down to one step of analysis samples,
-// through one or two of qm-dsp's decimators.
-class StepDecimator {
+// Brings blocks of samples down by a power of two through one or two of
+// qm-dsp's decimators, in double precision (their single-precision path
+// takes twice as long).
+class BlockDecimator {
  public:
-  explicit StepDecimator(const AnalysisPlan& plan) {
-    int32_t left = plan.decimation;
-    int32_t length = plan.step * plan.decimation;
-    while (left > 1) {
-      const int32_t factor = std::min(left, kMostDecimatorFactor);
-      stages_.push_back(std::make_unique<Decimator>(length, factor));
-      length /= factor;
-      left /= factor;
+  BlockDecimator(int32_t length, int32_t factor) {
+    while (factor > 1) {
+      const int32_t stage = std::min(factor, kMostDecimatorFactor);
+      stages_.push_back(std::make_unique<Decimator>(length, stage));
+      length /= stage;
+      factor /= stage;
     }
   }
-  // `samples` holds step * decimation samples; the step comes out at its start.
-  void Decimate(float* samples) {
+  // `samples` holds a block; the decimated block comes out at its start.
+  void Decimate(double* samples) {
     for (auto& stage : stages_) stage->process(samples, samples);
   }
 
@@ -103,36 +111,162 @@ DFConfig DetectionConfig(const AnalysisPlan& plan) {
 // What one pass over the recording gathers.
 struct Analysis {
   std::vector<double> detection;  // one value per step; value n centred on sample n * step
-  double peak;                    // largest sample magnitude
   int64_t frames;
 };
 
-// Decodes the whole recording a step at a time: each step is decimated, fed
-// to the downbeat finder's buffer and, with the step before it, to the
-// detection function.
-bool AnalyseRecording(SoundStream& stream, const AnalysisPlan& plan, DownBeat& downBeat,
-                      Analysis& analysis, Failure& failure) {
+// Steps of analysis samples, handed from the thread that decodes and
+// decimates the recording to the one that runs the detection function: the
+// two halves of the work run side by side, in fixed memory.
+class StepQueue {
+ public:
+  explicit StepQueue(int32_t step) : chunks_(kQueuedChunks) {
+    for (Chunk& chunk : chunks_) chunk.samples.resize(static_cast<size_t>(step) * kStepsPerRead);
+  }
+  struct Chunk {
+    std::vector<double> samples;
+    int64_t steps;
+  };
+  // The decoder's side: a chunk to fill, null once the reader has stopped.
+  Chunk* Free() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return filled_ < chunks_.size() || stopped_; });
+    return stopped_ ? nullptr : &chunks_[(first_ + filled_) % chunks_.size()];
+  }
+  void Push() {
+    Change([this] { ++filled_; });
+  }
+  void Close() {
+    Change([this] { closed_ = true; });
+  }
+  // The reader's side: the next chunk, null after the last.
+  const Chunk* Next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return filled_ > 0 || closed_; });
+    return filled_ > 0 ? &chunks_[first_] : nullptr;
+  }
+  void Pop() {
+    Change([this] {
+      first_ = (first_ + 1) % chunks_.size();
+      --filled_;
+    });
+  }
+  // The reader gives up: the decoder stops at its next chunk.
+  void Stop() {
+    Change([this] { stopped_ = true; });
+  }
+
+ private:
+  template <typename Step>
+  void Change(Step step) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      step();
+    }
+    changed_.notify_all();
+  }
+  std::vector<Chunk> chunks_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t first_ = 0;
+  size_t filled_ = 0;
+  bool closed_ = false;
+  bool stopped_ = false;
+};
+
+// What the decoding thread reports when it is done.
+struct Decoding {
+  int64_t frames;
+  bool failed;
+  Failure failure;
+};
+
+// Decodes the whole recording a block at a time: each step is decimated to
+// the analysis rate and queued, and brought down further into the downbeat
+// finder's buffer.
+void DecodeSteps(SoundStream& stream, const AnalysisPlan& plan, DownBeat& downBeat,
+                 StepQueue& queue, Decoding& decoding) {
   const int64_t stepFrames = int64_t{plan.step} * plan.decimation;
-  std::vector<float> samples(static_cast<size_t>(stepFrames));
+  const int32_t downbeatStep = plan.step / plan.downbeatFactor;
+  const int64_t blockFrames = stepFrames * kStepsPerRead;
+  std::vector<float> samples(static_cast<size_t>(blockFrames));
+  std::vector<double> step(static_cast<size_t>(stepFrames));
+  std::vector<double> downbeatStepSamples(static_cast<size_t>(plan.step));
+  std::vector<float> downbeatAudio(static_cast<size_t>(downbeatStep));
+  BlockDecimator toAnalysis(static_cast<int32_t>(stepFrames), plan.decimation);
+  BlockDecimator toDownbeats(plan.step, plan.downbeatFactor);
+  int64_t read = blockFrames;
+  while (read == blockFrames) {
+    if (!ReadMonoFrames(stream, samples.data(), blockFrames, read, decoding.failure)) {
+      decoding.failed = true;
+      return;
+    }
+    decoding.frames += read;
+    StepQueue::Chunk* chunk = queue.Free();
+    if (chunk == nullptr) return;
+    // The last step is filled out with silence.
+    chunk->steps = (read + stepFrames - 1) / stepFrames;
+    std::fill(samples.begin() + read, samples.begin() + chunk->steps * stepFrames, 0.0F);
+    for (int64_t k = 0; k < chunk->steps; ++k) {
+      const float* from = samples.data() + k * stepFrames;
+      std::copy(from, from + stepFrames, step.begin());
+      toAnalysis.Decimate(step.data());
+      std::copy(step.begin(), step.begin() + plan.step, chunk->samples.begin() + k * plan.step);
+      std::copy(step.begin(), step.begin() + plan.step, downbeatStepSamples.begin());
+      toDownbeats.Decimate(downbeatStepSamples.data());
+      std::copy(downbeatStepSamples.begin(), downbeatStepSamples.begin() + downbeatStep,
+                downbeatAudio.begin());
+      downBeat.pushAudioBlock(downbeatAudio.data());
+    }
+    queue.Push();
+  }
+}
+
+void DecodeStepsToTheEnd(SoundStream& stream, const AnalysisPlan& plan, DownBeat& downBeat,
+                         StepQueue& queue, Decoding& decoding) {
+  try {
+    DecodeSteps(stream, plan, downBeat, queue, decoding);
+  } catch (const std::bad_alloc&) {
+    decoding.failed = true;
+    SetFailure(decoding.failure, "Error: Not enough memory to find the recording's beats!\n");
+  }
+  queue.Close();
+}
+
+// Each queued step, with the step before it, through the detection function.
+void DetectOnsets(const AnalysisPlan& plan, StepQueue& queue, Analysis& analysis) {
   std::vector<double> window(static_cast<size_t>(plan.step) * 2, 0.0);
   DetectionFunction detection(DetectionConfig(plan));
-  StepDecimator decimator(plan);
-  int64_t read = stepFrames;
-  while (read == stepFrames) {
-    if (!ReadMonoFrames(stream, samples.data(), stepFrames, read, failure)) return false;
-    if (read == 0) break;
-    std::fill(samples.begin() + read, samples.end(), 0.0F);
-    analysis.frames += read;
-    for (int64_t k = 0; k < read; ++k) {
-      analysis.peak = std::max(analysis.peak, static_cast<double>(std::fabs(samples[k])));
+  for (const StepQueue::Chunk* chunk = queue.Next(); chunk != nullptr; chunk = queue.Next()) {
+    for (int64_t k = 0; k < chunk->steps; ++k) {
+      const auto from = chunk->samples.begin() + k * plan.step;
+      std::copy(window.begin() + plan.step, window.end(), window.begin());
+      std::copy(from, from + plan.step, window.begin() + plan.step);
+      analysis.detection.push_back(detection.processTimeDomain(window.data()));
     }
-    decimator.Decimate(samples.data());
-    downBeat.pushAudioBlock(samples.data());
-    std::copy(window.begin() + plan.step, window.end(), window.begin());
-    std::copy(samples.begin(), samples.begin() + plan.step, window.begin() + plan.step);
-    analysis.detection.push_back(detection.processTimeDomain(window.data()));
+    queue.Pop();
   }
-  return true;
+}
+
+// Decodes the recording on a thread of its own while the detection function
+// runs on this one; the downbeat finder's buffer is filled by the decoder
+// and read only after it has ended.
+bool AnalyseRecording(SoundStream& stream, const AnalysisPlan& plan, DownBeat& downBeat,
+                      Analysis& analysis, Failure& failure) {
+  StepQueue queue(plan.step);
+  Decoding decoding{0, false, {}};
+  std::thread decoder(DecodeStepsToTheEnd, std::ref(stream), std::cref(plan), std::ref(downBeat),
+                      std::ref(queue), std::ref(decoding));
+  try {
+    DetectOnsets(plan, queue, analysis);
+  } catch (...) {
+    queue.Stop();
+    decoder.join();
+    throw;
+  }
+  decoder.join();
+  analysis.frames = decoding.frames;
+  if (decoding.failed) failure = decoding.failure;
+  return !decoding.failed;
 }
 
 // The tracker normalises windows of the detection function, and one that is
@@ -149,7 +283,7 @@ void AddDetectionFloor(std::vector<double>& detection) {
   }
 }
 
-// The tracker finds the period of each hop of kTrackerHop values from the
+// The tracker finds the period of each hop of 128 values from the
 // window of kTrackerWindow values that begins there, so its periods reach a
 // tempo change half a window before the music does: they are moved on by
 // half a window, so that each window's period lies at its centre.
@@ -208,6 +342,35 @@ void TrimQuietEnds(const std::vector<double>& detection, std::vector<double>& be
   beats.erase(beats.begin(), beats.begin() + static_cast<ptrdiff_t>(first));
 }
 
+// The tracker sets each beat on a whole detection function value, and where
+// the tempo changes it lets its beats drift off the onsets for a few beats
+// while its period follows: each beat is moved to the detection function's
+// peak within a twelfth of its period (never as far as an off-beat, nor as
+// the end of a short note), placed between values by the parabola through the
+// peak and its neighbours.
+void MoveBeatsToOnsets(const std::vector<double>& detection, std::vector<double>& beats) {
+  const auto last = static_cast<int64_t>(detection.size()) - 1;
+  for (size_t k = 0; k < beats.size(); ++k) {
+    const double period = k + 1 < beats.size() ? beats[k + 1] - beats[k]
+                          : k > 0              ? beats[k] - beats[k - 1]
+                                               : 0.0;
+    const auto reach = static_cast<int64_t>(period / kOnsetReach);
+    const auto at = static_cast<int64_t>(std::llround(beats[k]));
+    int64_t peak = std::clamp<int64_t>(at, 0, last);
+    for (int64_t n = std::max<int64_t>(0, at - reach); n <= std::min(last, at + reach); ++n) {
+      if (detection[n] > detection[peak]) peak = n;
+    }
+    double shift = 0.0;
+    if (peak > 0 && peak < last) {
+      const double before = detection[peak - 1];
+      const double after = detection[peak + 1];
+      const double curve = before - 2.0 * detection[peak] + after;
+      if (curve < 0.0) shift = std::clamp(0.5 * (before - after) / curve, -0.5, 0.5);
+    }
+    beats[k] = static_cast<double>(peak) + shift;
+  }
+}
+
 // Each beat numbered in its measure: 1 on a downbeat, counting on from
 // there and back before the first.
 std::vector<ListedBeat> NumberBeats(const std::vector<double>& beats,
@@ -234,10 +397,12 @@ std::vector<ListedBeat> NumberBeats(const std::vector<double>& beats,
 bool FindBeats(const char* name, SoundStream& stream, const SoundInfo& info, int32_t meter,
                RecordingBeats& found, Failure& failure) {
   const AnalysisPlan plan = PlanAnalysis(info.sampleRate);
-  DownBeat downBeat(static_cast<float>(plan.rate), static_cast<size_t>(plan.downbeatFactor),
-                    static_cast<size_t>(plan.step));
+  // The downbeat finder is handed its audio already brought down, in double
+  // precision: as audio at that rate, with steps of that many samples.
+  DownBeat downBeat(static_cast<float>(plan.rate / plan.downbeatFactor), 1,
+                    static_cast<size_t>(plan.step / plan.downbeatFactor));
   downBeat.setBeatsPerBar(meter);
-  Analysis analysis{{}, 0.0, 0};
+  Analysis analysis{{}, 0};
   if (info.frames > 0) analysis.detection.reserve(info.frames / plan.step / plan.decimation + 2);
   if (!AnalyseRecording(stream, plan, downBeat, analysis, failure)) return false;
   found.sampleRate = info.sampleRate;
@@ -246,7 +411,8 @@ bool FindBeats(const char* name, SoundStream& stream, const SoundInfo& info, int
     SetRecordingFailure(failure, name, "it is too short to find a tempo in (3 seconds at least)");
     return false;
   }
-  if (analysis.peak == 0.0) {
+  // Silence, digital or all but, has no onset anywhere.
+  if (*std::max_element(analysis.detection.begin(), analysis.detection.end()) <= 0.0) {
     SetRecordingFailure(failure, name, "it is silent: no beat found");
     return false;
   }
@@ -266,6 +432,7 @@ bool FindBeats(const char* name, SoundStream& stream, const SoundInfo& info, int
     SetRecordingFailure(failure, name, "no beat found: it holds no steady pulse");
     return false;
   }
+  MoveBeatsToOnsets(analysis.detection, beats);
   size_t audioLength = 0;
   const float* audio = downBeat.getBufferedAudio(audioLength);
   std::vector<int> downbeats;

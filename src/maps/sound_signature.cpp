@@ -14,15 +14,17 @@ bool IsContainer(const uint8_t* head, size_t length, const char* kind, const cha
   return length >= 12 && BeginsWith(head, length, kind) && std::memcmp(head + 8, form, 4) == 0;
 }
 
-// An MPEG audio frame header without an ID3 tag before it: 11 sync bits, a
-// layer, and a bit rate that is not the forbidden one. FF FE is read as the
-// byte order mark of UTF-16 text, as a text editor writes it, rather than as
-// a Layer I frame with a checksum, which next to nothing writes.
+// An MP3 or MP2 frame header without an ID3 tag before it: 11 sync bits, a
+// known MPEG version, layer III or II, and a bit rate and sample rate that
+// are not the forbidden ones. Layer I is left out: its first bytes can be
+// those of UTF-16 text (FF FE), which is a map's.
 bool IsMpegFrame(const uint8_t* head, size_t length) {
-  if (length < 3 || head[0] != 0xFF || (head[1] & 0xE0) != 0xE0 || head[1] == 0xFE) return false;
+  if (length < 3 || head[0] != 0xFF || (head[1] & 0xE0) != 0xE0) return false;
+  const int version = (head[1] >> 3) & 3;
   const int layer = (head[1] >> 1) & 3;
   const int bitRate = head[2] >> 4;
-  return layer != 0 && bitRate != 15;
+  const int sampleRate = (head[2] >> 2) & 3;
+  return version != 1 && (layer == 1 || layer == 2) && bitRate != 15 && sampleRate != 3;
 }
 
 }  // namespace

@@ -124,6 +124,12 @@ TEST_F(Recording, ReadAsAMapWhereverAMapIsRead) {
   ASSERT_GT(csv.size(), 2u);
   const std::vector<std::string> first = Split(csv[1], ',');
   EXPECT_EQ(std::stoll(first[5]), static_cast<long long>(std::stod(first[4]) * 22050));
+  // The batch run's report at the recording's rate, and --check.
+  ASSERT_EQ(Run({"click.wav", "grid.txt"}).status, 0);
+  EXPECT_EQ(Read("grid.txt").rfind("\nSample Rate\t22050\n", 0), 0u);
+  const ProgramRun check = Run({"--check", "click.wav"});
+  EXPECT_EQ(check.status, 0);
+  EXPECT_NE(check.output.find("\nFitted "), std::string::npos) << check.output;
   // The picture of a recording draws its own waveform and the beats it was fitted to.
   ASSERT_EQ(Run({"--format=svg", "click.wav", "found.svg"}).status, 0);
   const std::string svg = Read("found.svg");

@@ -25,8 +25,10 @@ TEST(SoundSignature, TellsRecordingsFromMaps) {
   for (const std::string& other :
        {std::string("tmap\t120\t4\t8\n"), std::string("\xEF\xBB\xBFtmap"), std::string("MThd"),
         "RIFF" + length + "AVI ", "FORM" + length + "8SVX", std::string("RIF"), std::string(""),
-        // a frame sync with the reserved layer, and one with the forbidden bit rate
-        std::string("\xFF\xF9\x90", 3), std::string("\xFF\xFB\xF0", 3)}) {
+        // a frame sync with the reserved layer, one with the forbidden bit rate, and
+        // UTF-16 text's byte order mark, which would be a layer I frame
+        std::string("\xFF\xF9\x90", 3), std::string("\xFF\xFB\xF0", 3),
+        std::string("t\0m\0", 4).insert(0, "\xFF\xFE")}) {
     EXPECT_FALSE(Signs(other)) << other;
   }
 }
