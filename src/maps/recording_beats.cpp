@@ -1,5 +1,7 @@
 #include "maps/recording_beats.h"
 
+#ifdef BEATSTAMPS_RECORDINGS
+
 #include <dsp/onsets/DetectionFunction.h>
 #include <dsp/rateconversion/Decimator.h>
 #include <dsp/tempotracking/DownBeat.h>
@@ -458,3 +460,16 @@ bool FindRecordingBeats(const char* name, int32_t meter, RecordingBeats& found, 
     return false;
   }
 }
+
+#else  // a build without the libraries refuses the recording as it opens it
+
+#include "maps/sound_file.h"
+
+bool FindRecordingBeats(const char* name, int32_t /*meter*/, RecordingBeats& /*found*/,
+                        Failure& failure) {
+  SoundStreamHandle stream;
+  SoundInfo info{};
+  return OpenSoundStream(name, stream, info, failure);
+}
+
+#endif  // BEATSTAMPS_RECORDINGS

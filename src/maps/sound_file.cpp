@@ -1,5 +1,7 @@
 #include "maps/sound_file.h"
 
+#ifdef BEATSTAMPS_RECORDINGS
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -8,6 +10,13 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#endif
+
+void SetRecordingFailure(Failure& failure, const char* name, const char* reason) {
+  SetFailure(failure, "Error: Cannot read %s as a recording: %s!\n", name, reason);
+}
+
+#ifdef BEATSTAMPS_RECORDINGS
 
 namespace {
 
@@ -63,10 +72,6 @@ bool ReadsRecordings() {
 void SoundStreamCloser::operator()(SoundStream* stream) const {
   if (stream->file != nullptr) (void)sf_close(stream->file);  // read only
   delete stream;
-}
-
-void SetRecordingFailure(Failure& failure, const char* name, const char* reason) {
-  SetFailure(failure, "Error: Cannot read %s as a recording: %s!\n", name, reason);
 }
 
 bool OpenSoundStream(const char* name, SoundStreamHandle& stream, SoundInfo& info,
@@ -129,3 +134,29 @@ bool ReadMonoFrames(SoundStream& stream, float* mono, int64_t count, int64_t& re
   }
   return true;
 }
+
+#else  // a build without libsndfile and qm-dsp: a recording is still told by
+       // its first bytes, and refused with the line that says what to install
+
+bool ReadsRecordings() {
+  return false;
+}
+
+// No stream is ever opened: there is none to close.
+void SoundStreamCloser::operator()(SoundStream* /*stream*/) const {}
+
+bool OpenSoundStream(const char* name, SoundStreamHandle& /*stream*/, SoundInfo& /*info*/,
+                     Failure& failure) {
+  SetRecordingFailure(failure, name,
+                      "this build reads no sound files (build it with the Debian packages "
+                      "libsndfile1-dev and libqm-dsp-dev)");
+  return false;
+}
+
+bool ReadMonoFrames(SoundStream& /*stream*/, float* /*mono*/, int64_t /*count*/, int64_t& read,
+                    Failure& /*failure*/) {
+  read = 0;
+  return true;
+}
+
+#endif  // BEATSTAMPS_RECORDINGS
