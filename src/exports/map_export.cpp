@@ -160,8 +160,11 @@ bool WriteSectionLine(void* context, const MapSection& section) {
 }  // namespace
 
 bool PlanMapText(const GridMap& map, const GridSettings& settings, Failure& failure) {
-  if (map.midi == nullptr) return true;
-  MidiCheck check{ViewOf(map), 0, 4, 2, 0.0, 0, &failure, false};
+  // A map on the report's running clock is one of whole measures at
+  // single-precision tempos already: each of its sections writes as it is.
+  const SectionView view = ViewOf(map);
+  if (view.runningClock) return true;
+  MidiCheck check{view, 0, 4, 2, 0.0, 0, &failure, false};
   WalkSections(map, settings, SectionVisitor{&check, CheckMidiSection});
   return !check.refused;
 }
