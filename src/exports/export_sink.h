@@ -49,4 +49,9 @@ inline void PutByte(ExportSink& sink, uint8_t byte) {
   PutBytes(sink, &byte, 1);
 }
 
+// A zero-terminated text, without its terminator.
+inline void PutText(ExportSink& sink, const char* text) {
+  PutBytes(sink, text, std::strlen(text));
+}
+
 #endif  // BEATSTAMPS_EXPORT_SINK_H_

@@ -17,10 +17,6 @@ constexpr double kLongestBeat = 60000.0;
 // ...and refuses a time beyond this many.
 constexpr double kLatestMilliseconds = 2147483647.0;
 
-void PutText(ExportSink& sink, const char* text) {
-  PutBytes(sink, text, std::strlen(text));
-}
-
 // A point inside a measure omits the bar line a reader would draw at it
 // (the effect "omit first barline", 8), so no false bar line appears.
 void PutTimingPoint(ExportSink& sink, int64_t milliseconds, double beat, int32_t beatsPerMeasure,

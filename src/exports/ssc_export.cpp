@@ -16,10 +16,6 @@ constexpr double kSlowestTempo = 0.000001;
 // StepMania's rows: 48 to a quarter note.
 constexpr uint64_t kRowsPerQuarter = 48;
 
-void PutText(ExportSink& sink, const char* text) {
-  PutBytes(sink, text, std::strlen(text));
-}
-
 // Quarter notes from measure 1 to `start` units, to six decimals.
 void AddQuarterNotes(TextLine& line, Wide start, uint64_t unitsPerQuarter) {
   auto whole = static_cast<uint64_t>(start / unitsPerQuarter);

@@ -68,7 +68,7 @@ void PutEscaped(ExportSink& sink, const char* text) {
                          : character == '>' ? "&gt;"
                                             : nullptr;
     if (entity != nullptr) {
-      PutBytes(sink, entity, std::strlen(entity));
+      PutText(sink, entity);
     } else if (static_cast<unsigned char>(character) >= 0x20) {
       PutByte(sink, static_cast<uint8_t>(character));
     }
@@ -428,5 +428,5 @@ void WriteSvg(const GridMap& map, const GridSettings& settings, const ExportSett
                   GridVisitor{drawing.get(), DrawPoint, nullptr});
   PutMarksBefore(*drawing, nullptr);
   const char* end = "</svg>\n";
-  PutBytes(sink, end, std::strlen(end));
+  PutText(sink, end);
 }
