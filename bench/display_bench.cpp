@@ -24,14 +24,13 @@ std::unique_ptr<RunState> FreshState() {
 
 void Render(benchmark::State& bench, RunState& state) {
   Failure failure{};
-  failure.message[0] = '\0';
   SizeDefaultSection(state.map, state.settings);
   for (auto _ : bench) {
     BuildReport(TextGrid(state.map), state.settings, state.report, failure);
     benchmark::DoNotOptimize(state.report.length);
     benchmark::ClobberMemory();
   }
-  if (failure.message[0] != '\0') bench.SkipWithError(failure.message);
+  if (!failure.message.empty()) bench.SkipWithError(failure.message.c_str());
   bench.counters["chars"] = state.report.length;
   bench.counters["truncated"] = state.report.truncated;
 }

@@ -85,7 +85,7 @@ void BM_ReadFiftyMegabyteMidiFile(benchmark::State& bench) {
   SongPath();
   for (auto _ : bench) {
     if (!ReadSong(*reading, failure)) {
-      bench.SkipWithError(failure.message);
+      bench.SkipWithError(failure.message.c_str());
       return;
     }
     benchmark::DoNotOptimize(reading->map.sectionCount);
@@ -107,7 +107,7 @@ void BM_WalkMillionMidiGridPoints(benchmark::State& bench) {
   auto reading = std::make_unique_for_overwrite<Reading>();
   Failure failure{};
   if (!ReadSong(*reading, failure)) {
-    bench.SkipWithError(failure.message);
+    bench.SkipWithError(failure.message.c_str());
     return;
   }
   const GridSettings settings{48000, 250, 0, 999};

@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(report.length >= 0 && report.length <= kReportLimit);
   Check(report.text[report.length] == '\0');
   Check(std::strlen(report.text) == static_cast<size_t>(report.length));
-  Check(std::memchr(failure.message, '\0', sizeof failure.message) != nullptr);
+  Check(failure.message.find('\0') == std::string::npos);
 
   if (StepsToWalk(before, settings.startMeasure, settings.stopMeasure, settings.divisionsPerBeat) >
       kMostReferenceSteps) {
@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fprintf(stderr, "report differs from the plain walk at byte %zu\n", at);
     std::fprintf(stderr, "expected: %.200s\nrendered: %.200s\nfailure: %s / %s\n",
                  expected.text.c_str() + at, report.text + at, expected.failure.c_str(),
-                 failure.message);
+                 failure.message.c_str());
     std::abort();
   }
   return 0;

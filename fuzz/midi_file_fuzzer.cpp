@@ -52,16 +52,16 @@ bool Read(const uint8_t* data, size_t size, MidiMap& map, Failure& failure) {
 // A refusal of an export: one line in the program's voice, "Error: ...!",
 // with what it names, "(section 3)", after it.
 void CheckOneLine(const Failure& failure) {
-  const size_t length = std::strlen(failure.message);
-  Check(std::strncmp(failure.message, "Error: ", 7) == 0);
-  Check(std::strchr(failure.message, '!') != nullptr);
-  Check(std::strchr(failure.message, '\n') == failure.message + length - 1);
+  const std::string& message = failure.message;
+  Check(message.rfind("Error: ", 0) == 0);
+  Check(message.find('!') != std::string::npos);
+  Check(message.find('\n') == message.size() - 1);
 }
 
 void CheckRefusal(const Failure& failure) {
-  const size_t length = std::strlen(failure.message);
-  Check(std::strncmp(failure.message, kRefusal, sizeof kRefusal - 1) == 0);
-  Check(length > sizeof kRefusal + 1 && std::strcmp(failure.message + length - 2, "!\n") == 0);
+  const std::string& message = failure.message;
+  Check(message.rfind(kRefusal, 0) == 0);
+  Check(message.size() > sizeof kRefusal + 1 && message.ends_with("!\n"));
 }
 
 void CheckTables(const MidiMap& map) {

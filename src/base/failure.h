@@ -3,12 +3,12 @@
 #ifndef BEATSTAMPS_FAILURE_H_
 #define BEATSTAMPS_FAILURE_H_
 
-#include <climits>
+#include <string>
 
 struct Failure {
-  // One line, with its newline; long enough to name any path.
-  char message[PATH_MAX + 256];
-  int status;  // the exit status of a run that ends on it
+  // One line, with its newline, whole however long the names in it are.
+  std::string message;
+  int status = 0;  // the exit status of a run that ends on it
 };
 
 // Fills the failure's line, printf-style, for a run that ends with status 1.

@@ -144,7 +144,7 @@ int Batch(Console& console, const CommandLine& line, bool exportRun) {
   const NumberReading reading =
       line.optionCount > 0 ? NumberReading::kWholeOnly : NumberReading::kStrtol;
   if (!ReadGridArguments(arguments, reading, line.firstMeasure, console.errors, numbers, failure)) {
-    std::fputs(failure.message, lines.out);
+    std::fputs(failure.message.c_str(), lines.out);
     return failure.status;
   }
   static_assert(sizeof(RunState) < size_t{512} * 1024, "the state lives on the stack");
@@ -155,7 +155,7 @@ int Batch(Console& console, const CommandLine& line, bool exportRun) {
   int64_t warnings = 0;
   if (!LoadBatchMap(lines, state, arguments.values[0], exportRun, warnings)) return 1;
   if (!toStandardOutput && !CheckOutputKeepsMaps(arguments.values[0], out, failure)) {
-    std::fputs(failure.message, lines.out);
+    std::fputs(failure.message.c_str(), lines.out);
     return failure.status;
   }
   warnings += WarnOfSwappedNames(exportRun ? lines.out : console.errors, state, arguments);
@@ -163,7 +163,7 @@ int Batch(Console& console, const CommandLine& line, bool exportRun) {
   ApplyGridArguments(numbers, line.firstMeasure, state.settings);
   ExportSettings placed;
   if (!ResolveRunSettings(line.exportOptions, state, arguments.values[0], placed, failure)) {
-    std::fputs(failure.message, lines.out);
+    std::fputs(failure.message.c_str(), lines.out);
     return failure.status;
   }
   if (!RenderReportWithOffset(lines, state, placed.offsetSamples)) return 1;

@@ -43,7 +43,7 @@ int RunBeatstamps(int argumentCount, char** arguments, Console& console) {
   CommandLine line;
   Failure failure;
   if (!ReadCommandLine(argumentCount, arguments, line, failure)) {
-    std::fputs(failure.message, console.out);
+    std::fputs(failure.message.c_str(), console.out);
     return Finish(console, failure.status);
   }
   if (line.help) {

@@ -182,7 +182,7 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
   GridArguments numbers{};
   if (!ReadGridArguments(arguments, NumberReading::kWholeOnly, line.firstMeasure, messages, numbers,
                          failure)) {
-    std::fputs(failure.message, messages);
+    std::fputs(failure.message.c_str(), messages);
     return failure.status;
   }
   static_assert(sizeof(RunState) + sizeof(ExportPlan) < size_t{512} * 1024,
@@ -208,7 +208,7 @@ int Export(Console& console, FILE* messages, const ExportFormat& format, const C
       !ResolveRunSettings(line.exportOptions, state, arguments.values[0], placed, failure) ||
       !TellPlanLines(told, notes, placed) ||
       !PlanExport(format, MapInForce(state), state.settings, placed, plan, failure)) {
-    std::fputs(failure.message, messages);
+    std::fputs(failure.message.c_str(), messages);
     return failure.status;
   }
   if (!StrictAllows(messages, line.strict, printer.count)) return 1;

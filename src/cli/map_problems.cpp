@@ -190,6 +190,28 @@ void PrintWholeMapProblem(FILE* out, const MapProblem& problem) {
   }
 }
 
+// "LIST:LINE: what is wrong: the line is left out".
+void PrintBeatLineProblem(FILE* out, const char* listName, const BeatLineProblem& problem) {
+  switch (problem.kind) {
+    case BeatLineProblemKind::kNotATime:
+      std::fprintf(out, "%s:%i: \"%s\" is not a time in seconds: the line is left out\n", listName,
+                   problem.line, problem.text.c_str());
+      return;
+    case BeatLineProblemKind::kNotAfterPrevious:
+      std::fprintf(out,
+                   "%s:%i: %.6f does not come after the beat before it (%.6f): the line is "
+                   "left out\n",
+                   listName, problem.line, problem.seconds, problem.previous);
+      return;
+    case BeatLineProblemKind::kBadBeatNumber:
+      std::fprintf(out,
+                   "%s:%i: \"%s\" is not a beat's number in its measure (1 on a downbeat): the "
+                   "line is left out\n",
+                   listName, problem.line, problem.text.c_str());
+      return;
+  }
+}
+
 void Report(void* context, const MapProblem& problem) {
   auto& printer = *static_cast<ProblemPrinter*>(context);
   PrintMapProblem(printer.out, printer.mapName, problem);
@@ -241,4 +263,11 @@ void ReportMidiProblems(ProblemPrinter& printer, const MidiContents& contents) {
                contents.trailingBytes == 1 ? "byte" : "bytes",
                contents.trailingBytes == 1 ? "is" : "are");
   ++printer.count;
+}
+
+void ReportBeatLineProblems(ProblemPrinter& printer, const std::vector<BeatLineProblem>& problems) {
+  for (const BeatLineProblem& problem : problems) {
+    PrintBeatLineProblem(printer.out, printer.mapName, problem);
+    ++printer.count;
+  }
 }

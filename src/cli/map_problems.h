@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
+#include "maps/beat_list_reader.h"
 #include "maps/map_reader.h"
 #include "maps/midi_file.h"
 
@@ -23,5 +25,9 @@ MapDiagnostics PrintingDiagnostics(ProblemPrinter& printer);
 // What a MIDI file that was read holds besides its chunks: "MAP: what is
 // passed over", counted as the text map's problems are.
 void ReportMidiProblems(ProblemPrinter& printer, const MidiContents& contents);
+
+// Each line of a beat list that could not be read, counted as a map's
+// problems are.
+void ReportBeatLineProblems(ProblemPrinter& printer, const std::vector<BeatLineProblem>& problems);
 
 #endif  // BEATSTAMPS_MAP_PROBLEMS_H_

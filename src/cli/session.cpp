@@ -19,20 +19,38 @@
 
 namespace {
 
-// How a map read ended. A refused MIDI file changes nothing at all: not
-// even the after-load rule follows it.
-enum class MapRead { kRead, kNotRead, kRefused };
+// Where a map is read from, and how what goes wrong with it is told.
+struct MapSource {
+  const char* name;
+  FILE* standardInput;      // what the name "-" reads; none: a file of that name
+  ProblemPrinter& printer;  // each problem of the map, as it is met
+  bool namesSystemReason;   // a file not read is named with the system's reason
+};
 
 void PrintSummary(FILE* out, int32_t sections, int32_t measures, int32_t beats) {
   std::fprintf(out, "Read %i sections, %i measures, %i beats\n", sections, measures, beats);
 }
 
+// A file that could not be read leaves the map as it was, and the
+// after-load rule follows all the same; `error` is the system's reason.
+bool FailToRead(RunState& state, const MapSource& source, int error, Failure& failure) {
+  if (!source.namesSystemReason) {
+    SetFailure(failure, "File not found!\n");
+  } else if (error == 0) {
+    SetFailure(failure, "Error: Cannot read %s!\n", source.name);
+  } else {
+    SetFailure(failure, "Error: Cannot read %s: %s!\n", source.name, std::strerror(error));
+  }
+  ApplyAfterLoadRule(state);
+  return false;
+}
+
 // A text map; the state changes only when the whole file was read.
-bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* diagnostics) {
+bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics& diagnostics) {
   static_assert(sizeof(MapReadout) < size_t{64} * 1024, "the readout lives on the stack");
   MapReadout readout{state.map, state.settings, false, OffsetOption{}, SettingsLines{}, ""};
   if (state.stopAtMidiEnd) readout.settings.stopMeasure = 0;
-  if (!ParseMapText(file, readout, diagnostics)) return false;
+  if (!ParseMapText(file, readout, &diagnostics)) return false;
   state.textMapInForce = true;
   state.stopAtMidiEnd = false;
   state.mapOffset = readout.offset;
@@ -50,36 +68,31 @@ bool ReadTextMap(FILE* out, RunState& state, FILE* file, const MapDiagnostics* d
 
 // A MIDI file, read into the slot not in force: a refused file leaves the
 // map in force as it was, and a MIDI map never touches the text map.
-MapRead ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const char* name,
-                        ProblemPrinter* printer) {
-  Failure failure;
+bool ReadMidiMapFile(FILE* out, RunState& state, FILE* file, const MapSource& source,
+                     Failure& failure) {
   if (state.midi == nullptr) {
     state.midi.reset(new (std::nothrow) MidiState);
     if (state.midi == nullptr) {
-      SetMidiFailure(failure, name, "not enough memory for its tables");
-      std::fputs(failure.message, out);
-      return MapRead::kRefused;
+      SetMidiFailure(failure, source.name, "not enough memory for its tables");
+      return false;
     }
     state.midi->slot = 0;
   }
   MidiState& midi = *state.midi;
   const int32_t slot = 1 - midi.slot;
   MidiMap& map = midi.maps[slot];
-  if (!ReadMidiMap(file, name, midi.reading, map, failure, state.midiBeat)) {
-    std::fputs(failure.message, out);
-    return MapRead::kRefused;
-  }
+  if (!ReadMidiMap(file, source.name, midi.reading, map, failure, state.midiBeat)) return false;
   midi.slot = slot;
   state.textMapInForce = false;
   state.mapOffset = OffsetOption{false, false, 0.0, 0};
   state.fitted.reset();
   if (state.stopAtMidiEnd) state.settings.stopMeasure = 0;
   state.stopAtMidiEnd = false;
-  std::snprintf(midi.fileName, sizeof midi.fileName, "%s", name);
+  std::snprintf(midi.fileName, sizeof midi.fileName, "%s", source.name);
   state.mapTitle[0] = '\0';  // a MIDI file has no title line
-  if (printer != nullptr) ReportMidiProblems(*printer, midi.reading.contents);
+  ReportMidiProblems(source.printer, midi.reading.contents);
   PrintSummary(out, map.sectionCount, map.totalMeasures, map.totalBeats);
-  return MapRead::kRead;
+  return true;
 }
 
 void PrintFitted(FILE* out, const FittedMap& fitted) {
@@ -92,29 +105,25 @@ void PrintFitted(FILE* out, const FittedMap& fitted) {
 }
 
 // Each beat no section holds, by its line, as a problem of the list.
-void PrintLeftOutBeats(FILE* out, const char* name, const FittedMap& fitted, int64_t& problems) {
+void PrintLeftOutBeats(ProblemPrinter& printer, const FittedMap& fitted) {
   for (const FittedBeat& beat : fitted.beats) {
     if (!beat.leftOut) continue;
-    std::fprintf(out,
+    std::fprintf(printer.out,
                  "%s:%i: the beat at %.6f is left out: %.1f ms from the nearest grid beat, past "
                  "the tolerance\n",
-                 name, beat.line, beat.seconds, std::fabs(beat.errorMs));
-    ++problems;
+                 printer.mapName, beat.line, beat.seconds, std::fabs(beat.errorMs));
+    ++printer.count;
   }
 }
 
 // Listed or found beats fitted into a text map that is then in force, with
 // measure 1 where the fit puts it; beats that cannot be fitted are refused
-// and change nothing. The beats left out go to `printer` when it is given.
-MapRead FitIntoMap(FILE* out, RunState& state, const std::vector<ListedBeat>& beats,
-                   const char* name, ProblemPrinter* printer) {
+// and change nothing.
+bool FitIntoMap(FILE* out, RunState& state, const std::vector<ListedBeat>& beats,
+                const MapSource& source, Failure& failure) {
   auto fitted = std::make_unique<FittedMap>();
-  Failure failure;
-  if (!FitBeats(beats, state.fitOptions, *fitted, failure)) {
-    std::fputs(failure.message, out);
-    return MapRead::kRefused;
-  }
-  if (printer != nullptr) PrintLeftOutBeats(printer->out, name, *fitted, printer->count);
+  if (!FitBeats(beats, state.fitOptions, *fitted, failure)) return false;
+  PrintLeftOutBeats(source.printer, *fitted);
   FillTempoMap(*fitted, state.map);
   state.textMapInForce = true;
   state.mapTitle[0] = '\0';  // beats have no title line
@@ -124,104 +133,85 @@ MapRead FitIntoMap(FILE* out, RunState& state, const std::vector<ListedBeat>& be
   PrintFitted(out, *fitted);
   PrintSummary(out, state.map.sectionCount, state.map.totalMeasures, state.map.totalBeats);
   state.fitted = std::move(fitted);
-  return MapRead::kRead;
+  return true;
 }
 
-// A list of beat times, fitted into a text map that is then in force, with
-// measure 1 where the fit puts it. A list that cannot be fitted is refused
-// and changes nothing. Lines that cannot be read go to `printer` when given.
-MapRead ReadBeatListMap(FILE* out, RunState& state, std::string_view text, const char* name,
-                        ProblemPrinter* printer) {
+// A list of beat times, fitted into a text map; the lines that cannot be
+// read are the list's problems.
+bool ReadBeatListMap(FILE* out, RunState& state, std::string_view text, const MapSource& source,
+                     Failure& failure) {
   BeatListReadout readout;
   ReadBeatListText(text, readout);
-  if (printer != nullptr) {
-    for (const BeatLineProblem& problem : readout.problems) {
-      PrintBeatLineProblem(printer->out, name, problem);
-      ++printer->count;
-    }
-  }
-  return FitIntoMap(out, state, readout.beats, name, printer);
+  ReportBeatLineProblems(source.printer, readout.problems);
+  return FitIntoMap(out, state, readout.beats, source, failure);
 }
 
 // A recording: its beats found, then fitted as a beat list is. Without RATE
 // its grid's sample positions are at the recording's own rate. One that
 // cannot be read, or holds no beat, is refused and changes nothing.
-MapRead ReadRecordingMap(FILE* out, RunState& state, const char* name, ProblemPrinter* printer) {
+bool ReadRecordingMap(FILE* out, RunState& state, const MapSource& source, Failure& failure) {
   RecordingBeats found;
-  Failure failure;
-  if (!FindRecordingBeats(name, state.fitOptions.meter, found, failure)) {
-    std::fputs(failure.message, out);
-    return MapRead::kRefused;
+  if (!FindRecordingBeats(source.name, state.fitOptions.meter, found, failure) ||
+      !FitIntoMap(out, state, found.beats, source, failure)) {
+    return false;
   }
-  const MapRead read = FitIntoMap(out, state, found.beats, name, printer);
-  if (read == MapRead::kRead) state.settings.sampleRate = found.sampleRate;
-  return read;
-}
-
-// A recording is read by its name, and the bytes of a pipe that told it
-// apart are gone from its start.
-MapRead RefusePipedRecording(FILE* out) {
-  std::fputs("Error: A recording cannot be read from standard input; name its file!\n", out);
-  return MapRead::kRefused;
+  state.settings.sampleRate = found.sampleRate;
+  return true;
 }
 
 // A text file: a beat list, or a text map read from its text in memory.
-MapRead ReadTextFile(FILE* out, RunState& state, FILE* file, const char* name,
-                     ProblemPrinter* printer) {
+bool ReadTextFile(FILE* out, RunState& state, FILE* file, const MapSource& source,
+                  Failure& failure) {
   std::string text;
-  if (!ReadWholeText(file, text)) return MapRead::kNotRead;
-  if (IsBeatListText(text)) return ReadBeatListMap(out, state, text, name, printer);
+  if (!ReadWholeText(file, text)) return FailToRead(state, source, errno, failure);
+  if (IsBeatListText(text)) return ReadBeatListMap(out, state, text, source, failure);
   FILE* memory = fmemopen(text.data(), text.size(), "r");
-  if (memory == nullptr) return MapRead::kNotRead;
-  MapDiagnostics diagnostics{};
-  if (printer != nullptr) diagnostics = PrintingDiagnostics(*printer);
-  const bool read = ReadTextMap(out, state, memory, printer != nullptr ? &diagnostics : nullptr);
+  if (memory == nullptr) return FailToRead(state, source, errno, failure);
+  const bool read = ReadTextMap(out, state, memory, PrintingDiagnostics(source.printer));
+  const int error = errno;
   (void)std::fclose(memory);
-  return read ? MapRead::kRead : MapRead::kNotRead;
+  return read || FailToRead(state, source, error, failure);
 }
 
-// Reads the map file `name` into the state and prints the summary line: a
-// recording when it begins as a sound file, a MIDI file (or a RIFF file
-// holding one) when it begins with "MThd", else a beat list or a text map;
-// the problems of each go to `printer` when it is given. The name "-" is
-// `standardInput` where that is given. The file is opened once, so a pipe
-// works as well. Not read: errno says why.
-MapRead ReadMapInto(FILE* out, RunState& state, const char* name, FILE* standardInput,
-                    ProblemPrinter* printer) {
-  const bool piped = standardInput != nullptr && IsStandardStream(name);
-  FILE* file = piped ? standardInput : std::fopen(name, "r");
-  if (file == nullptr) return MapRead::kNotRead;
-  MapRead read = MapRead::kNotRead;
+// An opened map file: a recording when it begins as a sound file (read
+// again by its name, so never from a pipe, whose first bytes are gone), a
+// MIDI file (or a RIFF file holding one) when it begins with "MThd", else a
+// beat list or a text map.
+bool ReadOpenedMap(FILE* out, RunState& state, FILE* file, bool piped, const MapSource& source,
+                   Failure& failure) {
   if (StartsAsSoundFile(file)) {
-    read = piped ? RefusePipedRecording(out) : ReadRecordingMap(out, state, name, printer);
-  } else if (StartsAsMidiFile(file)) {
-    read = ReadMidiMapFile(out, state, file, name, printer);
-  } else {
-    read = ReadTextFile(out, state, file, name, printer);
+    if (!piped) return ReadRecordingMap(out, state, source, failure);
+    SetFailure(failure, "Error: A recording cannot be read from standard input; name its file!\n");
+    return false;
   }
-  if (piped) return read;
-  const int error = errno;
-  (void)std::fclose(file);  // read only: closing cannot lose data
-  errno = error;
+  if (StartsAsMidiFile(file)) return ReadMidiMapFile(out, state, file, source, failure);
+  return ReadTextFile(out, state, file, source, failure);
+}
+
+// Reads the map file into the state and prints its summary line. The file
+// is opened once, so a pipe works as well. A file that cannot be read and a
+// map that is refused both leave the map in force as it was; only the
+// first is followed by the after-load rule.
+bool LoadMap(FILE* out, RunState& state, const MapSource& source, Failure& failure) {
+  const bool piped = source.standardInput != nullptr && IsStandardStream(source.name);
+  errno = 0;
+  FILE* file = piped ? source.standardInput : std::fopen(source.name, "r");
+  if (file == nullptr) return FailToRead(state, source, errno, failure);
+  const bool read = ReadOpenedMap(out, state, file, piped, source, failure);
+  if (!piped) (void)std::fclose(file);  // read only: closing cannot lose data
+  if (read) ApplyAfterLoadRule(state);
   return read;
 }
 
-// Reads `state.mapFileName`, its problems told on standard error.
-MapRead ReadNamedMap(Console& console, RunState& state, FILE* standardInput, int64_t& problems) {
+// The map named `state.mapFileName`, its problems told on standard error.
+bool LoadStoredName(Console& console, RunState& state, FILE* standardInput, int64_t& problems) {
   ProblemPrinter printer{console.errors, state.mapFileName, 0};
-  const MapRead read = ReadMapInto(console.out, state, state.mapFileName, standardInput, &printer);
-  if (read == MapRead::kNotRead) std::fputs("File not found!\n", console.out);
+  Failure failure;
+  const bool read = LoadMap(console.out, state,
+                            MapSource{state.mapFileName, standardInput, printer, false}, failure);
+  if (!read) std::fputs(failure.message.c_str(), console.out);
   problems = printer.count;
   return read;
-}
-
-// The system's reason for the failure that set `error`, when it gave one.
-void PrintFailedFile(FILE* out, const char* what, const char* name, int error) {
-  if (error == 0) {
-    std::fprintf(out, "Error: Cannot %s %s!\n", what, name);
-  } else {
-    std::fprintf(out, "Error: Cannot %s %s: %s!\n", what, name, std::strerror(error));
-  }
 }
 
 }  // namespace
@@ -248,11 +238,11 @@ void ApplyAfterLoadRule(RunState& state) {
 
 bool LoadMapNamed(Console& console, RunState& state, const char* name, int64_t& problems) {
   problems = 0;
-  const MapRead read = StoreFileName(console, state.mapFileName, name)
-                           ? ReadNamedMap(console, state, console.in, problems)
-                           : MapRead::kNotRead;
-  if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
-  return read == MapRead::kRead;
+  if (StoreFileName(console, state.mapFileName, name)) {
+    return LoadStoredName(console, state, console.in, problems);
+  }
+  ApplyAfterLoadRule(state);
+  return false;
 }
 
 void PrintFittedSections(FILE* out, const FittedMap& fitted) {
@@ -270,22 +260,23 @@ void PrintFittedSections(FILE* out, const FittedMap& fitted) {
 bool LoadMapWithWarnings(FILE* out, FILE* standardInput, RunState& state, const char* name,
                          int64_t& problems) {
   ProblemPrinter printer{out, name, 0};
-  errno = 0;
-  const MapRead read = ReadMapInto(out, state, name, standardInput, &printer);
-  if (read == MapRead::kNotRead) PrintFailedFile(out, "read", name, errno);
-  if (read != MapRead::kRefused) ApplyAfterLoadRule(state);
+  Failure failure;
+  const bool read = LoadMap(out, state, MapSource{name, standardInput, printer, true}, failure);
+  if (!read) std::fputs(failure.message.c_str(), out);
   problems = printer.count;
-  return read == MapRead::kRead;
+  return read;
 }
 
 InputStatus LoadAskedMap(Console& console, RunState& state) {
   const InputStatus asked =
       AskFileName(console, "Enter name of tempo map file\n", state.mapFileName);
-  // Standard input holds the commands: "-" here is a file of that name.
-  int64_t problems = 0;
-  const MapRead read = asked == InputStatus::kRead ? ReadNamedMap(console, state, nullptr, problems)
-                                                   : MapRead::kNotRead;
-  if (asked != InputStatus::kEnded && read != MapRead::kRefused) ApplyAfterLoadRule(state);
+  if (asked == InputStatus::kRead) {
+    // Standard input holds the commands: "-" here is a file of that name.
+    int64_t problems = 0;
+    (void)LoadStoredName(console, state, nullptr, problems);
+  } else if (asked != InputStatus::kEnded) {
+    ApplyAfterLoadRule(state);
+  }
   return asked;
 }
 
@@ -313,7 +304,7 @@ bool RenderReport(Console& console, RunState& state) {
   ExportSettings placed;
   Failure failure;
   if (!ResolveRunSettings(ExportOptions{}, state, state.mapFileName, placed, failure)) {
-    std::fputs(failure.message, console.out);
+    std::fputs(failure.message.c_str(), console.out);
     return false;
   }
   return RenderReportWithOffset(console, state, placed.offsetSamples);
@@ -352,7 +343,7 @@ bool RenderReportWithOffset(Console& console, RunState& state, int64_t offsetSam
                             failure)) {
     return true;
   }
-  std::fputs(failure.message, console.out);
+  std::fputs(failure.message.c_str(), console.out);
   return false;
 }
 
@@ -384,7 +375,7 @@ void PrintSaveOutcome(FILE* out, bool saved, uint64_t bytes, const Failure& fail
   if (saved) {
     std::fprintf(out, "Saved %llu bytes\n", static_cast<unsigned long long>(bytes));
   } else {
-    std::fputs(failure.message, out);
+    std::fputs(failure.message.c_str(), out);
   }
 }
 

@@ -306,24 +306,3 @@ void ReadBeatListText(std::string_view text, BeatListReadout& readout) {
     if (read == LineRead::kBeat) KeepBeat(beat, readout);
   }
 }
-
-void PrintBeatLineProblem(FILE* out, const char* listName, const BeatLineProblem& problem) {
-  switch (problem.kind) {
-    case BeatLineProblemKind::kNotATime:
-      std::fprintf(out, "%s:%i: \"%s\" is not a time in seconds: the line is left out\n", listName,
-                   problem.line, problem.text.c_str());
-      return;
-    case BeatLineProblemKind::kNotAfterPrevious:
-      std::fprintf(out,
-                   "%s:%i: %.6f does not come after the beat before it (%.6f): the line is "
-                   "left out\n",
-                   listName, problem.line, problem.seconds, problem.previous);
-      return;
-    case BeatLineProblemKind::kBadBeatNumber:
-      std::fprintf(out,
-                   "%s:%i: \"%s\" is not a beat's number in its measure (1 on a downbeat): the "
-                   "line is left out\n",
-                   listName, problem.line, problem.text.c_str());
-      return;
-  }
-}

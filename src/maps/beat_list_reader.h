@@ -47,7 +47,4 @@ bool IsBeatListText(std::string_view text);
 // problem and is left out.
 void ReadBeatListText(std::string_view text, BeatListReadout& readout);
 
-// "LIST:LINE: what is wrong: the line is left out".
-void PrintBeatLineProblem(FILE* out, const char* listName, const BeatLineProblem& problem);
-
 #endif  // BEATSTAMPS_BEAT_LIST_READER_H_

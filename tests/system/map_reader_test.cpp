@@ -192,6 +192,19 @@ TEST_F(MapFiles, ALongMapNameIsRefused) {
                                                    CommandList({.tempo = "100.000", .stop = 5}));
 }
 
+// Names longer than the system takes are still named whole, on a line of
+// their own, when the map cannot be read or the export cannot be saved.
+TEST_F(MapFiles, ANameThePathLimitRefusesIsToldWhole) {
+  Write("song.map", "tmap\t100\t4\t4\n");
+  const std::string name(5000, 'n');
+  const std::string tooLong = ": File name too long!\n";
+  const ProgramRun unread = Run({"--format=csv", name, "out.csv"}, "");
+  EXPECT_EQ(unread.output, Banner() + "Error: Cannot read " + name + tooLong);
+  const ProgramRun unsaved = Run({"--format=csv", "song.map", name}, "");
+  EXPECT_TRUE(unsaved.output.ends_with(name + tooLong)) << unsaved.output.substr(0, 200);
+  EXPECT_EQ(unsaved.status, 1);
+}
+
 TEST_F(MapFiles, ALargeFileIsReadWhole) {
   // 12 MB of notes, then the only section and a rate at the very end.
   std::string text(12 * 1024 * 1024, 'x');

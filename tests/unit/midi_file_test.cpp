@@ -99,8 +99,7 @@ TEST_F(MidiFileReading, AFileThatCannotBeReadIsRefused) {
   EXPECT_FALSE(StartsAsMidiFile(folder));
   EXPECT_FALSE(ReadMidiFile(folder, "/", *reading_, failure_));
   std::fclose(folder);
-  EXPECT_STREQ(failure_.message,
-               "Error: Cannot read / as a MIDI file: the file could not be read!\n");
+  EXPECT_EQ(failure_.message, "Error: Cannot read / as a MIDI file: the file could not be read!\n");
 }
 
 TEST_F(MidiFileReading, TablesThatWouldOverflowAreRefused) {

@@ -216,7 +216,7 @@ TEST_F(MidiGrid, TheReportHeadsEachSectionBeforeItsFirstLine) {
                "\tB 2\t2.250 sec\t22 smp\n"
                "\t\t2.750 sec\t27 smp\n");
   EXPECT_FALSE(CheckMidiGrid(GridSettings{10, 0, 0, 1}, failure));
-  EXPECT_STREQ(failure.message, "Error: Divisions per beat must be greater than zero!\n");
+  EXPECT_EQ(failure.message, "Error: Divisions per beat must be greater than zero!\n");
 }
 
 }  // namespace
