@@ -93,6 +93,7 @@ double MedianOfGaps(const std::vector<double>& gaps, int64_t from) {
 struct Phase {
   int64_t steps;   // whole beats from the previous matched beat
   double miss;     // how far from them, as a part of a beat
+  double offBy;    // how far from them, in seconds
   double seconds;  // where those beats end, after the previous matched beat
 };
 
@@ -101,36 +102,51 @@ struct Phase {
 // this many beats.
 constexpr int64_t kMostSplitBeats = 16;
 // Misses are few: of two ways to place a beat, the one that takes a beat
-// less is taken unless the other is this part of a beat closer.
-constexpr double kMissedBeatWeight = 0.05;
-// A part of a beat by which one beat is clearly nearer its place than another.
-constexpr double kClearlyNearer = 0.05;
+// less is taken unless the other is this part of the tolerance closer. A
+// part of the tolerance, not of a beat: a slow beat's part would outweigh
+// the whole tolerance, and a beat missed just before a tempo change that
+// halves it would be read as the first beat of the new tempo.
+constexpr double kMissedBeatWeight = 0.4;
+// A part of the tolerance by which one beat is clearly nearer its place
+// than another.
+constexpr double kClearlyNearer = 0.2;
 
-// Whether `phase` places a beat better than `best`.
-bool IsBetterPhase(const Phase& phase, const Phase& best) {
-  return phase.miss + kMissedBeatWeight * static_cast<double>(phase.steps) <
-         best.miss + kMissedBeatWeight * static_cast<double>(best.steps);
+// How the matching weighs a missed beat and a clearly nearer beat, in seconds.
+struct Weights {
+  double missedBeat;
+  double clearlyNearer;
+};
+
+Weights WeightsFor(double tolerance) {
+  return Weights{kMissedBeatWeight * tolerance, kClearlyNearer * tolerance};
 }
 
-Phase PhaseOf(double seconds, double before, double after) {
-  if (!(before > 0.0) || !(after > 0.0)) return Phase{0, 1.0, 0.0};
+// Whether `phase` places a beat better than `best`.
+bool IsBetterPhase(const Phase& phase, const Phase& best, const Weights& weights) {
+  return phase.offBy + weights.missedBeat * static_cast<double>(phase.steps) <
+         best.offBy + weights.missedBeat * static_cast<double>(best.steps);
+}
+
+Phase PhaseOf(double seconds, double before, double after, const Weights& weights) {
+  if (!(before > 0.0) || !(after > 0.0)) return Phase{0, 1.0, kInfinity, 0.0};
   const double shorter = std::min(before, after);
-  if (!(seconds / shorter < 0x1p52)) return Phase{0, 1.0, 0.0};
-  Phase best{0, 1.0e9, 0.0};
+  if (!(seconds / shorter < 0x1p52)) return Phase{0, 1.0, kInfinity, 0.0};
+  Phase best{0, 1.0e9, kInfinity, 0.0};
   const auto most = static_cast<int64_t>(std::llround(seconds / shorter)) + 1;
   for (const double period : {before, after}) {
     const auto steps = static_cast<int64_t>(std::llround(seconds / period));
-    const double miss = std::fabs(seconds / period - static_cast<double>(steps));
-    const Phase phase{steps, miss, static_cast<double>(steps) * period};
-    if (steps >= 1 && IsBetterPhase(phase, best)) best = phase;
+    const double length = static_cast<double>(steps) * period;
+    const Phase phase{steps, std::fabs(seconds - length) / period, std::fabs(seconds - length),
+                      length};
+    if (steps >= 1 && IsBetterPhase(phase, best, weights)) best = phase;
   }
   for (int64_t steps = 2; steps <= std::min(most, kMostSplitBeats); ++steps) {
     for (int64_t first = 1; first < steps; ++first) {
       const double length =
           static_cast<double>(first) * before + static_cast<double>(steps - first) * after;
-      const double miss = std::fabs(seconds - length) / after;
-      const Phase phase{steps, miss, length};
-      if (IsBetterPhase(phase, best)) best = phase;
+      const double offBy = std::fabs(seconds - length);
+      const Phase phase{steps, offBy / after, offBy, length};
+      if (IsBetterPhase(phase, best, weights)) best = phase;
     }
   }
   return best;
@@ -139,11 +155,12 @@ Phase PhaseOf(double seconds, double before, double after) {
 // The beat after `k` is the one grid beat k would be: it lies nearer where
 // k's beats end, or it is clearly nearer a whole beat by a length of its own.
 bool NextFitsBetter(const std::vector<ListedBeat>& listed, int64_t previous, int64_t k,
-                    const Phase& phase, double before, double after) {
+                    const Phase& phase, double before, double after, const Weights& weights) {
   const double at = listed[previous].seconds + phase.seconds;
   if (std::fabs(listed[k + 1].seconds - at) < std::fabs(listed[k].seconds - at)) return true;
-  const Phase next = PhaseOf(listed[k + 1].seconds - listed[previous].seconds, before, after);
-  return next.steps == phase.steps && next.miss + kClearlyNearer < phase.miss;
+  const Phase next =
+      PhaseOf(listed[k + 1].seconds - listed[previous].seconds, before, after, weights);
+  return next.steps == phase.steps && next.offBy + weights.clearlyNearer < phase.offBy;
 }
 
 // Matches every listed beat to a grid beat by the whole beats between it and
@@ -163,7 +180,8 @@ void Reanchor(const std::vector<ListedBeat>& listed, double period, int64_t& pre
   previous = anchor;
 }
 
-std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed) {
+std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed, double tolerance) {
+  const Weights weights = WeightsFor(tolerance);
   const auto count = static_cast<int64_t>(listed.size());
   std::vector<double> gaps;
   for (int64_t k = 1; k < count; ++k) gaps.push_back(listed[k].seconds - listed[k - 1].seconds);
@@ -171,22 +189,32 @@ std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed) {
   gridBeat[0] = 0;
   int64_t previous = 0;
   double lastPeriod = 0.0;  // between the last two matched beats
+  // Once the last matched beats keep the length after a tempo change, the
+  // length before it is behind them.
+  const auto lengthBefore = [&](double after) {
+    const bool changed = std::fabs(lastPeriod - after) < kSameLength * after;
+    return changed ? after : MedianOfGaps(gaps, previous - kPeriodWindow);
+  };
   for (int64_t k = 1; k < count; ++k) {
     const double after = MedianOfGaps(gaps, k - 1);
     if (k >= 2 && previous < k - 1 && gridBeat[k - 1] == kUnmatched) {
-      const Phase between = PhaseOf(gaps[k - 1], after, after);
-      const Phase reach = PhaseOf(listed[k].seconds - listed[previous].seconds, after, after);
+      // The span from the previous matched beat may cross a tempo change:
+      // it reaches whole beats only when the length before the change
+      // takes its part, and then that beat was no extra one.
+      const Phase between = PhaseOf(gaps[k - 1], after, after, weights);
+      const Phase reach = PhaseOf(listed[k].seconds - listed[previous].seconds, lengthBefore(after),
+                                  after, weights);
       if (between.miss <= kLargestPhaseMiss && reach.miss > kLargestPhaseMiss) {
         Reanchor(listed, after, previous, k - 1, gridBeat);
       }
     }
-    // Once the last matched beats keep the length after a tempo change, the
-    // length before it is behind them.
-    const bool changed = std::fabs(lastPeriod - after) < kSameLength * after;
-    const double before = changed ? after : MedianOfGaps(gaps, previous - kPeriodWindow);
-    const Phase best = PhaseOf(listed[k].seconds - listed[previous].seconds, before, after);
+    const double before = lengthBefore(after);
+    const Phase best =
+        PhaseOf(listed[k].seconds - listed[previous].seconds, before, after, weights);
     if (best.steps < 1 || best.miss > kLargestPhaseMiss) continue;
-    if (k + 1 < count && NextFitsBetter(listed, previous, k, best, before, after)) continue;
+    if (k + 1 < count && NextFitsBetter(listed, previous, k, best, before, after, weights)) {
+      continue;
+    }
     gridBeat[k] = gridBeat[previous] + best.steps;
     lastPeriod = (listed[k].seconds - listed[previous].seconds) / static_cast<double>(best.steps);
     previous = k;
@@ -876,10 +904,11 @@ bool CheckSpan(const Fit& fit, Failure& failure) {
 // The list matched from its end back: a beat just after a tempo change is
 // then placed by the length that follows it, which the forward matching
 // learns only a few beats late.
-std::vector<int64_t> MatchGridBeatsBackward(const std::vector<ListedBeat>& beats) {
+std::vector<int64_t> MatchGridBeatsBackward(const std::vector<ListedBeat>& beats,
+                                            double tolerance) {
   std::vector<ListedBeat> reversed(beats.rbegin(), beats.rend());
   for (ListedBeat& beat : reversed) beat.seconds = -beat.seconds;
-  const std::vector<int64_t> backward = MatchGridBeats(reversed);
+  const std::vector<int64_t> backward = MatchGridBeats(reversed, tolerance);
   std::vector<int64_t> gridBeat(beats.size(), kUnmatched);
   for (size_t k = 0; k < beats.size(); ++k) {
     const int64_t matched = backward[beats.size() - 1 - k];
@@ -894,8 +923,8 @@ bool FitAtTolerance(const std::vector<ListedBeat>& beats, const FitOptions& opti
   std::vector<double> gaps;
   for (size_t k = 1; k < beats.size(); ++k) gaps.push_back(beats[k].seconds - beats[k - 1].seconds);
   fit.typicalPeriod = MedianOf(gaps);
-  const std::vector<int64_t> gridBeat =
-      backward ? MatchGridBeatsBackward(beats) : MatchGridBeats(beats);
+  const std::vector<int64_t> gridBeat = backward ? MatchGridBeatsBackward(beats, fit.tolerance)
+                                                 : MatchGridBeats(beats, fit.tolerance);
   std::vector<Matched> matched;
   for (size_t k = 0; k < beats.size(); ++k) {
     if (gridBeat[k] != kUnmatched) matched.push_back(Matched{gridBeat[k], beats[k].seconds, k});
