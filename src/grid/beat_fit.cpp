@@ -80,14 +80,50 @@ double MedianOf(std::vector<double>& values) {
   return *middle;
 }
 
-// The median of kPeriodWindow gaps from `from`, the window moved inside the
-// list at its ends.
-double MedianOfGaps(const std::vector<double>& gaps, int64_t from) {
+// kPeriodWindow gaps from `from`, the window moved inside the list at its
+// ends.
+std::vector<double> GapWindow(const std::vector<double>& gaps, int64_t from) {
   const auto count = static_cast<int64_t>(gaps.size());
   from = std::clamp<int64_t>(from, 0, std::max<int64_t>(count - kPeriodWindow, 0));
   const int64_t to = std::min(from + kPeriodWindow, count);
-  std::vector<double> window(gaps.begin() + from, gaps.begin() + to);
+  return std::vector<double>(gaps.begin() + from, gaps.begin() + to);
+}
+
+double MedianOfGaps(const std::vector<double>& gaps, int64_t from) {
+  std::vector<double> window = GapWindow(gaps, from);
   return window.empty() ? 0.0 : MedianOf(window);
+}
+
+// Whole beats of `length` that `gap` spans within the tolerance; 0 when it
+// spans no whole number of them.
+int64_t WholeBeats(double gap, double length, double tolerance) {
+  const double beats = gap / length;
+  if (!(beats < 0x1p52)) return 0;
+  const double steps = std::round(beats);
+  return steps >= 1.0 && std::fabs(gap - steps * length) <= tolerance ? static_cast<int64_t>(steps)
+                                                                      : 0;
+}
+
+// Whether the gaps from `from` keep the beat length `length` though their
+// median spans more beats: every gap spans whole beats of it (or two gaps
+// around an extra beat do together), and some gap just one. Then beats were
+// missed close together; a tempo that slows to near a whole part of itself
+// leaves no gap of the old length, and is off the whole beats by more than
+// the tolerance.
+bool KeepsLengthThroughMisses(const std::vector<double>& gaps, int64_t from, double length,
+                              double tolerance) {
+  const std::vector<double> window = GapWindow(gaps, from);
+  bool single = false;
+  for (size_t k = 0; k < window.size(); ++k) {
+    const int64_t steps = WholeBeats(window[k], length, tolerance);
+    if (steps == 1) single = true;
+    if (steps > 0) continue;
+    if (k + 1 == window.size() || WholeBeats(window[k] + window[k + 1], length, tolerance) == 0) {
+      return false;
+    }
+    ++k;
+  }
+  return single;
 }
 
 struct Phase {
@@ -196,7 +232,11 @@ std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed, doubl
     return changed ? after : MedianOfGaps(gaps, previous - kPeriodWindow);
   };
   for (int64_t k = 1; k < count; ++k) {
-    const double after = MedianOfGaps(gaps, k - 1);
+    double after = MedianOfGaps(gaps, k - 1);
+    const double longest = lengthBefore(after) * (1.0 + kSameLength);
+    if (after > longest && KeepsLengthThroughMisses(gaps, k - 1, lengthBefore(after), tolerance)) {
+      after = lengthBefore(after);
+    }
     if (k >= 2 && previous < k - 1 && gridBeat[k - 1] == kUnmatched) {
       // The span from the previous matched beat may cross a tempo change:
       // it reaches whole beats only when the length before the change

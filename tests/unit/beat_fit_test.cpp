@@ -146,6 +146,42 @@ TEST(BeatFit, WholeTempoStepsPlaceTheSectionsSoThatNoBeatDrifts) {
   }
 }
 
+// Beats of 4/4 measures at `bpm` from `start`, as listed without numbers,
+// each moved by a small error, those numbered in `missed` (counted from 0)
+// left out.
+void ListMeasures(double start, double bpm, int32_t measures, const std::set<int32_t>& missed,
+                  std::vector<ListedBeat>& beats) {
+  for (int32_t beat = 0; beat < measures * 4; ++beat) {
+    const double error = 0.005 * std::sin(beat * 2.3);
+    const auto line = static_cast<int32_t>(beats.size()) + 1;
+    if (missed.count(beat) == 0)
+      beats.push_back(ListedBeat{start + beat * 60.0 / bpm + error, 0, line});
+  }
+}
+
+// Every other beat missed for a while makes most gaps there two beats long:
+// the tempo still holds through them. A tempo that halves leaves no gap of
+// the old length, and takes a section of its own.
+TEST(BeatFit, MissedBeatsCloseTogetherKeepTheTempoAndAHalvedTempoDoesNot) {
+  std::vector<ListedBeat> beats;
+  ListMeasures(1.0, 120.0, 32, {41, 43, 45, 47, 49}, beats);
+  FittedMap fitted;
+  Failure failure{};
+  ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
+  EXPECT_EQ(fitted.leftOut, 0);
+  ASSERT_EQ(fitted.sections.size(), 1u);
+  EXPECT_NEAR(fitted.sections[0].tempo, 120.0, 0.05);
+
+  beats.clear();
+  ListMeasures(1.0, 120.0, 16, {}, beats);
+  ListMeasures(1.0 + 16 * 4 * 0.5, 60.0, 16, {}, beats);
+  ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
+  EXPECT_EQ(fitted.leftOut, 0);
+  ASSERT_EQ(fitted.sections.size(), 2u);
+  EXPECT_NEAR(fitted.sections[0].tempo, 120.0, 0.05);
+  EXPECT_NEAR(fitted.sections[1].tempo, 60.0, 0.05);
+}
+
 TEST(BeatFit, AListThatNeedsMoreSectionsThanAMapHoldsNamesATolerance) {
   std::vector<ListedBeat> beats;
   double time = 0.0;
