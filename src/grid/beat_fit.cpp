@@ -146,24 +146,55 @@ constexpr double kMissedBeatWeight = 0.4;
 // A part of the tolerance by which one beat is clearly nearer its place
 // than another.
 constexpr double kClearlyNearer = 0.2;
+// A part of the tolerance that a way to place a beat costs when the beat
+// numbers say another count of beats: it breaks the tie where a slow beat
+// and two fast ones, or one long beat and two short ones, fit alike.
+constexpr double kNumbersDisagree = 1.0;
 
 // How the matching weighs a missed beat and a clearly nearer beat, in seconds.
 struct Weights {
   double missedBeat;
   double clearlyNearer;
+  double numbersDisagree;
 };
 
 Weights WeightsFor(double tolerance) {
-  return Weights{kMissedBeatWeight * tolerance, kClearlyNearer * tolerance};
+  return Weights{kMissedBeatWeight * tolerance, kClearlyNearer * tolerance,
+                 kNumbersDisagree * tolerance};
+}
+
+// The whole beats between two beats that their numbers in their measures
+// say: exactly the difference within one measure, or at least the later
+// number when the later one begins a new measure. Zero where a number is
+// missing.
+struct StepsSaid {
+  int64_t exactly;
+  int64_t atLeast;
+};
+
+StepsSaid StepsBetweenNumbers(int32_t earlier, int32_t later) {
+  if (earlier < 1 || later < 1) return StepsSaid{0, 0};
+  if (later > earlier) return StepsSaid{later - earlier, 0};
+  return StepsSaid{0, later};
+}
+
+bool Disagrees(const StepsSaid& said, int64_t steps) {
+  return (said.exactly > 0 && steps != said.exactly) || steps < said.atLeast;
+}
+
+double CostOf(const Phase& phase, const Weights& weights, const StepsSaid& said) {
+  return phase.offBy + weights.missedBeat * static_cast<double>(phase.steps) +
+         (Disagrees(said, phase.steps) ? weights.numbersDisagree : 0.0);
 }
 
 // Whether `phase` places a beat better than `best`.
-bool IsBetterPhase(const Phase& phase, const Phase& best, const Weights& weights) {
-  return phase.offBy + weights.missedBeat * static_cast<double>(phase.steps) <
-         best.offBy + weights.missedBeat * static_cast<double>(best.steps);
+bool IsBetterPhase(const Phase& phase, const Phase& best, const Weights& weights,
+                   const StepsSaid& said) {
+  return CostOf(phase, weights, said) < CostOf(best, weights, said);
 }
 
-Phase PhaseOf(double seconds, double before, double after, const Weights& weights) {
+Phase PhaseOf(double seconds, double before, double after, const Weights& weights,
+              const StepsSaid& said = StepsSaid{0, 0}) {
   if (!(before > 0.0) || !(after > 0.0)) return Phase{0, 1.0, kInfinity, 0.0};
   const double shorter = std::min(before, after);
   if (!(seconds / shorter < 0x1p52)) return Phase{0, 1.0, kInfinity, 0.0};
@@ -174,7 +205,7 @@ Phase PhaseOf(double seconds, double before, double after, const Weights& weight
     const double length = static_cast<double>(steps) * period;
     const Phase phase{steps, std::fabs(seconds - length) / period, std::fabs(seconds - length),
                       length};
-    if (steps >= 1 && IsBetterPhase(phase, best, weights)) best = phase;
+    if (steps >= 1 && IsBetterPhase(phase, best, weights, said)) best = phase;
   }
   for (int64_t steps = 2; steps <= std::min(most, kMostSplitBeats); ++steps) {
     for (int64_t first = 1; first < steps; ++first) {
@@ -182,7 +213,7 @@ Phase PhaseOf(double seconds, double before, double after, const Weights& weight
           static_cast<double>(first) * before + static_cast<double>(steps - first) * after;
       const double offBy = std::fabs(seconds - length);
       const Phase phase{steps, offBy / after, offBy, length};
-      if (IsBetterPhase(phase, best, weights)) best = phase;
+      if (IsBetterPhase(phase, best, weights, said)) best = phase;
     }
   }
   return best;
@@ -216,7 +247,17 @@ void Reanchor(const std::vector<ListedBeat>& listed, double period, int64_t& pre
   previous = anchor;
 }
 
-std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed, double tolerance) {
+// The whole beats the numbers say lie from the listed beat `from` to `to`,
+// in a list that runs back in time when `reversed`.
+StepsSaid NumbersSay(const std::vector<ListedBeat>& listed, int64_t from, int64_t to,
+                     bool reversed) {
+  const int32_t first = listed[from].beatInMeasure;
+  const int32_t second = listed[to].beatInMeasure;
+  return reversed ? StepsBetweenNumbers(second, first) : StepsBetweenNumbers(first, second);
+}
+
+std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed, double tolerance,
+                                    bool reversed) {
   const Weights weights = WeightsFor(tolerance);
   const auto count = static_cast<int64_t>(listed.size());
   std::vector<double> gaps;
@@ -249,8 +290,8 @@ std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed, doubl
       }
     }
     const double before = lengthBefore(after);
-    const Phase best =
-        PhaseOf(listed[k].seconds - listed[previous].seconds, before, after, weights);
+    const Phase best = PhaseOf(listed[k].seconds - listed[previous].seconds, before, after, weights,
+                               NumbersSay(listed, previous, k, reversed));
     if (best.steps < 1 || best.miss > kLargestPhaseMiss) continue;
     if (k + 1 < count && NextFitsBetter(listed, previous, k, best, before, after, weights)) {
       continue;
@@ -948,7 +989,7 @@ std::vector<int64_t> MatchGridBeatsBackward(const std::vector<ListedBeat>& beats
                                             double tolerance) {
   std::vector<ListedBeat> reversed(beats.rbegin(), beats.rend());
   for (ListedBeat& beat : reversed) beat.seconds = -beat.seconds;
-  const std::vector<int64_t> backward = MatchGridBeats(reversed, tolerance);
+  const std::vector<int64_t> backward = MatchGridBeats(reversed, tolerance, true);
   std::vector<int64_t> gridBeat(beats.size(), kUnmatched);
   for (size_t k = 0; k < beats.size(); ++k) {
     const int64_t matched = backward[beats.size() - 1 - k];
@@ -964,7 +1005,7 @@ bool FitAtTolerance(const std::vector<ListedBeat>& beats, const FitOptions& opti
   for (size_t k = 1; k < beats.size(); ++k) gaps.push_back(beats[k].seconds - beats[k - 1].seconds);
   fit.typicalPeriod = MedianOf(gaps);
   const std::vector<int64_t> gridBeat = backward ? MatchGridBeatsBackward(beats, fit.tolerance)
-                                                 : MatchGridBeats(beats, fit.tolerance);
+                                                 : MatchGridBeats(beats, fit.tolerance, false);
   std::vector<Matched> matched;
   for (size_t k = 0; k < beats.size(); ++k) {
     if (gridBeat[k] != kUnmatched) matched.push_back(Matched{gridBeat[k], beats[k].seconds, k});

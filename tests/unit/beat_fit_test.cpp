@@ -146,16 +146,26 @@ TEST(BeatFit, WholeTempoStepsPlaceTheSectionsSoThatNoBeatDrifts) {
   }
 }
 
-// Beats of 4/4 measures at `bpm` from `start`, as listed without numbers,
+// The beats of `measures` measures of `meter` beats at `bpm` from `start`,
 // each moved by a small error, those numbered in `missed` (counted from 0)
-// left out.
-void ListMeasures(double start, double bpm, int32_t measures, const std::set<int32_t>& missed,
+// left out; with their numbers in their measures when `numbered`.
+struct Stretch {
+  double start;
+  double bpm;
+  int32_t meter;
+  int32_t measures;
+  bool numbered;
+};
+
+void ListMeasures(const Stretch& stretch, const std::set<int32_t>& missed,
                   std::vector<ListedBeat>& beats) {
-  for (int32_t beat = 0; beat < measures * 4; ++beat) {
+  for (int32_t beat = 0; beat < stretch.measures * stretch.meter; ++beat) {
     const double error = 0.005 * std::sin(beat * 2.3);
+    const int32_t number = stretch.numbered ? beat % stretch.meter + 1 : 0;
     const auto line = static_cast<int32_t>(beats.size()) + 1;
-    if (missed.count(beat) == 0)
-      beats.push_back(ListedBeat{start + beat * 60.0 / bpm + error, 0, line});
+    if (missed.count(beat) == 0) {
+      beats.push_back(ListedBeat{stretch.start + beat * 60.0 / stretch.bpm + error, number, line});
+    }
   }
 }
 
@@ -164,7 +174,7 @@ void ListMeasures(double start, double bpm, int32_t measures, const std::set<int
 // the old length, and takes a section of its own.
 TEST(BeatFit, MissedBeatsCloseTogetherKeepTheTempoAndAHalvedTempoDoesNot) {
   std::vector<ListedBeat> beats;
-  ListMeasures(1.0, 120.0, 32, {41, 43, 45, 47, 49}, beats);
+  ListMeasures(Stretch{1.0, 120.0, 4, 32, false}, {41, 43, 45, 47, 49}, beats);
   FittedMap fitted;
   Failure failure{};
   ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
@@ -173,13 +183,30 @@ TEST(BeatFit, MissedBeatsCloseTogetherKeepTheTempoAndAHalvedTempoDoesNot) {
   EXPECT_NEAR(fitted.sections[0].tempo, 120.0, 0.05);
 
   beats.clear();
-  ListMeasures(1.0, 120.0, 16, {}, beats);
-  ListMeasures(1.0 + 16 * 4 * 0.5, 60.0, 16, {}, beats);
+  ListMeasures(Stretch{1.0, 120.0, 4, 16, false}, {}, beats);
+  ListMeasures(Stretch{33.0, 60.0, 4, 16, false}, {}, beats);
   ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
   EXPECT_EQ(fitted.leftOut, 0);
   ASSERT_EQ(fitted.sections.size(), 2u);
   EXPECT_NEAR(fitted.sections[0].tempo, 120.0, 0.05);
   EXPECT_NEAR(fitted.sections[1].tempo, 60.0, 0.05);
+}
+
+// Where a tempo doubles and the first beat after the new section's first is
+// missed, one slow beat and two fast ones span the same time: the beat
+// numbers say which.
+TEST(BeatFit, BeatNumbersTellTwoFastBeatsFromOneSlowOne) {
+  std::vector<ListedBeat> beats;
+  ListMeasures(Stretch{1.0, 80.0, 2, 12, true}, {}, beats);
+  ListMeasures(Stretch{1.0 + 24 * 0.75, 160.0, 7, 12, true}, {1}, beats);
+  FittedMap fitted;
+  Failure failure{};
+  ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
+  EXPECT_EQ(fitted.leftOut, 0);
+  ASSERT_EQ(fitted.sections.size(), 2u);
+  EXPECT_NEAR(fitted.sections[0].tempo, 80.0, 0.05);
+  EXPECT_NEAR(fitted.sections[1].tempo, 160.0, 0.05);
+  EXPECT_EQ(fitted.sections[1].beatsPerMeasure, 7);
 }
 
 TEST(BeatFit, AListThatNeedsMoreSectionsThanAMapHoldsNamesATolerance) {
