@@ -1,6 +1,7 @@
 #include "grid/beat_fit.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <iterator>
 #include <limits>
@@ -89,9 +90,17 @@ std::vector<double> GapWindow(const std::vector<double>& gaps, int64_t from) {
   return std::vector<double>(gaps.begin() + from, gaps.begin() + to);
 }
 
+// Taken for every listed beat, so on the stack rather than in a new list.
 double MedianOfGaps(const std::vector<double>& gaps, int64_t from) {
-  std::vector<double> window = GapWindow(gaps, from);
-  return window.empty() ? 0.0 : MedianOf(window);
+  const auto count = static_cast<int64_t>(gaps.size());
+  from = std::clamp<int64_t>(from, 0, std::max<int64_t>(count - kPeriodWindow, 0));
+  const int64_t size = std::min(from + kPeriodWindow, count) - from;
+  if (size <= 0) return 0.0;
+  std::array<double, kPeriodWindow> window{};
+  std::copy_n(gaps.begin() + from, size, window.begin());
+  const auto middle = window.begin() + size / 2;
+  std::nth_element(window.begin(), middle, window.begin() + size);
+  return *middle;
 }
 
 // Whole beats of `length` that `gap` spans within the tolerance; 0 when it
@@ -267,10 +276,20 @@ std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed, doubl
   int64_t previous = 0;
   double lastPeriod = 0.0;  // between the last two matched beats
   // Once the last matched beats keep the length after a tempo change, the
-  // length before it is behind them.
+  // length before it is behind them. They keep it only when nearer it than
+  // the length behind: a tempo that changes by less than a tenth would
+  // otherwise place the first beat after the change by the new length.
+  int64_t behindFrom = -1;  // the matched beat `behind` was taken before
+  double behind = 0.0;
   const auto lengthBefore = [&](double after) {
-    const bool changed = std::fabs(lastPeriod - after) < kSameLength * after;
-    return changed ? after : MedianOfGaps(gaps, previous - kPeriodWindow);
+    if (behindFrom != previous) {
+      behind = MedianOfGaps(gaps, previous - kPeriodWindow);
+      behindFrom = previous;
+    }
+    const double fromAfter = std::fabs(lastPeriod - after);
+    const bool changed =
+        fromAfter < kSameLength * after && fromAfter < std::fabs(lastPeriod - behind);
+    return changed ? after : behind;
   };
   for (int64_t k = 1; k < count; ++k) {
     double after = MedianOfGaps(gaps, k - 1);

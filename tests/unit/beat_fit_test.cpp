@@ -209,6 +209,26 @@ TEST(BeatFit, BeatNumbersTellTwoFastBeatsFromOneSlowOne) {
   EXPECT_EQ(fitted.sections[1].beatsPerMeasure, 7);
 }
 
+// Where the tempo slows by less than a tenth, an extra beat just after the
+// new section's first beat lies nearer the new beat length than the first
+// beat does: the beat length before the change still places that first
+// beat, and the extra one is left out.
+TEST(BeatFit, AnExtraBeatJustAfterASmallTempoChangeLeavesTheTrueBeatIn) {
+  std::vector<ListedBeat> beats;
+  ListMeasures(Stretch{1.0, 124.0, 3, 16, true}, {}, beats);
+  const double change = 1.0 + 48 * 60.0 / 124.0;
+  ListMeasures(Stretch{change, 112.0, 6, 8, true}, {}, beats);
+  beats.insert(beats.begin() + 49, ListedBeat{change + 0.06, 1, 0});
+  FittedMap fitted;
+  Failure failure{};
+  ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
+  EXPECT_EQ(fitted.leftOut, 1);
+  EXPECT_TRUE(fitted.beats[49].leftOut);
+  EXPECT_FALSE(fitted.beats[48].leftOut);
+  ASSERT_EQ(fitted.sections.size(), 2u);
+  EXPECT_NEAR(fitted.sections[1].tempo, 112.0, 0.05);
+}
+
 TEST(BeatFit, AListThatNeedsMoreSectionsThanAMapHoldsNamesATolerance) {
   std::vector<ListedBeat> beats;
   double time = 0.0;
