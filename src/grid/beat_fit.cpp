@@ -361,33 +361,45 @@ std::vector<Matched> Neighbours(const std::vector<Matched>& pool, int64_t from, 
   return points;
 }
 
+// The beats off every line through their neighbours, the neighbours taken
+// without the `doubted` beats.
+std::vector<bool> JudgeStrays(const std::vector<Matched>& matched, const std::vector<bool>& doubted,
+                              double tolerance) {
+  std::vector<Matched> pool;
+  std::vector<int64_t> place;  // per matched beat: where it stands (or would) in the pool
+  for (size_t k = 0; k < matched.size(); ++k) {
+    place.push_back(static_cast<int64_t>(pool.size()));
+    if (!doubted[k]) pool.push_back(matched[k]);
+  }
+  std::vector<bool> stray(matched.size(), false);
+  for (size_t k = 0; k < matched.size(); ++k) {
+    const int64_t at = place[k];
+    const int64_t after = doubted[k] ? at : at + 1;
+    const double misses[] = {
+        MissFromLine(Neighbours(pool, at - kNeighbours, at, 0, 0), matched[k], kNeighbours - 1),
+        MissFromLine(Neighbours(pool, after, after + kNeighbours, 0, 0), matched[k],
+                     kNeighbours - 1),
+        MissFromLine(Neighbours(pool, at - 1, at, after, after + 1), matched[k], 2)};
+    const double miss = *std::min_element(std::begin(misses), std::end(misses));
+    stray[k] = miss != kInfinity && miss > tolerance;
+  }
+  return stray;
+}
+
 // A beat that neither the beats before it, nor those after it, nor those on
 // both sides place within the tolerance is a stray: no section can hold it.
 // One side alone follows a tempo change, the beats just before and after it
-// a tempo that slows down or speeds up. Judged twice, the second time against neighbours without
-// the strays the first found.
+// a tempo that slows down or speeds up. Judged three times, each time
+// against neighbours without every beat found a stray so far: an extra beat
+// beside a true one puts the true one off the line at first, and is caught
+// only once that one is out of its own lines; the true one, judged again
+// without the extra beat, is then held.
 std::vector<bool> FindStrays(const std::vector<Matched>& matched, double tolerance) {
-  std::vector<bool> stray(matched.size(), false);
-  for (int pass = 0; pass < 2; ++pass) {
-    std::vector<Matched> pool;
-    std::vector<int64_t> place;  // per matched beat: where it stands (or would) in the pool
-    for (size_t k = 0; k < matched.size(); ++k) {
-      place.push_back(static_cast<int64_t>(pool.size()));
-      if (!stray[k]) pool.push_back(matched[k]);
-    }
-    std::vector<bool> next(matched.size(), false);
-    for (size_t k = 0; k < matched.size(); ++k) {
-      const int64_t at = place[k];
-      const int64_t after = stray[k] ? at : at + 1;
-      const double misses[] = {
-          MissFromLine(Neighbours(pool, at - kNeighbours, at, 0, 0), matched[k], kNeighbours - 1),
-          MissFromLine(Neighbours(pool, after, after + kNeighbours, 0, 0), matched[k],
-                       kNeighbours - 1),
-          MissFromLine(Neighbours(pool, at - 1, at, after, after + 1), matched[k], 2)};
-      const double miss = *std::min_element(std::begin(misses), std::end(misses));
-      next[k] = miss != kInfinity && miss > tolerance;
-    }
-    stray = next;
+  std::vector<bool> doubted(matched.size(), false);
+  std::vector<bool> stray;
+  for (int pass = 0; pass < 3; ++pass) {
+    stray = JudgeStrays(matched, doubted, tolerance);
+    for (size_t k = 0; k < matched.size(); ++k) doubted[k] = doubted[k] || stray[k];
   }
   return stray;
 }
