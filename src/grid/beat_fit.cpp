@@ -413,16 +413,27 @@ struct Bar {
   int32_t highest;
 };
 
+// Whether the gap after bar `k` holds whole measures of `meter`, and its
+// listed numbers fit in one of them.
+bool HoldsMeasuresOf(const std::vector<Bar>& bars, size_t k, int64_t meter) {
+  const int64_t gap = bars[k + 1].beat - bars[k].beat;
+  return meter > 0 && gap % meter == 0 && bars[k].highest <= meter;
+}
+
 // Measures whose beats were all missed leave a gap between two bar lines
-// that holds whole measures of the meter before it: they are put back.
+// that holds whole measures of the meter after it or, failing that, of the
+// meter before it: they are put back. The meter after comes first: where
+// the meter changes, the new one begins at the gap as often as not, and a
+// gap of just one of its measures is that measure, not two of the old one.
 std::vector<int64_t> RestoreMissedMeasures(const std::vector<Bar>& bars) {
   std::vector<int64_t> restored;
   for (size_t k = 0; k < bars.size(); ++k) {
     restored.push_back(bars[k].beat);
     if (k == 0 || k + 1 == bars.size()) continue;
-    const int64_t meter = bars[k].beat - bars[k - 1].beat;
-    const int64_t gap = bars[k + 1].beat - bars[k].beat;
-    if (gap <= meter || gap % meter != 0 || bars[k].highest > meter) continue;
+    const int64_t after = k + 2 < bars.size() ? bars[k + 2].beat - bars[k + 1].beat : 0;
+    const int64_t before = bars[k].beat - bars[k - 1].beat;
+    const int64_t meter = HoldsMeasuresOf(bars, k, after) ? after : before;
+    if (!HoldsMeasuresOf(bars, k, meter)) continue;
     for (int64_t bar = bars[k].beat + meter; bar < bars[k + 1].beat; bar += meter) {
       restored.push_back(bar);
     }

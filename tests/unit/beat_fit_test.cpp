@@ -10,6 +10,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "beat_list_maker.h"
 #include "grid/text_grid.h"
@@ -246,6 +247,26 @@ TEST(BeatFit, AnExtraBeatInAMissedBeatsPlaceBeforeATempoChangeIsTheOneLeftOut) {
   EXPECT_FALSE(fitted.beats[63].leftOut);
   ASSERT_EQ(fitted.sections.size(), 2u);
   EXPECT_NEAR(fitted.sections[1].tempo, 113.0, 0.05);
+}
+
+// Where the meter changes, the beats missed in the first measures of the
+// new meter leave a gap between two numbered bar lines that the new meter
+// fills: two measures of two beats after a meter of seven, one measure of
+// four (not two of two) after a meter of two.
+TEST(BeatFit, MeasuresMissedWhereTheMeterChangesTakeTheNewMeter) {
+  const std::pair<int32_t, int32_t> changes[] = {{7, 2}, {2, 4}};
+  for (const auto& [old, meter] : changes) {
+    std::vector<ListedBeat> beats;
+    ListMeasures(Stretch{1.0, 120.0, old, 8, true}, {}, beats);
+    ListMeasures(Stretch{1.0 + old * 8 * 0.5, 120.0, meter, 8, true}, {2, 3}, beats);
+    FittedMap fitted;
+    Failure failure{};
+    ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
+    EXPECT_EQ(fitted.leftOut, 0);
+    ASSERT_EQ(fitted.sections.size(), 2u) << old << " to " << meter;
+    EXPECT_EQ(fitted.sections[1].beatsPerMeasure, meter);
+    EXPECT_EQ(fitted.sections[1].measures, 8);
+  }
 }
 
 TEST(BeatFit, AListThatNeedsMoreSectionsThanAMapHoldsNamesATolerance) {
