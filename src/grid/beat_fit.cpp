@@ -348,13 +348,15 @@ double MissFromLine(const std::vector<Matched>& points, const Matched& beat, int
   return std::fabs(beat.seconds - origin.seconds - (intercept + slope * x));
 }
 
-// The pool's beats in [from, to) and [from2, to2), clamped to the pool.
-std::vector<Matched> Neighbours(const std::vector<Matched>& pool, int64_t from, int64_t to,
-                                int64_t from2, int64_t to2) {
-  std::vector<Matched> points;
+// The pool's beats in [from, to) and [from2, to2), clamped to the pool, into
+// `points`: one list for every beat judged, not a new one each time.
+const std::vector<Matched>& Neighbours(const std::vector<Matched>& pool, int64_t from, int64_t to,
+                                       int64_t from2, int64_t to2, std::vector<Matched>& points) {
+  points.clear();
   const auto size = static_cast<int64_t>(pool.size());
-  for (int64_t k = std::max<int64_t>(from, 0); k < std::min(to, size); ++k)
+  for (int64_t k = std::max<int64_t>(from, 0); k < std::min(to, size); ++k) {
     points.push_back(pool[k]);
+  }
   for (int64_t k = std::max<int64_t>(from2, 0); k < std::min(to2, size); ++k) {
     points.push_back(pool[k]);
   }
@@ -372,14 +374,16 @@ std::vector<bool> JudgeStrays(const std::vector<Matched>& matched, const std::ve
     if (!doubted[k]) pool.push_back(matched[k]);
   }
   std::vector<bool> stray(matched.size(), false);
+  std::vector<Matched> points;
   for (size_t k = 0; k < matched.size(); ++k) {
     const int64_t at = place[k];
     const int64_t after = doubted[k] ? at : at + 1;
     const double misses[] = {
-        MissFromLine(Neighbours(pool, at - kNeighbours, at, 0, 0), matched[k], kNeighbours - 1),
-        MissFromLine(Neighbours(pool, after, after + kNeighbours, 0, 0), matched[k],
+        MissFromLine(Neighbours(pool, at - kNeighbours, at, 0, 0, points), matched[k],
                      kNeighbours - 1),
-        MissFromLine(Neighbours(pool, at - 1, at, after, after + 1), matched[k], 2)};
+        MissFromLine(Neighbours(pool, after, after + kNeighbours, 0, 0, points), matched[k],
+                     kNeighbours - 1),
+        MissFromLine(Neighbours(pool, at - 1, at, after, after + 1, points), matched[k], 2)};
     const double miss = *std::min_element(std::begin(misses), std::end(misses));
     stray[k] = miss != kInfinity && miss > tolerance;
   }
