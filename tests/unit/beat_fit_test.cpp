@@ -44,83 +44,86 @@ const TrueSection& TrueSectionAt(const std::vector<TrueSection>& sections, int32
   return sections.back();
 }
 
-void ExpectTheBar(const std::vector<TrueSection>& truth, double offset, const MadeList& made,
-                  const FittedMap& fitted, const std::string& which) {
+// The first point of the bar that the fit of a list made from `truth`
+// misses, or nothing when it meets them all.
+std::string MissOfTheBar(const std::vector<TrueSection>& truth, double offset, const MadeList& made,
+                         const FittedMap& fitted) {
   const std::vector<double> grid = FittedGrid(fitted);
-  ASSERT_GE(grid.size(), made.trueTimes.size()) << which;
+  if (grid.size() < made.trueTimes.size()) return "the grid ends before the last true beat";
   for (size_t k = 0; k < made.trueTimes.size(); ++k) {
-    ASSERT_LE(std::fabs(made.trueTimes[k] - grid[k]) * 1000, kToleranceMs)
-        << which << " beat " << k;
+    if (std::fabs(made.trueTimes[k] - grid[k]) * 1000 > kToleranceMs) {
+      return "true beat " + std::to_string(k) + " is past the tolerance";
+    }
   }
-  std::set<int32_t> extra;
-  std::set<int32_t> leftOut;
   for (size_t k = 0; k < made.beats.size(); ++k) {
-    if (made.extra[k]) extra.insert(made.beats[k].line);
-    if (fitted.beats[k].leftOut) leftOut.insert(fitted.beats[k].line);
+    if (fitted.beats[k].leftOut != made.extra[k]) {
+      return "line " + std::to_string(made.beats[k].line) +
+             (made.extra[k] ? ", an extra beat, is kept" : ", a true beat, is left out");
+    }
   }
-  EXPECT_EQ(leftOut, extra) << which;
-  EXPECT_LE(fitted.sections.size(), truth.size()) << which;
+  if (fitted.sections.size() > truth.size()) return "more sections than the true map";
   for (const FittedSection& section : fitted.sections) {
     if (section.measures < 8) continue;
     const TrueSection& at = TrueSectionAt(truth, section.firstMeasure);
-    EXPECT_NEAR(section.tempo, at.tempo, 0.05) << which << " measure " << section.firstMeasure + 1;
-    EXPECT_EQ(section.beatsPerMeasure, at.beatsPerMeasure) << which;
+    if (std::fabs(section.tempo - at.tempo) > 0.05 ||
+        section.beatsPerMeasure != at.beatsPerMeasure) {
+      return "the section at measure " + std::to_string(section.firstMeasure + 1) +
+             " is not the true one's tempo and meter";
+    }
   }
-  EXPECT_NEAR(fitted.offsetSeconds, offset, 0.002) << which;
+  if (std::fabs(fitted.offsetSeconds - offset) > 0.002) {
+    return "measure 1 is " + std::to_string((fitted.offsetSeconds - offset) * 1000) + " ms off";
+  }
+  return "";
 }
 
 // A random map of the kinds a list comes from, its list fitted and held to
 // the bar: every third without beat numbers, in 4/4; half the numbered ones
-// with a pickup.
-void FitARandomMap(std::mt19937& random, int kind, const std::string& which) {
-  const bool numbered = kind % 3 != 0;
+// with a pickup. What it misses, or nothing.
+std::string FitARandomMap(uint32_t seed) {
+  std::mt19937 random(seed);
+  const bool numbered = seed % 3 != 0;
   const std::vector<TrueSection> truth =
-      RandomMap(random, numbered && kind % 2 == 0, numbered ? 0 : 4);
+      RandomMap(random, numbered && seed % 2 == 0, numbered ? 0 : 4);
   const double offset = std::uniform_real_distribution<double>(-0.5, 3.0)(random);
   const ListNoise noise{kToleranceMs / 3000, 0.02, 0.01, numbered};
   const MadeList made = MakeBeatList(truth, offset, noise, 2 * kToleranceMs / 1000, random);
   FittedMap fitted;
   Failure failure{};
-  ASSERT_TRUE(FitBeats(made.beats, DefaultFitOptions(), fitted, failure))
-      << which << ": " << failure.message;
-  ExpectTheBar(truth, offset, made, fitted, which);
+  if (!FitBeats(made.beats, DefaultFitOptions(), fitted, failure)) return failure.message;
+  return MissOfTheBar(truth, offset, made, fitted);
 }
 
-// One fixed draw of 40 maps, so that a run repeats. Not every draw passes:
-// over 6,000 random maps about 1 in 115 misses a point of this bar, three
-// quarters of them by placing measure 1 just over 2 ms off, where the least
-// squares of the true sections already puts it.
-TEST(BeatFit, MapsFromTheirBeatsWithErrorsMissesAndExtraBeats) {
-  std::mt19937 random(2);
-  for (int trial = 0; trial < 40; ++trial) {
-    FitARandomMap(random, trial, "trial " + std::to_string(trial));
-  }
-}
-
-// The bar over as many random maps as BEATSTAMPS_FIT_SWEEP asks, from the
-// seed BEATSTAMPS_FIT_SEED gives or a new one; each map has a seed of its
-// own, named when it misses, so that one map can be fitted again alone.
-// Skipped without BEATSTAMPS_FIT_SWEEP: a sweep of thousands of maps takes
-// longer than a test run should.
-TEST(BeatFit, SweepOfRandomMapsOnRequest) {
-  const char* sweep = std::getenv("BEATSTAMPS_FIT_SWEEP");
-  if (sweep == nullptr) GTEST_SKIP() << "set BEATSTAMPS_FIT_SWEEP to the count of maps";
+uint32_t SeedOfTheDraw() {
   const char* given = std::getenv("BEATSTAMPS_FIT_SEED");
-  const uint32_t seed = given != nullptr && *given != '\0'
-                            ? static_cast<uint32_t>(std::stoul(given))
-                            : std::random_device{}();
-  const int maps = std::stoi(sweep);
-  const testing::TestResult& result =
-      *testing::UnitTest::GetInstance()->current_test_info()->result();
+  if (given != nullptr && *given != '\0') return static_cast<uint32_t>(std::stoul(given));
+  return std::random_device{}();
+}
+
+// New maps at every run, each of a seed of its own that a miss names, so
+// that its list can be fitted again alone; BEATSTAMPS_FIT_SEED repeats a
+// draw and BEATSTAMPS_FIT_SWEEP draws more maps. Not every map meets the
+// bar: over 18,000 maps about 1 in 115 misses a point of it, three quarters
+// of them only by measure 1 just over 2 ms off, where the least squares of
+// the true sections puts it as well. The draw fails when more than 1 map in
+// 25 misses, which a fit that keeps that rate does about once in 250,000
+// draws of 300 maps.
+TEST(BeatFit, MapsFromTheirBeatsWithErrorsMissesAndExtraBeats) {
+  const char* sweep = std::getenv("BEATSTAMPS_FIT_SWEEP");
+  const int maps = sweep != nullptr && *sweep != '\0' ? std::stoi(sweep) : 300;
+  const uint32_t seed = SeedOfTheDraw();
+  std::string misses;
   int missed = 0;
   for (int map = 0; map < maps; ++map) {
     const uint32_t own = seed + static_cast<uint32_t>(map);
-    std::mt19937 random(own);
-    const int failuresBefore = result.total_part_count();
-    FitARandomMap(random, static_cast<int>(own % 6), "BEATSTAMPS_FIT_SEED=" + std::to_string(own));
-    if (result.total_part_count() > failuresBefore) ++missed;
+    const std::string miss = FitARandomMap(own);
+    if (miss.empty()) continue;
+    ++missed;
+    misses += "BEATSTAMPS_FIT_SEED=" + std::to_string(own) + ": " + miss + "\n";
   }
-  std::printf("%d of %d maps from BEATSTAMPS_FIT_SEED=%u missed the bar\n", missed, maps, seed);
+  std::printf("%d of %d maps from BEATSTAMPS_FIT_SEED=%u missed the bar\n%s", missed, maps, seed,
+              misses.c_str());
+  EXPECT_LE(missed, maps / 25) << misses;
 }
 
 }  // namespace
