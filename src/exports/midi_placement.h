@@ -26,11 +26,30 @@ Wide ExportTickOf(const SectionView& view, const MidiPlan& plan, Wide units);
 
 // Where a grid point at `at` clicks in the export without --offset and
 // --count-in: its position scaled to the export's ticks, to the nearest tick
-// (a half rounds up) where it falls between two.
-Wide UnplacedTickOf(const SectionView& view, const MidiPlan& plan, const MapPosition& at);
+// (a half rounds up) where it falls between two. Any position; see
+// UnplacedTickOf.
+Wide UnplacedTickOfAny(const SectionView& view, const MidiPlan& plan, const MapPosition& at);
+
+// Positions far inside 64 bits, nearly all, are placed right where they are
+// asked for, with quick divisions; the rest by UnplacedTickOfAny.
+inline Wide UnplacedTickOf(const SectionView& view, const MidiPlan& plan, const MapPosition& at) {
+  const auto scale = static_cast<uint64_t>(plan.ticksPerQuarter);
+  const uint64_t units = view.unitsPerQuarter;
+  const Wide whole = at.units * scale;
+  if (whole >> 64 != 0 || at.denominator >= (uint64_t{1} << 30) || units >= (uint64_t{1} << 32)) {
+    return UnplacedTickOfAny(view, plan, at);
+  }
+  const auto low = static_cast<uint64_t>(whole);
+  const uint64_t below = units * at.denominator;
+  if (units == 1) return low + (2 * at.fraction * scale + below) / (2 * below);
+  const uint64_t rest = (low % units) * at.denominator + at.fraction * scale;
+  return low / units + (2 * rest + below) / (2 * below);
+}
 
 // Where a tick of the unplaced export, at or after the cut, lies in the file.
-Wide PlacedTick(const MidiPlacement& placement, Wide tick);
+inline Wide PlacedTick(const MidiPlacement& placement, Wide tick) {
+  return tick - placement.cutTick + placement.cutOut;
+}
 
 // The tempo, in whole microseconds per quarter note, of count-in beat
 // `index` (from the first kept one, 0-based), so that each beat ends at the
