@@ -129,6 +129,26 @@ Click ClickOf(const GridPoint& point) {
   return kDivisionClick;
 }
 
+// Half a division of the export's ticks, at least one: of the note of the
+// point's beat, 4 x ticks per quarter / 2^power, split in the divisions.
+uint64_t ClickLength(const MidiPlan& plan, const GridSettings& settings, uint8_t power) {
+  const uint64_t halves = (uint64_t{2} << power) * static_cast<uint64_t>(settings.divisionsPerBeat);
+  return std::max<uint64_t>(1, uint64_t{4} * static_cast<uint64_t>(plan.ticksPerQuarter) / halves);
+}
+
+// A click's length, kept for the note of the last click's beat: a meter
+// seldom changes it.
+struct ClickLengthOf {
+  uint8_t power;  // above 63: none yet
+  uint64_t ticks;
+};
+
+uint64_t ClickLengthFollowing(ClickLengthOf& length, const MidiPlan& plan,
+                              const GridSettings& settings, uint8_t power) {
+  if (length.power != power) length = ClickLengthOf{power, ClickLength(plan, settings, power)};
+  return length.ticks;
+}
+
 // Where the file has got to, under one tempo a section, at the start of
 // section `slot`.
 struct SectionClock {
@@ -148,6 +168,8 @@ struct MidiClickWriting {
   Wide longestDelta;  // between two note ons, or from the start to the first
   SectionView view;
   PositionFinder finder;
+  FractionTicks fraction;  // of the last click's denominator
+  ClickLengthOf length;    // of the last click's beat
   // One tempo a section: where the file has got to at the start of the
   // section of the last click, and the largest distance of a click from its
   // time.
@@ -161,13 +183,6 @@ struct MidiClickWriting {
   uint8_t pendingNote;
   bool found;  // a click was written
 };
-
-// Half a division of the export's ticks, at least one: of the note of the
-// point's beat, 4 x ticks per quarter / 2^power, split in the divisions.
-uint64_t ClickLength(const MidiPlan& plan, const GridSettings& settings, uint8_t power) {
-  const uint64_t halves = (uint64_t{2} << power) * static_cast<uint64_t>(settings.divisionsPerBeat);
-  return std::max<uint64_t>(1, uint64_t{4} * static_cast<uint64_t>(plan.ticksPerQuarter) / halves);
-}
 
 void PutPendingNoteOff(MidiClickWriting& writing, Wide nextOn) {
   if (!writing.pending) return;
@@ -232,10 +247,11 @@ bool WriteMidiClick(void* context, const GridPoint& point) {
   const MapPosition at = PositionOf(writing.finder, point);
   Wide tick = writing.plan->sectionTempo && writing.view.runningClock
                   ? NearestTick(writing, point)
-                  : UnplacedTickOf(writing.view, *writing.plan, at);
+                  : UnplacedTickFollowing(writing.fraction, writing.view, *writing.plan, at);
   if (placement.placed) tick = PlacedTick(placement, tick);
-  PutMidiClick(writing, tick, point,
-               ClickLength(*writing.plan, *writing.settings, at.denominatorPower));
+  PutMidiClick(
+      writing, tick, point,
+      ClickLengthFollowing(writing.length, *writing.plan, *writing.settings, at.denominatorPower));
   return !writing.sink->failed;
 }
 
@@ -247,6 +263,8 @@ MidiClickWriting MidiClickWritingFor(const GridMap& map, const GridSettings& set
                           0,
                           ViewOf(map),
                           PositionFinderFor(map, settings),
+                          FractionTicks{0, 0},
+                          ClickLengthOf{0xFF, 0},
                           SectionClock{-1, plan.ticksPerQuarter, 0, MapSection{}},
                           &map,
                           &settings,

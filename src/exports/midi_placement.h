@@ -46,6 +46,34 @@ inline Wide UnplacedTickOf(const SectionView& view, const MidiPlan& plan, const 
   return low / units + (2 * rest + below) / (2 * below);
 }
 
+// The ticks of 1 / denominator of a map unit, where that is whole and the map
+// counts in quarter notes (a text map): a grid point of that denominator
+// then lies a whole number of them past its unit's tick, which UnplacedTickOf
+// would round to the very same tick.
+struct FractionTicks {
+  uint64_t denominator;
+  uint64_t ticks;  // 0: not whole
+};
+
+inline FractionTicks FractionTicksFor(const SectionView& view, const MidiPlan& plan,
+                                      uint64_t denominator) {
+  const auto scale = static_cast<uint64_t>(plan.ticksPerQuarter);
+  const bool whole = view.unitsPerQuarter == 1 && denominator != 0 && scale % denominator == 0;
+  return FractionTicks{denominator, whole ? scale / denominator : 0};
+}
+
+// UnplacedTickOf for points that come one after another, most of one
+// denominator: `fraction` keeps the ticks of the last one's, so that a point
+// on a whole tick takes a multiplication, not a division.
+inline Wide UnplacedTickFollowing(FractionTicks& fraction, const SectionView& view,
+                                  const MidiPlan& plan, const MapPosition& at) {
+  if (at.denominator != fraction.denominator) {
+    fraction = FractionTicksFor(view, plan, at.denominator);
+  }
+  if (fraction.ticks == 0) return UnplacedTickOf(view, plan, at);
+  return at.units * static_cast<uint64_t>(plan.ticksPerQuarter) + at.fraction * fraction.ticks;
+}
+
 // Where a tick of the unplaced export, at or after the cut, lies in the file.
 inline Wide PlacedTick(const MidiPlacement& placement, Wide tick) {
   return tick - placement.cutTick + placement.cutOut;
