@@ -241,18 +241,29 @@ Wide NearestTick(MidiClickWriting& writing, const GridPoint& point) {
   return tick;
 }
 
+// A click at `tick` of the export without the options, placed where they put it.
+bool PutClickAt(MidiClickWriting& writing, const GridPoint& point, Wide tick, uint8_t power) {
+  const MidiPlacement& placement = writing.plan->placement;
+  if (placement.placed) tick = PlacedTick(placement, tick);
+  PutMidiClick(writing, tick, point,
+               ClickLengthFollowing(writing.length, *writing.plan, *writing.settings, power));
+  return !writing.sink->failed;
+}
+
+// Each click at its grid point's position.
 bool WriteMidiClick(void* context, const GridPoint& point) {
   MidiClickWriting& writing = *static_cast<MidiClickWriting*>(context);
-  const MidiPlacement& placement = writing.plan->placement;
   const MapPosition at = PositionOf(writing.finder, point);
-  Wide tick = writing.plan->sectionTempo && writing.view.runningClock
-                  ? NearestTick(writing, point)
-                  : UnplacedTickFollowing(writing.fraction, writing.view, *writing.plan, at);
-  if (placement.placed) tick = PlacedTick(placement, tick);
-  PutMidiClick(
-      writing, tick, point,
-      ClickLengthFollowing(writing.length, *writing.plan, *writing.settings, at.denominatorPower));
-  return !writing.sink->failed;
+  return PutClickAt(writing, point,
+                    UnplacedTickFollowing(writing.fraction, writing.view, *writing.plan, at),
+                    at.denominatorPower);
+}
+
+// One tempo a section, of a running clock: each click on the tick nearest its time.
+bool WriteMidiClickNearItsTime(void* context, const GridPoint& point) {
+  MidiClickWriting& writing = *static_cast<MidiClickWriting*>(context);
+  const MapPosition at = PositionOf(writing.finder, point);
+  return PutClickAt(writing, point, NearestTick(writing, point), at.denominatorPower);
 }
 
 MidiClickWriting MidiClickWritingFor(const GridMap& map, const GridSettings& settings,
@@ -293,7 +304,9 @@ void WriteMidiCountIn(MidiClickWriting& writing) {
 
 void WriteMidiClickTrack(MidiClickWriting& writing) {
   PutTrackName(*writing.sink, "Click");
-  const GridVisitor clicks{&writing, WriteMidiClick, nullptr};
+  const bool nearItsTime = writing.plan->sectionTempo && writing.view.runningClock;
+  const GridVisitor clicks{&writing, nearItsTime ? WriteMidiClickNearItsTime : WriteMidiClick,
+                           nullptr};
   const MidiPlacement& placement = writing.plan->placement;
   if (placement.placed) {
     WriteMidiCountIn(writing);

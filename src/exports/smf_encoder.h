@@ -28,6 +28,11 @@ inline int EncodeVariableLength(uint64_t value, uint8_t* data) {
     data[0] = static_cast<uint8_t>(value);
     return 1;
   }
+  if (value < 0x4000) {  // a click track's usual delta
+    data[0] = static_cast<uint8_t>(0x80 | (value >> 7));
+    data[1] = static_cast<uint8_t>(value & 0x7F);
+    return 2;
+  }
   int count = 0;
   int shift = 21;
   while ((value >> shift) == 0) shift -= 7;
