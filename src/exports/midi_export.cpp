@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <numeric>
 
 #include "exports/midi_placement.h"
@@ -25,6 +26,9 @@ constexpr uint64_t kMostGapFillers = 65536;
 
 constexpr uint8_t kPercussionNoteOn = 0x99;  // channel 10
 constexpr uint8_t kPercussionNoteOff = 0x89;
+// A channel event's bytes at most: a delta of four, a status and two data bytes.
+constexpr size_t kLongestClickEvent = 7;
+constexpr uint8_t kQuarterNotePower = 2;
 
 // The clicks: a downbeat, a beat and a later division of a beat each have
 // their own note or velocity (general MIDI wood blocks).
@@ -302,6 +306,96 @@ void WriteMidiCountIn(MidiClickWriting& writing) {
   }
 }
 
+// --- the clicks of an even grid ----------------------------------------------
+
+// A text map's grid without the options or one tempo a section, whose
+// divisions all last the same and fall on whole ticks: each click comes a
+// division after the one before (see MeasureEvenClickTrack).
+bool WritesEvenClicks(const MidiClickWriting& writing) {
+  const MidiPlan& plan = *writing.plan;
+  return !plan.placement.placed && writing.view.evenDivisions && writing.view.runningClock &&
+         !plan.sectionTempo && plan.clicksOnTicks;
+}
+
+// The bytes of a click after the first: the note off of the one before, then
+// its own note on.
+struct ClickBytes {
+  uint8_t bytes[kMostShortBytes];  // two events of at most kLongestClickEvent
+  uint8_t length;
+};
+
+// After its first click, every click of an even grid is the same bytes but
+// for its notes: they are put together once, by whether the click before
+// was a downbeat and by the kind of this one.
+struct EvenClicks {
+  MidiClickWriting* writing;
+  uint64_t division;  // ticks from one click to the next
+  Wide onDelta;       // from a note off to the next note on
+  Wide later;         // clicks written after the first
+  uint8_t lastNote;
+  ClickBytes after[2][3];
+};
+
+ClickBytes ClickBytesAfter(uint8_t lastNote, uint64_t offDelta, uint64_t onDelta, PointKind kind) {
+  // Room for the two events and the spare room a sink keeps past them.
+  uint8_t room[3 * kLongestClickEvent];
+  ExportSink sink = DrainingSink(nullptr, nullptr, room, sizeof room);
+  GridPoint point{};
+  point.kind = kind;
+  const Click click = ClickOf(point);
+  PutChannelEvent(sink, offDelta, kPercussionNoteOff, lastNote, 0);
+  PutChannelEvent(sink, onDelta, kPercussionNoteOn, click.note, click.velocity);
+  ClickBytes bytes{};
+  std::memcpy(bytes.bytes, room, sink.used);
+  bytes.length = static_cast<uint8_t>(sink.used);
+  return bytes;
+}
+
+EvenClicks EvenClicksFor(MidiClickWriting& writing) {
+  const MidiPlan& plan = *writing.plan;
+  const auto divisions = static_cast<uint64_t>(writing.settings->divisionsPerBeat);
+  EvenClicks even{&writing, static_cast<uint64_t>(plan.ticksPerQuarter) / divisions, 0, 0, 0, {}};
+  // A text map's beats are quarter notes.
+  const uint64_t offDelta =
+      std::min(ClickLength(plan, *writing.settings, kQuarterNotePower), even.division);
+  even.onDelta = even.division - offDelta;
+  for (const uint8_t last : {kBeatClick.note, kDownbeatClick.note}) {
+    for (const PointKind kind : {PointKind::kDownbeat, PointKind::kBeat, PointKind::kDivision}) {
+      even.after[last == kDownbeatClick.note][static_cast<int>(kind)] =
+          ClickBytesAfter(last, offDelta, even.division - offDelta, kind);
+    }
+  }
+  return even;
+}
+
+// The first click as any other, each later one a division after the one before.
+bool WriteEvenClick(void* context, const GridPoint& point) {
+  EvenClicks& even = *static_cast<EvenClicks*>(context);
+  MidiClickWriting& writing = *even.writing;
+  if (!writing.found) {
+    const bool more = WriteMidiClick(&writing, point);
+    even.lastNote = writing.pendingNote;
+    return more;
+  }
+  const ClickBytes& bytes =
+      even.after[even.lastNote == kDownbeatClick.note][static_cast<int>(point.kind)];
+  PutShortBytes(*writing.sink, bytes.bytes, bytes.length);
+  even.lastNote = ClickOf(point).note;
+  even.later += 1;
+  return !writing.sink->failed;
+}
+
+// The writing as the later clicks leave it: at the last one's note on, its
+// note off due.
+void CatchUpEvenClicks(const EvenClicks& even) {
+  MidiClickWriting& writing = *even.writing;
+  if (even.later == 0) return;
+  writing.longestDelta = std::max(writing.longestDelta, even.onDelta);
+  writing.lastEvent += even.later * even.division;
+  writing.offTick += even.later * even.division;
+  writing.pendingNote = even.lastNote;
+}
+
 void WriteMidiClickTrack(MidiClickWriting& writing) {
   PutTrackName(*writing.sink, "Click");
   const bool nearItsTime = writing.plan->sectionTempo && writing.view.runningClock;
@@ -311,6 +405,10 @@ void WriteMidiClickTrack(MidiClickWriting& writing) {
   if (placement.placed) {
     WriteMidiCountIn(writing);
     WalkShiftedGrid(*writing.map, *writing.settings, placement.offsetSamples, clicks);
+  } else if (WritesEvenClicks(writing)) {
+    EvenClicks even = EvenClicksFor(writing);
+    WalkGrid(*writing.map, *writing.settings, GridVisitor{&even, WriteEvenClick, nullptr});
+    CatchUpEvenClicks(even);
   } else {
     WalkGrid(*writing.map, *writing.settings, clicks);
   }
