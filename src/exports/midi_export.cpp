@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <numeric>
 
 #include "exports/midi_placement.h"
@@ -25,6 +26,9 @@ constexpr uint64_t kMostGapFillers = 65536;
 
 constexpr uint8_t kPercussionNoteOn = 0x99;  // channel 10
 constexpr uint8_t kPercussionNoteOff = 0x89;
+// A channel event's bytes at most: a delta of four, a status and two data bytes.
+constexpr size_t kLongestClickEvent = 7;
+constexpr uint8_t kQuarterNotePower = 2;
 
 // The clicks: a downbeat, a beat and a later division of a beat each have
 // their own note or velocity (general MIDI wood blocks).
@@ -129,6 +133,26 @@ Click ClickOf(const GridPoint& point) {
   return kDivisionClick;
 }
 
+// Half a division of the export's ticks, at least one: of the note of the
+// point's beat, 4 x ticks per quarter / 2^power, split in the divisions.
+uint64_t ClickLength(const MidiPlan& plan, const GridSettings& settings, uint8_t power) {
+  const uint64_t halves = (uint64_t{2} << power) * static_cast<uint64_t>(settings.divisionsPerBeat);
+  return std::max<uint64_t>(1, uint64_t{4} * static_cast<uint64_t>(plan.ticksPerQuarter) / halves);
+}
+
+// A click's length, kept for the note of the last click's beat: a meter
+// seldom changes it.
+struct ClickLengthOf {
+  uint8_t power;  // above 63: none yet
+  uint64_t ticks;
+};
+
+uint64_t ClickLengthFollowing(ClickLengthOf& length, const MidiPlan& plan,
+                              const GridSettings& settings, uint8_t power) {
+  if (length.power != power) length = ClickLengthOf{power, ClickLength(plan, settings, power)};
+  return length.ticks;
+}
+
 // Where the file has got to, under one tempo a section, at the start of
 // section `slot`.
 struct SectionClock {
@@ -148,6 +172,8 @@ struct MidiClickWriting {
   Wide longestDelta;  // between two note ons, or from the start to the first
   SectionView view;
   PositionFinder finder;
+  FractionTicks fraction;  // of the last click's denominator
+  ClickLengthOf length;    // of the last click's beat
   // One tempo a section: where the file has got to at the start of the
   // section of the last click, and the largest distance of a click from its
   // time.
@@ -161,13 +187,6 @@ struct MidiClickWriting {
   uint8_t pendingNote;
   bool found;  // a click was written
 };
-
-// Half a division of the export's ticks, at least one: of the note of the
-// point's beat, 4 x ticks per quarter / 2^power, split in the divisions.
-uint64_t ClickLength(const MidiPlan& plan, const GridSettings& settings, uint8_t power) {
-  const uint64_t halves = (uint64_t{2} << power) * static_cast<uint64_t>(settings.divisionsPerBeat);
-  return std::max<uint64_t>(1, uint64_t{4} * static_cast<uint64_t>(plan.ticksPerQuarter) / halves);
-}
 
 void PutPendingNoteOff(MidiClickWriting& writing, Wide nextOn) {
   if (!writing.pending) return;
@@ -226,17 +245,29 @@ Wide NearestTick(MidiClickWriting& writing, const GridPoint& point) {
   return tick;
 }
 
-bool WriteMidiClick(void* context, const GridPoint& point) {
-  MidiClickWriting& writing = *static_cast<MidiClickWriting*>(context);
+// A click at `tick` of the export without the options, placed where they put it.
+bool PutClickAt(MidiClickWriting& writing, const GridPoint& point, Wide tick, uint8_t power) {
   const MidiPlacement& placement = writing.plan->placement;
-  const MapPosition at = PositionOf(writing.finder, point);
-  Wide tick = writing.plan->sectionTempo && writing.view.runningClock
-                  ? NearestTick(writing, point)
-                  : UnplacedTickOf(writing.view, *writing.plan, at);
   if (placement.placed) tick = PlacedTick(placement, tick);
   PutMidiClick(writing, tick, point,
-               ClickLength(*writing.plan, *writing.settings, at.denominatorPower));
+               ClickLengthFollowing(writing.length, *writing.plan, *writing.settings, power));
   return !writing.sink->failed;
+}
+
+// Each click at its grid point's position.
+bool WriteMidiClick(void* context, const GridPoint& point) {
+  MidiClickWriting& writing = *static_cast<MidiClickWriting*>(context);
+  const MapPosition at = PositionOf(writing.finder, point);
+  return PutClickAt(writing, point,
+                    UnplacedTickFollowing(writing.fraction, writing.view, *writing.plan, at),
+                    at.denominatorPower);
+}
+
+// One tempo a section, of a running clock: each click on the tick nearest its time.
+bool WriteMidiClickNearItsTime(void* context, const GridPoint& point) {
+  MidiClickWriting& writing = *static_cast<MidiClickWriting*>(context);
+  const MapPosition at = PositionOf(writing.finder, point);
+  return PutClickAt(writing, point, NearestTick(writing, point), at.denominatorPower);
 }
 
 MidiClickWriting MidiClickWritingFor(const GridMap& map, const GridSettings& settings,
@@ -247,6 +278,8 @@ MidiClickWriting MidiClickWritingFor(const GridMap& map, const GridSettings& set
                           0,
                           ViewOf(map),
                           PositionFinderFor(map, settings),
+                          FractionTicks{0, 0},
+                          ClickLengthOf{0xFF, 0},
                           SectionClock{-1, plan.ticksPerQuarter, 0, MapSection{}},
                           &map,
                           &settings,
@@ -273,13 +306,109 @@ void WriteMidiCountIn(MidiClickWriting& writing) {
   }
 }
 
+// --- the clicks of an even grid ----------------------------------------------
+
+// A text map's grid without the options or one tempo a section, whose
+// divisions all last the same and fall on whole ticks: each click comes a
+// division after the one before (see MeasureEvenClickTrack).
+bool WritesEvenClicks(const MidiClickWriting& writing) {
+  const MidiPlan& plan = *writing.plan;
+  return !plan.placement.placed && writing.view.evenDivisions && writing.view.runningClock &&
+         !plan.sectionTempo && plan.clicksOnTicks;
+}
+
+// The bytes of a click after the first: the note off of the one before, then
+// its own note on.
+struct ClickBytes {
+  uint8_t bytes[kMostShortBytes];  // two events of at most kLongestClickEvent
+  uint8_t length;
+};
+
+// After its first click, every click of an even grid is the same bytes but
+// for its notes: they are put together once, by whether the click before
+// was a downbeat and by the kind of this one.
+struct EvenClicks {
+  MidiClickWriting* writing;
+  uint64_t division;  // ticks from one click to the next
+  Wide onDelta;       // from a note off to the next note on
+  Wide later;         // clicks written after the first
+  uint8_t lastNote;
+  ClickBytes after[2][3];
+};
+
+ClickBytes ClickBytesAfter(uint8_t lastNote, uint64_t offDelta, uint64_t onDelta, PointKind kind) {
+  // Room for the two events and the spare room a sink keeps past them.
+  uint8_t room[3 * kLongestClickEvent];
+  ExportSink sink = DrainingSink(nullptr, nullptr, room, sizeof room);
+  GridPoint point{};
+  point.kind = kind;
+  const Click click = ClickOf(point);
+  PutChannelEvent(sink, offDelta, kPercussionNoteOff, lastNote, 0);
+  PutChannelEvent(sink, onDelta, kPercussionNoteOn, click.note, click.velocity);
+  ClickBytes bytes{};
+  std::memcpy(bytes.bytes, room, sink.used);
+  bytes.length = static_cast<uint8_t>(sink.used);
+  return bytes;
+}
+
+EvenClicks EvenClicksFor(MidiClickWriting& writing) {
+  const MidiPlan& plan = *writing.plan;
+  const auto divisions = static_cast<uint64_t>(writing.settings->divisionsPerBeat);
+  EvenClicks even{&writing, static_cast<uint64_t>(plan.ticksPerQuarter) / divisions, 0, 0, 0, {}};
+  // A text map's beats are quarter notes.
+  const uint64_t offDelta =
+      std::min(ClickLength(plan, *writing.settings, kQuarterNotePower), even.division);
+  even.onDelta = even.division - offDelta;
+  for (const uint8_t last : {kBeatClick.note, kDownbeatClick.note}) {
+    for (const PointKind kind : {PointKind::kDownbeat, PointKind::kBeat, PointKind::kDivision}) {
+      even.after[last == kDownbeatClick.note][static_cast<int>(kind)] =
+          ClickBytesAfter(last, offDelta, even.division - offDelta, kind);
+    }
+  }
+  return even;
+}
+
+// The first click as any other, each later one a division after the one before.
+bool WriteEvenClick(void* context, const GridPoint& point) {
+  EvenClicks& even = *static_cast<EvenClicks*>(context);
+  MidiClickWriting& writing = *even.writing;
+  if (!writing.found) {
+    const bool more = WriteMidiClick(&writing, point);
+    even.lastNote = writing.pendingNote;
+    return more;
+  }
+  const ClickBytes& bytes =
+      even.after[even.lastNote == kDownbeatClick.note][static_cast<int>(point.kind)];
+  PutShortBytes(*writing.sink, bytes.bytes, bytes.length);
+  even.lastNote = ClickOf(point).note;
+  even.later += 1;
+  return !writing.sink->failed;
+}
+
+// The writing as the later clicks leave it: at the last one's note on, its
+// note off due.
+void CatchUpEvenClicks(const EvenClicks& even) {
+  MidiClickWriting& writing = *even.writing;
+  if (even.later == 0) return;
+  writing.longestDelta = std::max(writing.longestDelta, even.onDelta);
+  writing.lastEvent += even.later * even.division;
+  writing.offTick += even.later * even.division;
+  writing.pendingNote = even.lastNote;
+}
+
 void WriteMidiClickTrack(MidiClickWriting& writing) {
   PutTrackName(*writing.sink, "Click");
-  const GridVisitor clicks{&writing, WriteMidiClick, nullptr};
+  const bool nearItsTime = writing.plan->sectionTempo && writing.view.runningClock;
+  const GridVisitor clicks{&writing, nearItsTime ? WriteMidiClickNearItsTime : WriteMidiClick,
+                           nullptr};
   const MidiPlacement& placement = writing.plan->placement;
   if (placement.placed) {
     WriteMidiCountIn(writing);
     WalkShiftedGrid(*writing.map, *writing.settings, placement.offsetSamples, clicks);
+  } else if (WritesEvenClicks(writing)) {
+    EvenClicks even = EvenClicksFor(writing);
+    WalkGrid(*writing.map, *writing.settings, GridVisitor{&even, WriteEvenClick, nullptr});
+    CatchUpEvenClicks(even);
   } else {
     WalkGrid(*writing.map, *writing.settings, clicks);
   }

@@ -395,25 +395,13 @@ Wide ExportTickOf(const SectionView& view, const MidiPlan& plan, Wide units) {
   return units * static_cast<uint64_t>(plan.ticksPerQuarter) / view.unitsPerQuarter;
 }
 
-Wide UnplacedTickOf(const SectionView& view, const MidiPlan& plan, const MapPosition& at) {
+Wide UnplacedTickOfAny(const SectionView& view, const MidiPlan& plan, const MapPosition& at) {
   const auto scale = static_cast<uint64_t>(plan.ticksPerQuarter);
   const Wide whole = at.units * scale;
   const uint64_t units = view.unitsPerQuarter;
-  // Most positions are far inside 64 bits, where the divisions are quick.
-  if (whole >> 64 == 0 && at.denominator < (uint64_t{1} << 30) && units < (uint64_t{1} << 32)) {
-    const auto low = static_cast<uint64_t>(whole);
-    const uint64_t below = units * at.denominator;
-    if (units == 1) return low + (2 * at.fraction * scale + below) / (2 * below);
-    const uint64_t rest = (low % units) * at.denominator + at.fraction * scale;
-    return low / units + (2 * rest + below) / (2 * below);
-  }
   const Wide rest = (whole % units) * at.denominator + static_cast<Wide>(at.fraction) * scale;
   const Wide below = static_cast<Wide>(units) * at.denominator;
   return whole / units + (2 * rest + below) / (2 * below);
-}
-
-Wide PlacedTick(const MidiPlacement& placement, Wide tick) {
-  return tick - placement.cutTick + placement.cutOut;
 }
 
 uint32_t CountInBeatTempo(const MidiPlacement& placement, int64_t index) {

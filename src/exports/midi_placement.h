@@ -26,11 +26,58 @@ Wide ExportTickOf(const SectionView& view, const MidiPlan& plan, Wide units);
 
 // Where a grid point at `at` clicks in the export without --offset and
 // --count-in: its position scaled to the export's ticks, to the nearest tick
-// (a half rounds up) where it falls between two.
-Wide UnplacedTickOf(const SectionView& view, const MidiPlan& plan, const MapPosition& at);
+// (a half rounds up) where it falls between two. Any position; see
+// UnplacedTickOf.
+Wide UnplacedTickOfAny(const SectionView& view, const MidiPlan& plan, const MapPosition& at);
+
+// Positions far inside 64 bits, nearly all, are placed right where they are
+// asked for, with quick divisions; the rest by UnplacedTickOfAny.
+inline Wide UnplacedTickOf(const SectionView& view, const MidiPlan& plan, const MapPosition& at) {
+  const auto scale = static_cast<uint64_t>(plan.ticksPerQuarter);
+  const uint64_t units = view.unitsPerQuarter;
+  const Wide whole = at.units * scale;
+  if (whole >> 64 != 0 || at.denominator >= (uint64_t{1} << 30) || units >= (uint64_t{1} << 32)) {
+    return UnplacedTickOfAny(view, plan, at);
+  }
+  const auto low = static_cast<uint64_t>(whole);
+  const uint64_t below = units * at.denominator;
+  if (units == 1) return low + (2 * at.fraction * scale + below) / (2 * below);
+  const uint64_t rest = (low % units) * at.denominator + at.fraction * scale;
+  return low / units + (2 * rest + below) / (2 * below);
+}
+
+// The ticks of 1 / denominator of a map unit, where that is whole and the map
+// counts in quarter notes (a text map): a grid point of that denominator
+// then lies a whole number of them past its unit's tick, which UnplacedTickOf
+// would round to the very same tick.
+struct FractionTicks {
+  uint64_t denominator;
+  uint64_t ticks;  // 0: not whole
+};
+
+inline FractionTicks FractionTicksFor(const SectionView& view, const MidiPlan& plan,
+                                      uint64_t denominator) {
+  const auto scale = static_cast<uint64_t>(plan.ticksPerQuarter);
+  const bool whole = view.unitsPerQuarter == 1 && denominator != 0 && scale % denominator == 0;
+  return FractionTicks{denominator, whole ? scale / denominator : 0};
+}
+
+// UnplacedTickOf for points that come one after another, most of one
+// denominator: `fraction` keeps the ticks of the last one's, so that a point
+// on a whole tick takes a multiplication, not a division.
+inline Wide UnplacedTickFollowing(FractionTicks& fraction, const SectionView& view,
+                                  const MidiPlan& plan, const MapPosition& at) {
+  if (at.denominator != fraction.denominator) {
+    fraction = FractionTicksFor(view, plan, at.denominator);
+  }
+  if (fraction.ticks == 0) return UnplacedTickOf(view, plan, at);
+  return at.units * static_cast<uint64_t>(plan.ticksPerQuarter) + at.fraction * fraction.ticks;
+}
 
 // Where a tick of the unplaced export, at or after the cut, lies in the file.
-Wide PlacedTick(const MidiPlacement& placement, Wide tick);
+inline Wide PlacedTick(const MidiPlacement& placement, Wide tick) {
+  return tick - placement.cutTick + placement.cutOut;
+}
 
 // The tempo, in whole microseconds per quarter note, of count-in beat
 // `index` (from the first kept one, 0-based), so that each beat ends at the

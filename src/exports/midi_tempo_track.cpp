@@ -11,6 +11,9 @@
 
 namespace {
 
+constexpr uint32_t kMicrosecondsPerSecond = 1000000;
+constexpr int kMantissaBits = 53;
+
 // The file's tempo track as the events come: as they are, or, placed, moved
 // after the lead-in, those before the cut left out. A gap longer than a delta
 // time holds gets the tempo in force repeated, which changes nothing, as
@@ -175,6 +178,9 @@ struct CarriedBeats {
   double clock;
   int64_t microseconds;
   double aim;  // seconds; 0 without --offset and --count-in
+  // Below this clock no steady run is looked for: one looked for in its
+  // binade was not found for want of a step of whole last bits.
+  double steadyFrom;
 };
 
 // The next beat's whole microseconds: from the export's time of this beat to
@@ -187,6 +193,65 @@ uint32_t CarryBeat(CarriedBeats& carried, double step, int32_t divisionsPerBeat)
   carried.clock = next;
   carried.microseconds += length;
   return static_cast<uint32_t>(length);
+}
+
+// A beat in the binade of the clock, [2^(e-1), 2^e), where every double is a
+// whole number of its last bits, 2^(e-53).
+struct BinadeBeat {
+  int shift;             // the last bit is 2^-shift seconds
+  uint64_t units;        // last bits of the clock
+  Wide beatUnits;        // last bits of a beat, where its steps are whole ones; else 0
+  int64_t microseconds;  // of a beat, where they are whole; else -1
+};
+
+// The microseconds of `beatUnits` last bits of 2^-shift seconds, where they
+// are whole and far inside 64 bits; else -1.
+int64_t WholeMicroseconds(Wide beatUnits, int shift) {
+  const Wide scaled = beatUnits * kMicrosecondsPerSecond;
+  if ((scaled & ((Wide{1} << shift) - 1)) != 0 || (scaled >> shift) >= (Wide{1} << 40)) return -1;
+  return static_cast<int64_t>(scaled >> shift);
+}
+
+// The beat of `divisions` steps from a clock of 2^-40 seconds to 2^52.
+BinadeBeat BeatInBinade(double clock, double step, int32_t divisions) {
+  int exponent = 0;
+  std::frexp(clock, &exponent);
+  BinadeBeat beat{kMantissaBits - exponent, 0, 0, -1};
+  beat.units = static_cast<uint64_t>(std::ldexp(clock, beat.shift));
+  const double stepUnits = std::ldexp(step, beat.shift);
+  if (stepUnits < 0x1p53 && stepUnits == std::floor(stepUnits)) {
+    beat.beatUnits = static_cast<Wide>(stepUnits) * static_cast<uint32_t>(divisions);
+    beat.microseconds = WholeMicroseconds(beat.beatUnits, beat.shift);
+  }
+  return beat;
+}
+
+// Skips at once up to `most` beats after the carried ones that each last
+// `tempo` microseconds, as carrying them one by one would find; gives how
+// many. Inside the clock's binade a step of whole last bits adds exactly, so
+// the clock grows by the same beat each time, and a beat of whole
+// microseconds moves the nearest microsecond by just that, so every beat
+// lasts what the next one will. Only without an aim, which rounds once more.
+Wide SkipSteadyBeats(CarriedBeats& carried, double step, int32_t divisions, uint32_t tempo,
+                     Wide most) {
+  const double clock = carried.clock;
+  if (most == 0 || carried.aim != 0.0 || clock < carried.steadyFrom || !(step > 0.0) ||
+      !(clock >= 0x1p-40 && clock < 0x1p52)) {
+    return 0;
+  }
+  const BinadeBeat beat = BeatInBinade(clock, step, divisions);
+  if (beat.microseconds < 0) {
+    carried.steadyFrom = std::ldexp(1.0, kMantissaBits - beat.shift);  // the next binade
+    return 0;
+  }
+  if (NearestMicrosecond(clock) + beat.microseconds - carried.microseconds != int64_t{tempo}) {
+    return 0;
+  }
+  const Wide room = ((uint64_t{1} << kMantissaBits) - 1 - beat.units) / beat.beatUnits;
+  const Wide beats = std::min(most, room);
+  carried.clock = std::ldexp(static_cast<double>(beat.units + beats * beat.beatUnits), -beat.shift);
+  carried.microseconds += static_cast<int64_t>(beats) * tempo;
+  return beats;
 }
 
 // The map's changes as they come, in the export's ticks.
@@ -215,10 +280,14 @@ void PutCarriedTempos(EventStream& stream, const MapSection& section, Wide start
                                 : std::min<Wide>(beats, plan.lastClickBeat - firstBeat + 1);
   const uint32_t rounded = section.microsecondsPerQuarter;
   const int32_t divisions = stream.settings->divisionsPerBeat;
+  stream.carried.steadyFrom = 0.0;
   for (Wide beat = 0; beat < carriedBeats; ++beat) {
     const uint32_t tempo = CarryBeat(stream.carried, section.stepSeconds, divisions);
     if (beat == 0 || tempo != stream.tempo) {
       PutStreamTempo(stream, start + beat * ticksPerQuarter, tempo);
+    } else {
+      beat += SkipSteadyBeats(stream.carried, section.stepSeconds, divisions, tempo,
+                              carriedBeats - beat - 1);
     }
   }
   if (carriedBeats == 0) {
@@ -268,7 +337,7 @@ bool CountGapBefore(void* context, const MapSection& section) {
 void StreamTempoEvents(const GridMap& map, const GridSettings& settings, const MidiPlan& plan,
                        const TempoEventVisitor& visitor) {
   const double aim = plan.placement.placed ? plan.placement.measureOneAim : 0.0;
-  EventStream stream{&settings, &plan, &visitor, ViewOf(map), CarriedBeats{0.0, 0, aim}, 0};
+  EventStream stream{&settings, &plan, &visitor, ViewOf(map), CarriedBeats{0.0, 0, aim, 0.0}, 0};
   WalkSections(map, settings, SectionVisitor{&stream, StreamSection});
   // Ending where the map ends, the export read back holds as many measures.
   visitor.end(visitor.context,

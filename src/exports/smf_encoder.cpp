@@ -15,22 +15,6 @@ void PutBigEndian(ExportSink& sink, uint64_t value, int bytes) {
 constexpr uint8_t kMidiClocksPerClick = 24;
 constexpr uint8_t kThirtySecondsPerQuarter = 8;
 
-// Seven bits a byte, most significant first, every byte but the last with
-// its top bit set; gives the number of bytes.
-int EncodeVariableLength(uint64_t value, uint8_t* data) {
-  if (value < 0x80) {
-    data[0] = static_cast<uint8_t>(value);
-    return 1;
-  }
-  int count = 0;
-  int shift = 21;
-  while ((value >> shift) == 0) shift -= 7;
-  for (; shift > 0; shift -= 7)
-    data[count++] = static_cast<uint8_t>(0x80 | ((value >> shift) & 0x7F));
-  data[count++] = static_cast<uint8_t>(value & 0x7F);
-  return count;
-}
-
 }  // namespace
 
 void PutMidiHeader(ExportSink& sink, uint16_t format, uint16_t tracks, uint16_t ticksPerQuarter) {
@@ -57,25 +41,6 @@ void PutMetaEvent(ExportSink& sink, uint64_t delta, uint8_t type, const uint8_t*
   const uint8_t head[] = {0xFF, type, length};
   PutBytes(sink, head, sizeof head);
   if (length > 0) PutBytes(sink, data, length);
-}
-
-void PutChannelEvent(ExportSink& sink, uint64_t delta, uint8_t status, uint8_t first,
-                     uint8_t second) {
-  // Straight into the buffer where it has room, as nearly every event does.
-  uint8_t spare[7];
-  const bool room = sink.capacity - sink.used > sizeof spare;
-  uint8_t* event = room ? sink.buffer + sink.used : spare;
-  const int length = EncodeVariableLength(delta, event);
-  event[length] = status;
-  event[length + 1] = first;
-  event[length + 2] = second;
-  const size_t size = static_cast<size_t>(length) + 3;
-  if (!room) {
-    PutBytes(sink, spare, size);
-    return;
-  }
-  sink.used += size;
-  sink.bytes += size;
 }
 
 void PutTrackName(ExportSink& sink, const char* name) {

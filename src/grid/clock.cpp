@@ -20,8 +20,7 @@ constexpr int kMantissaBits = 53;
 // jump over all the steps that stay inside the binade in one exact
 // multiplication, and take the steps that cross into the next binade one at a
 // time. An increment of zero means the clock no longer moves at all.
-double AdvanceClock(double clock, double step, Wide count) {
-  if (count == 1) return clock + step;  // one step is one addition, whatever the binade
+double AdvanceClockOverSteps(double clock, double step, Wide count) {
   while (count > 0) {
     if (step == 0.0 || clock == 0.0 || !std::isfinite(clock)) {
       clock += step;

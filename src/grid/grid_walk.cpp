@@ -12,11 +12,6 @@ bool KeepPoint(void* context, const GridPoint& point) {
 
 }  // namespace
 
-PointKind PointKindOf(int64_t beat, int64_t division) {
-  if (division != 0) return PointKind::kDivision;
-  return beat == 0 ? PointKind::kDownbeat : PointKind::kBeat;
-}
-
 // Every walk goes to the grid of its map's kind.
 
 bool CheckGrid(const GridMap& map, const GridSettings& settings, Failure& failure) {

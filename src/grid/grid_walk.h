@@ -14,7 +14,10 @@
 enum class PointKind : uint8_t { kDownbeat, kBeat, kDivision };
 
 // The kind of the point at division `division` of beat `beat` of a measure.
-PointKind PointKindOf(int64_t beat, int64_t division);
+inline PointKind PointKindOf(int64_t beat, int64_t division) {
+  if (division != 0) return PointKind::kDivision;
+  return beat == 0 ? PointKind::kDownbeat : PointKind::kBeat;
+}
 
 // One step of the grid inside the range.
 struct GridPoint {

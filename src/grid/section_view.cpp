@@ -203,12 +203,11 @@ PositionFinder PositionFinderFor(const GridMap& map, const GridSettings& setting
   return PositionFinder{&map, settings, false, MapSection{}};
 }
 
-MapPosition PositionOf(PositionFinder& finder, const GridPoint& point) {
+MapPosition PositionLookedUp(PositionFinder& finder, const GridPoint& point) {
   const GridMap& map = *finder.map;
-  const int32_t divisions = finder.settings.divisionsPerBeat;
   if (map.midi != nullptr) {
     const MidiMap& midi = *map.midi;
-    const MidiPosition at = PositionOfPoint(midi, divisions, point);
+    const MidiPosition at = PositionOfPoint(midi, finder.settings.divisionsPerBeat, point);
     return MapPosition{at.tick, at.fraction, at.denominator,
                        midi.meters[MeterOfMeasure(midi, point.measure)].denominatorPower};
   }
@@ -218,11 +217,5 @@ MapPosition PositionOf(PositionFinder& finder, const GridPoint& point) {
     finder.found = true;
     finder.section = search.section;
   }
-  // A text map's beats are whole quarter notes from its section's start.
-  const MapSection& section = finder.section;
-  const Wide beats = static_cast<Wide>(point.measure - section.firstMeasure) *
-                         static_cast<uint64_t>(section.beatsPerMeasure) +
-                     static_cast<uint64_t>(point.beat);
-  return MapPosition{section.start + beats, static_cast<uint64_t>(point.division),
-                     static_cast<uint64_t>(divisions), section.denominatorPower};
+  return TextPositionIn(finder.section, point, finder.settings.divisionsPerBeat);
 }

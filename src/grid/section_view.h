@@ -97,7 +97,29 @@ struct PositionFinder {
 
 PositionFinder PositionFinderFor(const GridMap& map, const GridSettings& settings);
 
-// The position of `point`, a point of the grid walked with the finder's settings.
-MapPosition PositionOf(PositionFinder& finder, const GridPoint& point);
+// A text map's point in `section`, its own: its beats are whole quarter
+// notes from the section's start.
+inline MapPosition TextPositionIn(const MapSection& section, const GridPoint& point,
+                                  int32_t divisionsPerBeat) {
+  const Wide beats = static_cast<Wide>(point.measure - section.firstMeasure) *
+                         static_cast<uint64_t>(section.beatsPerMeasure) +
+                     static_cast<uint64_t>(point.beat);
+  return MapPosition{section.start + beats, static_cast<uint64_t>(point.division),
+                     static_cast<uint64_t>(divisionsPerBeat), section.denominatorPower};
+}
+
+// PositionOf where the finder has yet to find the point's section, or the map
+// is a MIDI map.
+MapPosition PositionLookedUp(PositionFinder& finder, const GridPoint& point);
+
+// The position of `point`, a point of the grid walked with the finder's
+// settings. A text map's points in the section of the last one, nearly
+// every one, are found right here.
+inline MapPosition PositionOf(PositionFinder& finder, const GridPoint& point) {
+  if (finder.map->midi == nullptr && finder.found && finder.section.slot == point.section) {
+    return TextPositionIn(finder.section, point, finder.settings.divisionsPerBeat);
+  }
+  return PositionLookedUp(finder, point);
+}
 
 #endif  // BEATSTAMPS_SECTION_VIEW_H_

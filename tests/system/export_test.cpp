@@ -273,6 +273,10 @@ TEST_F(Exports, MidiClicksSoundAtTheReportsTimes) {
   Write("song.map", "tmap\t70\t3\t2\ntmap\t133\t5\t1\n");
   map_ = "song.map", summary_ = "Read 2 sections, 3 measures, 11 beats\n";
   ExpectMidiMatchesReport({"44100", "3", "3", "481"});
+  // Measures of one beat: a downbeat after a downbeat, the last click one too.
+  Write("march.map", "tmap\t90\t1\t5\ntmap\t120\t3\t2\ntmap\t100\t1\t3\n");
+  map_ = "march.map", summary_ = "Read 3 sections, 10 measures, 14 beats\n";
+  ExpectMidiMatchesReport({"48000", "1", "10", "1"});
   // A first click 268,435,200 ticks in takes a four-byte delta; a measure on, too far.
   Write("deep.map", "tmap\t120\t4\t139812\n");
   map_ = "deep.map", summary_ = "Read 1 sections, 139812 measures, 559248 beats\n";

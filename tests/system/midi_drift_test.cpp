@@ -101,4 +101,27 @@ TEST_F(MidiDrift, EveryClickOfAnHourIsWithinAMicrosecondOfTheReport) {
                 "Read 2 sections, 2110 measures, 8430 beats\n");
 }
 
+TEST_F(MidiDrift, ALongSectionOfWholeMicrosecondBeatsLeavesTheCarryingAsItWas) {
+  // 120 and 128 beats a minute make beats of whole microseconds (500,000 and
+  // 468,750), for thousands of measures; 140 and 100, between and after them, do not.
+  Write("steady.map",
+        "tmap\t120\t4\t20000\ntmap\t140\t4\t300\ntmap\t128\t4\t3000\n"
+        "tmap\t100\t4\t300\n");
+  for (const std::string divisions : {"1", "2"}) {
+    ASSERT_EQ(
+        Run({"--format=midi", "steady.map", "steady.mid", "48000", "1", "23600", divisions}).status,
+        0);
+    ASSERT_EQ(
+        Run({"--format=csv", "steady.map", "steady.csv", "48000", "1", "23600", divisions}).status,
+        0);
+    const std::vector<double> seconds = CsvSeconds(Read("steady.csv"));
+    const Drift drift = DriftOf(Read("steady.mid"), seconds);
+    EXPECT_EQ(drift.clicks, 23600u * 4 * std::stoul(divisions));
+    // Each beat ends on the microsecond nearest its time; a division between
+    // two lies within one.
+    EXPECT_LE(drift.worst, divisions == "1" ? 0.5 + 1e-3 : 1.0) << divisions << " divisions";
+    EXPECT_LE(drift.repeats, 1u);
+  }
+}
+
 }  // namespace
