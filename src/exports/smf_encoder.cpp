@@ -56,10 +56,17 @@ void PutTimeSignature(ExportSink& sink, uint64_t delta, uint8_t numerator,
 }
 
 void PutTempo(ExportSink& sink, uint64_t delta, uint32_t microsecondsPerQuarter) {
-  const uint8_t tempo[] = {static_cast<uint8_t>(microsecondsPerQuarter >> 16),
-                           static_cast<uint8_t>(microsecondsPerQuarter >> 8),
-                           static_cast<uint8_t>(microsecondsPerQuarter)};
-  PutMetaEvent(sink, delta, 0x51, tempo, sizeof tempo);
+  // One put for the whole event: a carried tempo puts one at every beat.
+  uint8_t event[kMostShortBytes] = {};
+  const int at = EncodeVariableLength(delta, event);
+  const uint8_t rest[] = {0xFF,
+                          0x51,
+                          3,
+                          static_cast<uint8_t>(microsecondsPerQuarter >> 16),
+                          static_cast<uint8_t>(microsecondsPerQuarter >> 8),
+                          static_cast<uint8_t>(microsecondsPerQuarter)};
+  std::memcpy(event + at, rest, sizeof rest);
+  PutShortBytes(sink, event, static_cast<size_t>(at) + sizeof rest);
 }
 
 void PutEndOfTrack(ExportSink& sink, uint64_t delta) {
