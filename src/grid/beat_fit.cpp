@@ -159,17 +159,22 @@ constexpr double kClearlyNearer = 0.2;
 // numbers say another count of beats: it breaks the tie where a slow beat
 // and two fast ones, or one long beat and two short ones, fit alike.
 constexpr double kNumbersDisagree = 1.0;
+// A part of the tolerance within which a beat is surely placed: a next beat
+// that reads the time across a tempo change the other way does not take
+// its grid beat.
+constexpr double kSurelyPlaced = 0.5;
 
 // How the matching weighs a missed beat and a clearly nearer beat, in seconds.
 struct Weights {
   double missedBeat;
   double clearlyNearer;
   double numbersDisagree;
+  double surelyPlaced;
 };
 
 Weights WeightsFor(double tolerance) {
   return Weights{kMissedBeatWeight * tolerance, kClearlyNearer * tolerance,
-                 kNumbersDisagree * tolerance};
+                 kNumbersDisagree * tolerance, kSurelyPlaced * tolerance};
 }
 
 // The whole beats between two beats that their numbers in their measures
@@ -230,13 +235,18 @@ Phase PhaseOf(double seconds, double before, double after, const Weights& weight
 
 // The beat after `k` is the one grid beat k would be: it lies nearer where
 // k's beats end, or it is clearly nearer a whole beat by a length of its own.
+// Where the two reach that grid beat by lengths a beat apart in time, one
+// of them crosses a tempo change that the other does not: each fits its own
+// reading, so k gives way only when it is not surely placed.
 bool NextFitsBetter(const std::vector<ListedBeat>& listed, int64_t previous, int64_t k,
                     const Phase& phase, double before, double after, const Weights& weights) {
   const double at = listed[previous].seconds + phase.seconds;
   if (std::fabs(listed[k + 1].seconds - at) < std::fabs(listed[k].seconds - at)) return true;
   const Phase next =
       PhaseOf(listed[k + 1].seconds - listed[previous].seconds, before, after, weights);
-  return next.steps == phase.steps && next.offBy + weights.clearlyNearer < phase.offBy;
+  const bool samePlace = std::fabs(next.seconds - phase.seconds) < 0.5 * std::min(before, after);
+  return next.steps == phase.steps && (samePlace || phase.offBy > weights.surelyPlaced) &&
+         next.offBy + weights.clearlyNearer < phase.offBy;
 }
 
 // Matches every listed beat to a grid beat by the whole beats between it and

@@ -288,4 +288,24 @@ TEST(BeatFit, AListThatNeedsMoreSectionsThanAMapHoldsNamesATolerance) {
       << failure.message;
 }
 
+// The tempo halves where a beat is missed: the first beat after the gap
+// lies a fast beat and a slow one on. The last fast beats, each close to
+// its place, stay in though the slow beat after them reads, by the new
+// length, as the same grid beat.
+TEST(BeatFit, ABeatMissedWhereTheTempoHalvesLeavesTheLastFastBeatsIn) {
+  const double times[] = {1.000, 1.386, 1.782, 2.175, 2.570, 2.956,  3.347,  3.749,  4.905, 5.679,
+                          6.454, 7.230, 8.007, 8.776, 9.554, 10.333, 11.871, 12.644, 13.420};
+  std::vector<ListedBeat> beats;
+  for (const double time : times) {
+    beats.push_back(ListedBeat{time, 0, static_cast<int32_t>(beats.size()) + 1});
+  }
+  FittedMap fitted;
+  Failure failure{};
+  ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
+  EXPECT_EQ(fitted.leftOut, 0);
+  ASSERT_EQ(fitted.sections.size(), 2u);
+  EXPECT_EQ(fitted.sections[0].measures, 2);
+  EXPECT_NEAR(fitted.sections[1].tempo, 77.5, 0.2);
+}
+
 }  // namespace
