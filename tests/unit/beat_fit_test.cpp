@@ -150,6 +150,15 @@ TEST(BeatFit, WholeTempoStepsPlaceTheSectionsSoThatNoBeatDrifts) {
   }
 }
 
+// The fit of a hand-made list with the default options; a list it refuses
+// fails the test.
+FittedMap FitOf(const std::vector<ListedBeat>& beats) {
+  FittedMap fitted;
+  Failure failure{};
+  EXPECT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
+  return fitted;
+}
+
 // The beats of `measures` measures of `meter` beats at `bpm` from `start`,
 // each moved by a small error, those numbered in `missed` (counted from 0)
 // left out; with their numbers in their measures when `numbered`.
@@ -179,21 +188,19 @@ void ListMeasures(const Stretch& stretch, const std::set<int32_t>& missed,
 TEST(BeatFit, MissedBeatsCloseTogetherKeepTheTempoAndAHalvedTempoDoesNot) {
   std::vector<ListedBeat> beats;
   ListMeasures(Stretch{1.0, 120.0, 4, 32, false}, {41, 43, 45, 47, 49}, beats);
-  FittedMap fitted;
-  Failure failure{};
-  ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
-  EXPECT_EQ(fitted.leftOut, 0);
-  ASSERT_EQ(fitted.sections.size(), 1u);
-  EXPECT_NEAR(fitted.sections[0].tempo, 120.0, 0.05);
+  const FittedMap steady = FitOf(beats);
+  EXPECT_EQ(steady.leftOut, 0);
+  ASSERT_EQ(steady.sections.size(), 1u);
+  EXPECT_NEAR(steady.sections[0].tempo, 120.0, 0.05);
 
   beats.clear();
   ListMeasures(Stretch{1.0, 120.0, 4, 16, false}, {}, beats);
   ListMeasures(Stretch{33.0, 60.0, 4, 16, false}, {}, beats);
-  ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
-  EXPECT_EQ(fitted.leftOut, 0);
-  ASSERT_EQ(fitted.sections.size(), 2u);
-  EXPECT_NEAR(fitted.sections[0].tempo, 120.0, 0.05);
-  EXPECT_NEAR(fitted.sections[1].tempo, 60.0, 0.05);
+  const FittedMap halved = FitOf(beats);
+  EXPECT_EQ(halved.leftOut, 0);
+  ASSERT_EQ(halved.sections.size(), 2u);
+  EXPECT_NEAR(halved.sections[0].tempo, 120.0, 0.05);
+  EXPECT_NEAR(halved.sections[1].tempo, 60.0, 0.05);
 }
 
 // Where a tempo doubles and the first beat after the new section's first is
@@ -203,9 +210,7 @@ TEST(BeatFit, BeatNumbersTellTwoFastBeatsFromOneSlowOne) {
   std::vector<ListedBeat> beats;
   ListMeasures(Stretch{1.0, 80.0, 2, 12, true}, {}, beats);
   ListMeasures(Stretch{1.0 + 24 * 0.75, 160.0, 7, 12, true}, {1}, beats);
-  FittedMap fitted;
-  Failure failure{};
-  ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
+  const FittedMap fitted = FitOf(beats);
   EXPECT_EQ(fitted.leftOut, 0);
   ASSERT_EQ(fitted.sections.size(), 2u);
   EXPECT_NEAR(fitted.sections[0].tempo, 80.0, 0.05);
@@ -223,9 +228,7 @@ TEST(BeatFit, AnExtraBeatJustAfterASmallTempoChangeLeavesTheTrueBeatIn) {
   const double change = 1.0 + 48 * 60.0 / 124.0;
   ListMeasures(Stretch{change, 112.0, 6, 8, true}, {}, beats);
   beats.insert(beats.begin() + 49, ListedBeat{change + 0.06, 1, 0});
-  FittedMap fitted;
-  Failure failure{};
-  ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
+  const FittedMap fitted = FitOf(beats);
   EXPECT_EQ(fitted.leftOut, 1);
   EXPECT_TRUE(fitted.beats[49].leftOut);
   EXPECT_FALSE(fitted.beats[48].leftOut);
@@ -242,9 +245,7 @@ TEST(BeatFit, AnExtraBeatInAMissedBeatsPlaceBeforeATempoChangeIsTheOneLeftOut) {
   ListMeasures(Stretch{1.0, 100.0, 4, 16, false}, {62}, beats);
   ListMeasures(Stretch{1.0 + 64 * 0.6, 113.0, 4, 16, false}, {}, beats);
   beats.insert(beats.begin() + 62, ListedBeat{1.0 + 62 * 0.6 + 0.055, 0, 0});
-  FittedMap fitted;
-  Failure failure{};
-  ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
+  const FittedMap fitted = FitOf(beats);
   EXPECT_EQ(fitted.leftOut, 1);
   EXPECT_TRUE(fitted.beats[62].leftOut);
   EXPECT_FALSE(fitted.beats[63].leftOut);
@@ -262,9 +263,7 @@ TEST(BeatFit, MeasuresMissedWhereTheMeterChangesTakeTheNewMeter) {
     std::vector<ListedBeat> beats;
     ListMeasures(Stretch{1.0, 120.0, old, 8, true}, {}, beats);
     ListMeasures(Stretch{1.0 + old * 8 * 0.5, 120.0, meter, 8, true}, {2, 3}, beats);
-    FittedMap fitted;
-    Failure failure{};
-    ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
+    const FittedMap fitted = FitOf(beats);
     EXPECT_EQ(fitted.leftOut, 0);
     ASSERT_EQ(fitted.sections.size(), 2u) << old << " to " << meter;
     EXPECT_EQ(fitted.sections[1].beatsPerMeasure, meter);
@@ -299,9 +298,7 @@ TEST(BeatFit, ABeatMissedWhereTheTempoHalvesLeavesTheLastFastBeatsIn) {
   for (const double time : times) {
     beats.push_back(ListedBeat{time, 0, static_cast<int32_t>(beats.size()) + 1});
   }
-  FittedMap fitted;
-  Failure failure{};
-  ASSERT_TRUE(FitBeats(beats, DefaultFitOptions(), fitted, failure)) << failure.message;
+  const FittedMap fitted = FitOf(beats);
   EXPECT_EQ(fitted.leftOut, 0);
   ASSERT_EQ(fitted.sections.size(), 2u);
   EXPECT_EQ(fitted.sections[0].measures, 2);
