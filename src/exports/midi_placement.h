@@ -58,7 +58,8 @@ struct FractionTicks {
 inline FractionTicks FractionTicksFor(const SectionView& view, const MidiPlan& plan,
                                       uint64_t denominator) {
   const auto scale = static_cast<uint64_t>(plan.ticksPerQuarter);
-  const bool whole = view.unitsPerQuarter == 1 && denominator != 0 && scale % denominator == 0;
+  // A position's denominator is its beat's divisions, one or more.
+  const bool whole = view.unitsPerQuarter == 1 && scale % denominator == 0;
   return FractionTicks{denominator, whole ? scale / denominator : 0};
 }
 
@@ -71,7 +72,8 @@ inline Wide UnplacedTickFollowing(FractionTicks& fraction, const SectionView& vi
     fraction = FractionTicksFor(view, plan, at.denominator);
   }
   if (fraction.ticks == 0) return UnplacedTickOf(view, plan, at);
-  return at.units * static_cast<uint64_t>(plan.ticksPerQuarter) + at.fraction * fraction.ticks;
+  return at.units * static_cast<uint64_t>(plan.ticksPerQuarter) +
+         static_cast<Wide>(at.fraction) * fraction.ticks;
 }
 
 // Where a tick of the unplaced export, at or after the cut, lies in the file.

@@ -98,8 +98,8 @@ double MedianOfGaps(const std::vector<double>& gaps, int64_t from) {
   if (size <= 0) return 0.0;
   std::array<double, kPeriodWindow> window{};
   std::copy_n(gaps.begin() + from, size, window.begin());
-  const auto middle = window.begin() + size / 2;
-  std::nth_element(window.begin(), middle, window.begin() + size);
+  double* const middle = window.data() + size / 2;
+  std::nth_element(window.data(), middle, window.data() + size);
   return *middle;
 }
 
