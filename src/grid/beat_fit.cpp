@@ -113,6 +113,47 @@ int64_t WholeBeats(double gap, double length, double tolerance) {
                                                                       : 0;
 }
 
+// Whether every gap of the window spans whole beats of `length`, alone or,
+// where an extra beat splits one, together with the gap after it. A gap at
+// either end may be the piece of one split across the window's edge.
+bool SpansWholeBeats(const std::array<double, kPeriodWindow>& window, int64_t size, double length,
+                     double tolerance) {
+  for (int64_t k = 0; k < size; ++k) {
+    if (WholeBeats(window[k], length, tolerance) > 0) continue;
+    if (k + 1 < size && WholeBeats(window[k] + window[k + 1], length, tolerance) > 0) {
+      ++k;
+    } else if (k != 0 && k + 1 != size) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The beat length around the gaps from `from`: their median, unless the
+// median leaves gaps that span no whole beats of it and a longer gap spans
+// every gap. Extra beats close together split gaps into pieces that can
+// outnumber the whole ones; the pieces then pair up into whole beats of the
+// true length, never of the median. A length near a whole multiple of the
+// median is the median with beats missed.
+double LocalLength(const std::vector<double>& gaps, int64_t from, double tolerance) {
+  const double median = MedianOfGaps(gaps, from);
+  const auto count = static_cast<int64_t>(gaps.size());
+  from = std::clamp<int64_t>(from, 0, std::max<int64_t>(count - kPeriodWindow, 0));
+  const int64_t size = std::min(from + kPeriodWindow, count) - from;
+  if (size <= 0) return median;
+  std::array<double, kPeriodWindow> window{};
+  std::copy_n(gaps.begin() + from, size, window.begin());
+  if (SpansWholeBeats(window, size, median, tolerance)) return median;
+  for (int64_t k = 0; k < size; ++k) {
+    const double ratio = window[k] / median;
+    if (ratio > 1.0 + kSameLength && std::fabs(ratio - std::round(ratio)) > kSameLength &&
+        SpansWholeBeats(window, size, window[k], tolerance)) {
+      return window[k];
+    }
+  }
+  return median;
+}
+
 // Whether the gaps from `from` keep the beat length `length` though their
 // median spans more beats: every gap spans whole beats of it (or two gaps
 // around an extra beat do together), and some gap just one. Then beats were
@@ -293,7 +334,7 @@ std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed, doubl
   double behind = 0.0;
   const auto lengthBefore = [&](double after) {
     if (behindFrom != previous) {
-      behind = MedianOfGaps(gaps, previous - kPeriodWindow);
+      behind = LocalLength(gaps, previous - kPeriodWindow, tolerance);
       behindFrom = previous;
     }
     const double fromAfter = std::fabs(lastPeriod - after);
@@ -302,7 +343,7 @@ std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed, doubl
     return changed ? after : behind;
   };
   for (int64_t k = 1; k < count; ++k) {
-    double after = MedianOfGaps(gaps, k - 1);
+    double after = LocalLength(gaps, k - 1, tolerance);
     const double longest = lengthBefore(after) * (1.0 + kSameLength);
     if (after > longest && KeepsLengthThroughMisses(gaps, k - 1, lengthBefore(after), tolerance)) {
       after = lengthBefore(after);

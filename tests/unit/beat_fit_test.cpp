@@ -305,4 +305,25 @@ TEST(BeatFit, ABeatMissedWhereTheTempoHalvesLeavesTheLastFastBeatsIn) {
   EXPECT_NEAR(fitted.sections[1].tempo, 77.5, 0.2);
 }
 
+// Three extra beats within a few beats of one another split three gaps into
+// short pieces that outnumber the whole gaps there; each pair of pieces
+// still spans one beat of the true length, so every true beat is kept and
+// only the extra ones are left out.
+TEST(BeatFit, ExtraBeatsCloseTogetherLeaveTheTrueBeatsBesideThemIn) {
+  const double length = 60.0 / 140.0;
+  const std::pair<int32_t, double> extras[] = {{45, 0.21}, {44, 0.70}, {40, 0.77}};
+  std::vector<ListedBeat> beats;
+  ListMeasures(Stretch{1.0, 140.0, 4, 24, false}, {}, beats);
+  for (const auto& [after, part] : extras) {
+    beats.insert(beats.begin() + after + 1, ListedBeat{1.0 + (after + part) * length, 0, 0});
+  }
+  const FittedMap fitted = FitOf(beats);
+  EXPECT_EQ(fitted.leftOut, 3);
+  for (const size_t extra : {41u, 46u, 48u}) EXPECT_TRUE(fitted.beats[extra].leftOut) << extra;
+  for (const size_t beside : {40u, 42u, 45u, 47u, 49u}) {
+    EXPECT_FALSE(fitted.beats[beside].leftOut) << beside;
+  }
+  EXPECT_EQ(fitted.sections.size(), 1u);
+}
+
 }  // namespace
