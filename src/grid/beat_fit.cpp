@@ -475,11 +475,22 @@ bool HoldsMeasuresOf(const std::vector<Bar>& bars, size_t k, int64_t meter) {
   return meter > 0 && gap % meter == 0 && bars[k].highest <= meter;
 }
 
+// Whether the gap after bar `k` holds one measure of `before`, its listed
+// numbers in it, and then whole measures of `after`.
+bool ChangesMeterInGap(const std::vector<Bar>& bars, size_t k, int64_t before, int64_t after) {
+  const int64_t rest = bars[k + 1].beat - bars[k].beat - before;
+  return before > 0 && after > 0 && bars[k].highest <= before && rest > 0 && rest % after == 0;
+}
+
 // Measures whose beats were all missed leave a gap between two bar lines
 // that holds whole measures of the meter after it or, failing that, of the
 // meter before it: they are put back. The meter after comes first: where
 // the meter changes, the new one begins at the gap as often as not, and a
 // gap of just one of its measures is that measure, not two of the old one.
+// Failing both, the gap may hold one measure of the meter before, whose
+// numbers it has, and then whole measures of the meter after: the meter
+// changed in the measures missed. One measure of a meter of its own would
+// take a section more.
 std::vector<int64_t> RestoreMissedMeasures(const std::vector<Bar>& bars) {
   std::vector<int64_t> restored;
   for (size_t k = 0; k < bars.size(); ++k) {
@@ -487,9 +498,14 @@ std::vector<int64_t> RestoreMissedMeasures(const std::vector<Bar>& bars) {
     if (k == 0 || k + 1 == bars.size()) continue;
     const int64_t after = k + 2 < bars.size() ? bars[k + 2].beat - bars[k + 1].beat : 0;
     const int64_t before = bars[k].beat - bars[k - 1].beat;
-    const int64_t meter = HoldsMeasuresOf(bars, k, after) ? after : before;
-    if (!HoldsMeasuresOf(bars, k, meter)) continue;
-    for (int64_t bar = bars[k].beat + meter; bar < bars[k + 1].beat; bar += meter) {
+    int64_t first = HoldsMeasuresOf(bars, k, after) ? after : before;
+    int64_t meter = first;
+    if (!HoldsMeasuresOf(bars, k, meter)) {
+      if (!ChangesMeterInGap(bars, k, before, after)) continue;
+      first = before;
+      meter = after;
+    }
+    for (int64_t bar = bars[k].beat + first; bar < bars[k + 1].beat; bar += meter) {
       restored.push_back(bar);
     }
   }

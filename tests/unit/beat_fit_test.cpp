@@ -326,4 +326,22 @@ TEST(BeatFit, ExtraBeatsCloseTogetherLeaveTheTrueBeatsBesideThemIn) {
   EXPECT_EQ(fitted.sections.size(), 1u);
 }
 
+// Every beat of the first measure in a new meter missed: the gap between the
+// numbered bar lines around it holds one measure of the old meter and one
+// of the new, not a measure of a meter of its own.
+TEST(BeatFit, AMeasureMissedWhereTheMeterChangesSplitsItsGapBetweenBothMeters) {
+  const std::pair<int32_t, int32_t> changes[] = {{4, 2}, {5, 3}};
+  for (const auto& [old, meter] : changes) {
+    std::vector<ListedBeat> beats;
+    ListMeasures(Stretch{1.0, 120.0, old, 8, true}, {}, beats);
+    ListMeasures(Stretch{1.0 + old * 8 * 0.5, 100.0, meter, 8, true}, {0, 1, 2}, beats);
+    const FittedMap fitted = FitOf(beats);
+    EXPECT_EQ(fitted.leftOut, 0);
+    ASSERT_EQ(fitted.sections.size(), 2u) << old << " to " << meter;
+    EXPECT_EQ(fitted.sections[0].measures, 8);
+    EXPECT_EQ(fitted.sections[1].beatsPerMeasure, meter);
+    EXPECT_EQ(fitted.sections[1].measures, 8);
+  }
+}
+
 }  // namespace
