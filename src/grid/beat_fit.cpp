@@ -761,11 +761,13 @@ double ClockAfter(double clock, const Tempo& tempo, int64_t beats) {
 }
 
 // How good ending a section at `end` is: fewer beats left out by the next
-// section, then a next section that reaches further, then no next section
-// at all, then less error.
+// section, then a next section that reaches further, then fewer sections
+// in the map up to there (a meter change inside a section cuts it in two),
+// then no next section at all, then less error.
 struct Ending {
   size_t left;
   int32_t reach;
+  int32_t sections;
   bool last;
   double squaredError;
 };
@@ -773,8 +775,23 @@ struct Ending {
 bool IsBetter(const Ending& a, const Ending& b) {
   if (a.left != b.left) return a.left < b.left;
   if (a.reach != b.reach) return a.reach > b.reach;
+  if (a.sections != b.sections) return a.sections < b.sections;
   if (a.last != b.last) return a.last;
   return a.squaredError < b.squaredError;
+}
+
+int64_t MeterOf(const Fit& fit, int32_t measure) {
+  return fit.bars[measure + 1] - fit.bars[measure];
+}
+
+// The sections that measures [first, end) of one tempo take: one more at
+// every meter change.
+int32_t SectionsOfSpan(const Fit& fit, int32_t first, int32_t end) {
+  int32_t sections = end > first ? 1 : 0;
+  for (int32_t measure = first + 1; measure < end; ++measure) {
+    if (MeterOf(fit, measure) != MeterOf(fit, measure - 1)) ++sections;
+  }
+  return sections;
 }
 
 Ending JudgeEnding(const Fit& fit, const Segment& segment, const Tempo& tempo, double start) {
@@ -783,12 +800,13 @@ Ending JudgeEnding(const Fit& fit, const Segment& segment, const Tempo& tempo, d
   const int32_t end = segment.endMeasure;
   const double clock =
       ClockAfter(segment.startClock, tempo, BeatsBetween(fit, segment.firstMeasure, end));
-  Ending ending{0, end, end == MeasureCount(fit),
+  Ending ending{0, end, SectionsOfSpan(fit, segment.firstMeasure, end), end == MeasureCount(fit),
                 SquaredError(fit, segment.firstMeasure, end, start, tempo)};
   if (end == MeasureCount(fit)) return ending;
   const double nextStart = fit.offset + clock;
   ending.reach = Reach(fit, end, nextStart, trail, left);
   ending.left = left.size();
+  ending.sections += SectionsOfSpan(fit, end, ending.reach);
   Tempo next{};
   if (PickCorridorTempo(fit, trail.back().corridor, next)) {
     ending.squaredError += SquaredError(fit, end, ending.reach, nextStart, next);

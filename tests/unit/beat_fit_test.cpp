@@ -344,4 +344,23 @@ TEST(BeatFit, AMeasureMissedWhereTheMeterChangesSplitsItsGapBetweenBothMeters) {
   }
 }
 
+// The meter changes one measure before a small tempo change: that measure
+// fits both tempos, and as a part of the first section it would be cut off
+// at the meter change anyway, a section more, so the tempo changes with the
+// meter.
+TEST(BeatFit, ASmallTempoChangeAMeasureAfterTheMeterTakesNoSectionMore) {
+  const std::pair<double, double> changes[] = {{120.0, 117.0}, {100.0, 98.0}};
+  for (const auto& [old, bpm] : changes) {
+    std::vector<ListedBeat> beats;
+    ListMeasures(Stretch{1.0, old, 5, 12, true}, {}, beats);
+    ListMeasures(Stretch{1.0 + 60 * 60.0 / old, old, 2, 1, true}, {}, beats);
+    ListMeasures(Stretch{1.0 + 62 * 60.0 / old, bpm, 2, 11, true}, {}, beats);
+    const FittedMap fitted = FitOf(beats);
+    EXPECT_EQ(fitted.leftOut, 0);
+    ASSERT_EQ(fitted.sections.size(), 2u) << old << " to " << bpm;
+    EXPECT_EQ(fitted.sections[1].firstMeasure, 12);
+    EXPECT_EQ(fitted.sections[1].beatsPerMeasure, 2);
+  }
+}
+
 }  // namespace
