@@ -113,6 +113,47 @@ int64_t WholeBeats(double gap, double length, double tolerance) {
                                                                       : 0;
 }
 
+// Whether every gap of the window spans whole beats of `length`, alone or,
+// where an extra beat splits one, together with the gap after it. A gap at
+// either end may be the piece of one split across the window's edge.
+bool SpansWholeBeats(const std::array<double, kPeriodWindow>& window, int64_t size, double length,
+                     double tolerance) {
+  for (int64_t k = 0; k < size; ++k) {
+    if (WholeBeats(window[k], length, tolerance) > 0) continue;
+    if (k + 1 < size && WholeBeats(window[k] + window[k + 1], length, tolerance) > 0) {
+      ++k;
+    } else if (k != 0 && k + 1 != size) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The beat length around the gaps from `from`: their median, unless the
+// median leaves gaps that span no whole beats of it and a longer gap spans
+// every gap. Extra beats close together split gaps into pieces that can
+// outnumber the whole ones; the pieces then pair up into whole beats of the
+// true length, never of the median. A length near a whole multiple of the
+// median is the median with beats missed.
+double LocalLength(const std::vector<double>& gaps, int64_t from, double tolerance) {
+  const double median = MedianOfGaps(gaps, from);
+  const auto count = static_cast<int64_t>(gaps.size());
+  from = std::clamp<int64_t>(from, 0, std::max<int64_t>(count - kPeriodWindow, 0));
+  const int64_t size = std::min(from + kPeriodWindow, count) - from;
+  if (size <= 0) return median;
+  std::array<double, kPeriodWindow> window{};
+  std::copy_n(gaps.begin() + from, size, window.begin());
+  if (SpansWholeBeats(window, size, median, tolerance)) return median;
+  for (int64_t k = 0; k < size; ++k) {
+    const double ratio = window[k] / median;
+    if (ratio > 1.0 + kSameLength && std::fabs(ratio - std::round(ratio)) > kSameLength &&
+        SpansWholeBeats(window, size, window[k], tolerance)) {
+      return window[k];
+    }
+  }
+  return median;
+}
+
 // Whether the gaps from `from` keep the beat length `length` though their
 // median spans more beats: every gap spans whole beats of it (or two gaps
 // around an extra beat do together), and some gap just one. Then beats were
@@ -293,7 +334,7 @@ std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed, doubl
   double behind = 0.0;
   const auto lengthBefore = [&](double after) {
     if (behindFrom != previous) {
-      behind = MedianOfGaps(gaps, previous - kPeriodWindow);
+      behind = LocalLength(gaps, previous - kPeriodWindow, tolerance);
       behindFrom = previous;
     }
     const double fromAfter = std::fabs(lastPeriod - after);
@@ -302,7 +343,7 @@ std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed, doubl
     return changed ? after : behind;
   };
   for (int64_t k = 1; k < count; ++k) {
-    double after = MedianOfGaps(gaps, k - 1);
+    double after = LocalLength(gaps, k - 1, tolerance);
     const double longest = lengthBefore(after) * (1.0 + kSameLength);
     if (after > longest && KeepsLengthThroughMisses(gaps, k - 1, lengthBefore(after), tolerance)) {
       after = lengthBefore(after);
@@ -434,11 +475,22 @@ bool HoldsMeasuresOf(const std::vector<Bar>& bars, size_t k, int64_t meter) {
   return meter > 0 && gap % meter == 0 && bars[k].highest <= meter;
 }
 
+// Whether the gap after bar `k` holds one measure of `before`, its listed
+// numbers in it, and then whole measures of `after`.
+bool ChangesMeterInGap(const std::vector<Bar>& bars, size_t k, int64_t before, int64_t after) {
+  const int64_t rest = bars[k + 1].beat - bars[k].beat - before;
+  return before > 0 && after > 0 && bars[k].highest <= before && rest > 0 && rest % after == 0;
+}
+
 // Measures whose beats were all missed leave a gap between two bar lines
 // that holds whole measures of the meter after it or, failing that, of the
 // meter before it: they are put back. The meter after comes first: where
 // the meter changes, the new one begins at the gap as often as not, and a
 // gap of just one of its measures is that measure, not two of the old one.
+// Failing both, the gap may hold one measure of the meter before, whose
+// numbers it has, and then whole measures of the meter after: the meter
+// changed in the measures missed. One measure of a meter of its own would
+// take a section more.
 std::vector<int64_t> RestoreMissedMeasures(const std::vector<Bar>& bars) {
   std::vector<int64_t> restored;
   for (size_t k = 0; k < bars.size(); ++k) {
@@ -446,9 +498,14 @@ std::vector<int64_t> RestoreMissedMeasures(const std::vector<Bar>& bars) {
     if (k == 0 || k + 1 == bars.size()) continue;
     const int64_t after = k + 2 < bars.size() ? bars[k + 2].beat - bars[k + 1].beat : 0;
     const int64_t before = bars[k].beat - bars[k - 1].beat;
-    const int64_t meter = HoldsMeasuresOf(bars, k, after) ? after : before;
-    if (!HoldsMeasuresOf(bars, k, meter)) continue;
-    for (int64_t bar = bars[k].beat + meter; bar < bars[k + 1].beat; bar += meter) {
+    int64_t first = HoldsMeasuresOf(bars, k, after) ? after : before;
+    int64_t meter = first;
+    if (!HoldsMeasuresOf(bars, k, meter)) {
+      if (!ChangesMeterInGap(bars, k, before, after)) continue;
+      first = before;
+      meter = after;
+    }
+    for (int64_t bar = bars[k].beat + first; bar < bars[k + 1].beat; bar += meter) {
       restored.push_back(bar);
     }
   }
@@ -704,11 +761,13 @@ double ClockAfter(double clock, const Tempo& tempo, int64_t beats) {
 }
 
 // How good ending a section at `end` is: fewer beats left out by the next
-// section, then a next section that reaches further, then no next section
-// at all, then less error.
+// section, then a next section that reaches further, then fewer sections
+// in the map up to there (a meter change inside a section cuts it in two),
+// then no next section at all, then less error.
 struct Ending {
   size_t left;
   int32_t reach;
+  int32_t sections;
   bool last;
   double squaredError;
 };
@@ -716,8 +775,23 @@ struct Ending {
 bool IsBetter(const Ending& a, const Ending& b) {
   if (a.left != b.left) return a.left < b.left;
   if (a.reach != b.reach) return a.reach > b.reach;
+  if (a.sections != b.sections) return a.sections < b.sections;
   if (a.last != b.last) return a.last;
   return a.squaredError < b.squaredError;
+}
+
+int64_t MeterOf(const Fit& fit, int32_t measure) {
+  return fit.bars[measure + 1] - fit.bars[measure];
+}
+
+// The sections that measures [first, end) of one tempo take: one more at
+// every meter change.
+int32_t SectionsOfSpan(const Fit& fit, int32_t first, int32_t end) {
+  int32_t sections = end > first ? 1 : 0;
+  for (int32_t measure = first + 1; measure < end; ++measure) {
+    if (MeterOf(fit, measure) != MeterOf(fit, measure - 1)) ++sections;
+  }
+  return sections;
 }
 
 Ending JudgeEnding(const Fit& fit, const Segment& segment, const Tempo& tempo, double start) {
@@ -726,12 +800,13 @@ Ending JudgeEnding(const Fit& fit, const Segment& segment, const Tempo& tempo, d
   const int32_t end = segment.endMeasure;
   const double clock =
       ClockAfter(segment.startClock, tempo, BeatsBetween(fit, segment.firstMeasure, end));
-  Ending ending{0, end, end == MeasureCount(fit),
+  Ending ending{0, end, SectionsOfSpan(fit, segment.firstMeasure, end), end == MeasureCount(fit),
                 SquaredError(fit, segment.firstMeasure, end, start, tempo)};
   if (end == MeasureCount(fit)) return ending;
   const double nextStart = fit.offset + clock;
   ending.reach = Reach(fit, end, nextStart, trail, left);
   ending.left = left.size();
+  ending.sections += SectionsOfSpan(fit, end, ending.reach);
   Tempo next{};
   if (PickCorridorTempo(fit, trail.back().corridor, next)) {
     ending.squaredError += SquaredError(fit, end, ending.reach, nextStart, next);

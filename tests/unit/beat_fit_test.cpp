@@ -305,4 +305,62 @@ TEST(BeatFit, ABeatMissedWhereTheTempoHalvesLeavesTheLastFastBeatsIn) {
   EXPECT_NEAR(fitted.sections[1].tempo, 77.5, 0.2);
 }
 
+// Three extra beats within a few beats of one another split three gaps into
+// short pieces that outnumber the whole gaps there; each pair of pieces
+// still spans one beat of the true length, so every true beat is kept and
+// only the extra ones are left out.
+TEST(BeatFit, ExtraBeatsCloseTogetherLeaveTheTrueBeatsBesideThemIn) {
+  const double length = 60.0 / 140.0;
+  const std::pair<int32_t, double> extras[] = {{45, 0.21}, {44, 0.70}, {40, 0.77}};
+  std::vector<ListedBeat> beats;
+  ListMeasures(Stretch{1.0, 140.0, 4, 24, false}, {}, beats);
+  for (const auto& [after, part] : extras) {
+    beats.insert(beats.begin() + after + 1, ListedBeat{1.0 + (after + part) * length, 0, 0});
+  }
+  const FittedMap fitted = FitOf(beats);
+  EXPECT_EQ(fitted.leftOut, 3);
+  for (const size_t extra : {41u, 46u, 48u}) EXPECT_TRUE(fitted.beats[extra].leftOut) << extra;
+  for (const size_t beside : {40u, 42u, 45u, 47u, 49u}) {
+    EXPECT_FALSE(fitted.beats[beside].leftOut) << beside;
+  }
+  EXPECT_EQ(fitted.sections.size(), 1u);
+}
+
+// Every beat of the first measure in a new meter missed: the gap between the
+// numbered bar lines around it holds one measure of the old meter and one
+// of the new, not a measure of a meter of its own.
+TEST(BeatFit, AMeasureMissedWhereTheMeterChangesSplitsItsGapBetweenBothMeters) {
+  const std::pair<int32_t, int32_t> changes[] = {{4, 2}, {5, 3}};
+  for (const auto& [old, meter] : changes) {
+    std::vector<ListedBeat> beats;
+    ListMeasures(Stretch{1.0, 120.0, old, 8, true}, {}, beats);
+    ListMeasures(Stretch{1.0 + old * 8 * 0.5, 100.0, meter, 8, true}, {0, 1, 2}, beats);
+    const FittedMap fitted = FitOf(beats);
+    EXPECT_EQ(fitted.leftOut, 0);
+    ASSERT_EQ(fitted.sections.size(), 2u) << old << " to " << meter;
+    EXPECT_EQ(fitted.sections[0].measures, 8);
+    EXPECT_EQ(fitted.sections[1].beatsPerMeasure, meter);
+    EXPECT_EQ(fitted.sections[1].measures, 8);
+  }
+}
+
+// The meter changes one measure before a small tempo change: that measure
+// fits both tempos, and as a part of the first section it would be cut off
+// at the meter change anyway, a section more, so the tempo changes with the
+// meter.
+TEST(BeatFit, ASmallTempoChangeAMeasureAfterTheMeterTakesNoSectionMore) {
+  const std::pair<double, double> changes[] = {{120.0, 117.0}, {100.0, 98.0}};
+  for (const auto& [old, bpm] : changes) {
+    std::vector<ListedBeat> beats;
+    ListMeasures(Stretch{1.0, old, 5, 12, true}, {}, beats);
+    ListMeasures(Stretch{1.0 + 60 * 60.0 / old, old, 2, 1, true}, {}, beats);
+    ListMeasures(Stretch{1.0 + 62 * 60.0 / old, bpm, 2, 11, true}, {}, beats);
+    const FittedMap fitted = FitOf(beats);
+    EXPECT_EQ(fitted.leftOut, 0);
+    ASSERT_EQ(fitted.sections.size(), 2u) << old << " to " << bpm;
+    EXPECT_EQ(fitted.sections[1].firstMeasure, 12);
+    EXPECT_EQ(fitted.sections[1].beatsPerMeasure, 2);
+  }
+}
+
 }  // namespace
