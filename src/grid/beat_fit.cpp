@@ -316,6 +316,41 @@ StepsSaid NumbersSay(const std::vector<ListedBeat>& listed, int64_t from, int64_
   return reversed ? StepsBetweenNumbers(second, first) : StepsBetweenNumbers(first, second);
 }
 
+// Matched beats back from a numbered beat in which to look for the measure
+// before its own.
+constexpr int64_t kMeasureLookBack = 32;
+
+// The beats of the measure before the one that the matched beat `at` lies
+// in, by the numbers of the matched beats before it; 0 when `at` begins its
+// measure or the numbers do not tell.
+int64_t MeasureBefore(const std::vector<ListedBeat>& listed, const std::vector<int64_t>& gridBeat,
+                      int64_t at) {
+  const int32_t number = listed[at].beatInMeasure;
+  if (number < 2) return 0;
+  const int64_t start = gridBeat[at] - (number - 1);
+  for (int64_t k = at - 1; k >= std::max<int64_t>(at - kMeasureLookBack, 0); --k) {
+    if (gridBeat[k] == kUnmatched || listed[k].beatInMeasure < 1) continue;
+    const int64_t earlierStart = gridBeat[k] - (listed[k].beatInMeasure - 1);
+    if (earlierStart < start) return start - earlierStart;
+  }
+  return 0;
+}
+
+// A beat already some way into its measure lies in the section of the
+// measure before it, whose meter then holds: where the next number begins a
+// new measure, the beats up to it finish that measure. A tempo that doubles
+// or halves there otherwise reads the missed end of the measure as fewer
+// beats of the other length.
+StepsSaid FinishesMeasure(const std::vector<ListedBeat>& listed,
+                          const std::vector<int64_t>& gridBeat, int64_t previous, int64_t k) {
+  StepsSaid said = NumbersSay(listed, previous, k, false);
+  if (said.atLeast < 1) return said;
+  const int64_t measure = MeasureBefore(listed, gridBeat, previous);
+  const int64_t rest = measure - listed[previous].beatInMeasure;
+  if (rest >= 0) said.atLeast = std::max(said.atLeast, rest + listed[k].beatInMeasure);
+  return said;
+}
+
 std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed, double tolerance,
                                     bool reversed) {
   const Weights weights = WeightsFor(tolerance);
@@ -360,8 +395,10 @@ std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed, doubl
       }
     }
     const double before = lengthBefore(after);
-    const Phase best = PhaseOf(listed[k].seconds - listed[previous].seconds, before, after, weights,
-                               NumbersSay(listed, previous, k, reversed));
+    const StepsSaid said = reversed ? NumbersSay(listed, previous, k, true)
+                                    : FinishesMeasure(listed, gridBeat, previous, k);
+    const Phase best =
+        PhaseOf(listed[k].seconds - listed[previous].seconds, before, after, weights, said);
     if (best.steps < 1 || best.miss > kLargestPhaseMiss) continue;
     if (k + 1 < count && NextFitsBetter(listed, previous, k, best, before, after, weights)) {
       continue;

@@ -363,4 +363,27 @@ TEST(BeatFit, ASmallTempoChangeAMeasureAfterTheMeterTakesNoSectionMore) {
   }
 }
 
+// The tempo halves at a numbered bar line and the last beat before it is
+// missed: the gap there spans two beats of the old length or one of the new
+// alike, and the numbers before it say the old measure runs to its end.
+TEST(BeatFit, AMeasureEndMissedBeforeAHalvedTempoKeepsTheOldMeter) {
+  struct Change {
+    int32_t old;
+    int32_t meter;
+    std::set<int32_t> missedAfter;
+  };
+  const Change changes[] = {{4, 4, {}}, {7, 7, {}}, {6, 5, {0}}};
+  for (const Change& change : changes) {
+    std::vector<ListedBeat> beats;
+    ListMeasures(Stretch{1.0, 150.0, change.old, 8, true}, {change.old * 8 - 1}, beats);
+    ListMeasures(Stretch{1.0 + change.old * 8 * 0.4, 75.0, change.meter, 8, true},
+                 change.missedAfter, beats);
+    const FittedMap fitted = FitOf(beats);
+    EXPECT_EQ(fitted.leftOut, 0) << change.old << " to " << change.meter;
+    ASSERT_EQ(fitted.sections.size(), 2u) << change.old << " to " << change.meter;
+    EXPECT_EQ(fitted.sections[0].measures, 8);
+    EXPECT_EQ(fitted.sections[1].beatsPerMeasure, change.meter);
+  }
+}
+
 }  // namespace
