@@ -274,17 +274,28 @@ Phase PhaseOf(double seconds, double before, double after, const Weights& weight
   return best;
 }
 
+// What the numbers say of the whole beats to a beat and to the one after it.
+struct NumbersOfBoth {
+  StepsSaid beat;
+  StepsSaid next;
+};
+
 // The beat after `k` is the one grid beat k would be: it lies nearer where
 // k's beats end, or it is clearly nearer a whole beat by a length of its own.
 // Where the two reach that grid beat by lengths a beat apart in time, one
 // of them crosses a tempo change that the other does not: each fits its own
-// reading, so k gives way only when it is not surely placed.
+// reading, so k gives way only when it is not surely placed. Nor does it
+// give way where its numbers agree with its beats and the next one's do
+// not: a beat length read a little long just after a tempo change puts k
+// off its place by more than the next beat's numbers allow.
 bool NextFitsBetter(const std::vector<ListedBeat>& listed, int64_t previous, int64_t k,
-                    const Phase& phase, double before, double after, const Weights& weights) {
+                    const Phase& phase, double before, double after, const Weights& weights,
+                    const NumbersOfBoth& numbers) {
   const double at = listed[previous].seconds + phase.seconds;
   if (std::fabs(listed[k + 1].seconds - at) < std::fabs(listed[k].seconds - at)) return true;
   const Phase next =
       PhaseOf(listed[k + 1].seconds - listed[previous].seconds, before, after, weights);
+  if (!Disagrees(numbers.beat, phase.steps) && Disagrees(numbers.next, next.steps)) return false;
   const bool samePlace = std::fabs(next.seconds - phase.seconds) < 0.5 * std::min(before, after);
   return next.steps == phase.steps && (samePlace || phase.offBy > weights.surelyPlaced) &&
          next.offBy + weights.clearlyNearer < phase.offBy;
@@ -321,12 +332,12 @@ StepsSaid NumbersSay(const std::vector<ListedBeat>& listed, int64_t from, int64_
 constexpr int64_t kMeasureLookBack = 32;
 
 // The beats of the measure before the one that the matched beat `at` lies
-// in, by the numbers of the matched beats before it; 0 when `at` begins its
-// measure or the numbers do not tell.
+// in, by the numbers of the matched beats before it; 0 when the numbers do
+// not tell.
 int64_t MeasureBefore(const std::vector<ListedBeat>& listed, const std::vector<int64_t>& gridBeat,
                       int64_t at) {
   const int32_t number = listed[at].beatInMeasure;
-  if (number < 2) return 0;
+  if (number < 1) return 0;
   const int64_t start = gridBeat[at] - (number - 1);
   for (int64_t k = at - 1; k >= std::max<int64_t>(at - kMeasureLookBack, 0); --k) {
     if (gridBeat[k] == kUnmatched || listed[k].beatInMeasure < 1) continue;
@@ -336,17 +347,38 @@ int64_t MeasureBefore(const std::vector<ListedBeat>& listed, const std::vector<i
   return 0;
 }
 
+// Listed beats from a bar line in which to read the meter after it.
+constexpr int64_t kMeterLookAhead = 16;
+
+// The largest number of the beats listed from `from` while their numbers
+// rise: the meter of the measure that begins there, or less where its last
+// beats were missed.
+int64_t NumberedMeterFrom(const std::vector<ListedBeat>& listed, int64_t from) {
+  const auto end = std::min(from + kMeterLookAhead, static_cast<int64_t>(listed.size()));
+  int32_t largest = listed[from].beatInMeasure;
+  for (int64_t k = from + 1; k < end && listed[k].beatInMeasure > largest; ++k) {
+    largest = listed[k].beatInMeasure;
+  }
+  return largest;
+}
+
 // A beat already some way into its measure lies in the section of the
 // measure before it, whose meter then holds: where the next number begins a
 // new measure, the beats up to it finish that measure. A tempo that doubles
 // or halves there otherwise reads the missed end of the measure as fewer
 // beats of the other length.
+//
+// A beat that begins its measure may begin a new section too; its measure
+// then takes the meter after it. Either way it holds at least the shorter
+// of the meters around it, not a measure of fewer beats than both.
 StepsSaid FinishesMeasure(const std::vector<ListedBeat>& listed,
                           const std::vector<int64_t>& gridBeat, int64_t previous, int64_t k) {
   StepsSaid said = NumbersSay(listed, previous, k, false);
   if (said.atLeast < 1) return said;
-  const int64_t measure = MeasureBefore(listed, gridBeat, previous);
-  const int64_t rest = measure - listed[previous].beatInMeasure;
+  const int32_t number = listed[previous].beatInMeasure;
+  int64_t measure = MeasureBefore(listed, gridBeat, previous);
+  if (number == 1) measure = std::min(measure, NumberedMeterFrom(listed, k));
+  const int64_t rest = measure - number;
   if (rest >= 0) said.atLeast = std::max(said.atLeast, rest + listed[k].beatInMeasure);
   return said;
 }
@@ -400,7 +432,9 @@ std::vector<int64_t> MatchGridBeats(const std::vector<ListedBeat>& listed, doubl
     const Phase best =
         PhaseOf(listed[k].seconds - listed[previous].seconds, before, after, weights, said);
     if (best.steps < 1 || best.miss > kLargestPhaseMiss) continue;
-    if (k + 1 < count && NextFitsBetter(listed, previous, k, best, before, after, weights)) {
+    if (k + 1 < count &&
+        NextFitsBetter(listed, previous, k, best, before, after, weights,
+                       NumbersOfBoth{said, NumbersSay(listed, previous, k + 1, reversed)})) {
       continue;
     }
     gridBeat[k] = gridBeat[previous] + best.steps;

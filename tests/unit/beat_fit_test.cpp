@@ -386,4 +386,22 @@ TEST(BeatFit, AMeasureEndMissedBeforeAHalvedTempoKeepsTheOldMeter) {
   }
 }
 
+// The tempo doubles at a numbered bar line whose measure misses its second
+// beat: the gap to the next bar line spans one beat of the old length or two
+// of the new alike, and a measure of one beat is neither meter around it.
+TEST(BeatFit, AMeasureMissingItsSecondBeatAfterADoubledTempoTakesTheNewMeter) {
+  const std::pair<int32_t, int32_t> changes[] = {{4, 2}, {3, 2}};
+  for (const auto& [old, meter] : changes) {
+    std::vector<ListedBeat> beats;
+    ListMeasures(Stretch{1.0, 75.0, old, 8, true}, {}, beats);
+    ListMeasures(Stretch{1.0 + old * 8 * 0.8, 150.0, meter, 8, true}, {1}, beats);
+    const FittedMap fitted = FitOf(beats);
+    EXPECT_EQ(fitted.leftOut, 0) << old << " to " << meter;
+    ASSERT_EQ(fitted.sections.size(), 2u) << old << " to " << meter;
+    EXPECT_EQ(fitted.sections[0].measures, 8);
+    EXPECT_EQ(fitted.sections[1].beatsPerMeasure, meter);
+    EXPECT_EQ(fitted.sections[1].measures, 8);
+  }
+}
+
 }  // namespace
