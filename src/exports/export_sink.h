@@ -45,21 +45,27 @@ inline void PutBytes(ExportSink& sink, const void* data, size_t length) {
   PutBytesSlowly(sink, data, length);
 }
 
-// The most bytes PutShortBytes puts.
-constexpr size_t kMostShortBytes = 16;
-
-// Up to kMostShortBytes bytes, from a source that holds that many: where the
+// Up to `kBlock` bytes, from a source that holds that many: where the
 // buffer has room for all of them, one move of that fixed size takes them
 // (and what follows them, which the next bytes put overwrite), quicker than a
 // copy of `length` bytes.
-inline void PutShortBytes(ExportSink& sink, const void* data, size_t length) {
-  if (kMostShortBytes < sink.capacity - sink.used) {
-    std::memcpy(sink.buffer + sink.used, data, kMostShortBytes);
+template <size_t kBlock>
+inline void PutBytesInBlock(ExportSink& sink, const void* data, size_t length) {
+  if (length <= kBlock && kBlock < sink.capacity - sink.used) {
+    std::memcpy(sink.buffer + sink.used, data, kBlock);
     sink.used += length;
     sink.bytes += length;
     return;
   }
   PutBytes(sink, data, length);
+}
+
+// The most bytes PutShortBytes puts.
+constexpr size_t kMostShortBytes = 16;
+
+// A few bytes, from a source that holds kMostShortBytes.
+inline void PutShortBytes(ExportSink& sink, const void* data, size_t length) {
+  PutBytesInBlock<kMostShortBytes>(sink, data, length);
 }
 
 inline void PutByte(ExportSink& sink, uint8_t byte) {

@@ -61,21 +61,6 @@ bool AddScaledFixed(TextLine& line, double value, int decimals) {
 
 }  // namespace
 
-void AddText(TextLine& line, const char* text, size_t length) {
-  std::memcpy(line.text + line.length, text, length);
-  line.length += length;
-}
-
-void AddCharacter(TextLine& line, char character) {
-  line.text[line.length++] = character;
-}
-
-void AddInteger(TextLine& line, int64_t value) {
-  const std::to_chars_result end =
-      std::to_chars(line.text + line.length, line.text + kTextLineCapacity, value);
-  line.length = static_cast<size_t>(end.ptr - line.text);
-}
-
 void AddFixed(TextLine& line, double value, int decimals) {
   char* at = line.text + line.length;
   const size_t room = kTextLineCapacity - line.length;
@@ -89,16 +74,4 @@ void AddFixed(TextLine& line, double value, int decimals) {
   const std::to_chars_result end =
       std::to_chars(at, line.text + kTextLineCapacity, value, std::chars_format::fixed, decimals);
   line.length = static_cast<size_t>(end.ptr - line.text);
-}
-
-void AddShortest(TextLine& line, double value) {
-  const std::to_chars_result end =
-      std::to_chars(line.text + line.length, line.text + kTextLineCapacity, value);
-  line.length = static_cast<size_t>(end.ptr - line.text);
-}
-
-bool PutLine(ExportSink& sink, TextLine& line) {
-  PutBytes(sink, line.text, line.length);
-  line.length = 0;
-  return !sink.failed;
 }

@@ -3,8 +3,11 @@
 #ifndef BEATSTAMPS_TEXT_LINE_H_
 #define BEATSTAMPS_TEXT_LINE_H_
 
+#include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "exports/export_sink.h"
 
@@ -17,15 +20,42 @@ struct TextLine {
   size_t length;
 };
 
-void AddText(TextLine& line, const char* text, size_t length);
-void AddCharacter(TextLine& line, char character);
-void AddInteger(TextLine& line, int64_t value);
+// The pieces of a line come at every grid point: they are put together
+// here, where each writer's line is built whole. A piece without room is
+// cut, never written past the line's end.
+inline void AddText(TextLine& line, const char* text, size_t length) {
+  length = std::min(length, kTextLineCapacity - line.length);
+  std::memcpy(line.text + line.length, text, length);
+  line.length += length;
+}
+
+inline void AddCharacter(TextLine& line, char character) {
+  if (line.length < kTextLineCapacity) line.text[line.length++] = character;
+}
+
+inline void AddInteger(TextLine& line, int64_t value) {
+  const std::to_chars_result end =
+      std::to_chars(line.text + line.length, line.text + kTextLineCapacity, value);
+  line.length = static_cast<size_t>(end.ptr - line.text);
+}
+
 // As printf's "%.*f" writes it.
 void AddFixed(TextLine& line, double value, int decimals);
+
 // The shortest decimal that reads back as the same double.
-void AddShortest(TextLine& line, double value);
+inline void AddShortest(TextLine& line, double value) {
+  const std::to_chars_result end =
+      std::to_chars(line.text + line.length, line.text + kTextLineCapacity, value);
+  line.length = static_cast<size_t>(end.ptr - line.text);
+}
 
 // Puts the line into the sink and empties it; false once the sink has failed.
-bool PutLine(ExportSink& sink, TextLine& line);
+inline bool PutLine(ExportSink& sink, TextLine& line) {
+  // Most lines are a few dozen bytes: they go out in one move of this many.
+  constexpr size_t kShortLine = 64;
+  PutBytesInBlock<kShortLine>(sink, line.text, line.length);
+  line.length = 0;
+  return !sink.failed;
+}
 
 #endif  // BEATSTAMPS_TEXT_LINE_H_
