@@ -129,6 +129,80 @@ bool SpansWholeBeats(const std::array<double, kPeriodWindow>& window, int64_t si
   return true;
 }
 
+// The gaps from the window's start that span whole beats of `length`, alone
+// or two around an extra beat together, before the first that does not.
+int64_t LeadingRun(const std::array<double, kPeriodWindow>& window, int64_t size, double length,
+                   double tolerance) {
+  int64_t k = 0;
+  while (k < size) {
+    if (WholeBeats(window[k], length, tolerance) > 0) {
+      ++k;
+    } else if (k + 1 < size && WholeBeats(window[k] + window[k + 1], length, tolerance) > 0) {
+      k += 2;
+    } else {
+      break;
+    }
+  }
+  return k;
+}
+
+// The gaps of a run from the window's start that span one beat of its
+// length.
+struct SingleBeats {
+  std::array<double, kPeriodWindow> gaps;
+  int64_t count;
+};
+
+SingleBeats SingleBeatsOf(const std::array<double, kPeriodWindow>& window, int64_t run,
+                          double length, double tolerance) {
+  SingleBeats singles{{}, 0};
+  for (int64_t k = 0; k < run; ++k) {
+    if (WholeBeats(window[k], length, tolerance) == 1) singles.gaps.at(singles.count++) = window[k];
+  }
+  return singles;
+}
+
+// A length shorter than this part of the window's median spans whole beats
+// of nearly any gap within the tolerance, and so tells nothing.
+constexpr double kShortestRunLength = 0.4;
+
+// Of the window's gaps taken as the length, the one whose run from the
+// window's start reaches over more than half the window, at least half of
+// it one beat each, and furthest; of two runs alike, the shorter length, as
+// a longer one spans pairs of beats. No single beats when there is none.
+SingleBeats LongestLeadingRun(const std::array<double, kPeriodWindow>& window, int64_t size,
+                              double median, double tolerance) {
+  int64_t longestRun = size / 2;
+  double length = kInfinity;
+  SingleBeats best{{}, 0};
+  for (int64_t k = 0; k < size; ++k) {
+    if (window[k] < kShortestRunLength * median) continue;
+    const int64_t run = LeadingRun(window, size, window[k], tolerance);
+    const SingleBeats singles = SingleBeatsOf(window, run, window[k], tolerance);
+    if (2 * singles.count < run) continue;
+    if (run > longestRun || (run == longestRun && best.count > 0 && window[k] < length)) {
+      longestRun = run;
+      length = window[k];
+      best = singles;
+    }
+  }
+  return best;
+}
+
+// Where no one length spans every gap of the window, it reaches across a
+// tempo change, and a gap of missed beats on the near side can be its
+// median, a length of neither side. The beat at the window's start lies on
+// the near side: the median of the single beats of the longest run from
+// there holds, when there is one.
+double LeadingLength(const std::array<double, kPeriodWindow>& window, int64_t size, double median,
+                     double tolerance) {
+  SingleBeats run = LongestLeadingRun(window, size, median, tolerance);
+  if (run.count == 0) return median;
+  double* const middle = run.gaps.data() + run.count / 2;
+  std::nth_element(run.gaps.data(), middle, run.gaps.data() + run.count);
+  return *middle;
+}
+
 // The beat length around the gaps from `from`: their median, unless the
 // median leaves gaps that span no whole beats of it and a longer gap spans
 // every gap. Extra beats close together split gaps into pieces that can
@@ -151,7 +225,7 @@ double LocalLength(const std::vector<double>& gaps, int64_t from, double toleran
       return window[k];
     }
   }
-  return median;
+  return LeadingLength(window, size, median, tolerance);
 }
 
 // Whether the gaps from `from` keep the beat length `length` though their

@@ -404,4 +404,23 @@ TEST(BeatFit, AMeasureMissingItsSecondBeatAfterADoubledTempoTakesTheNewMeter) {
   }
 }
 
+// The tempo slows at a numbered bar line and beats are missed close
+// together just after it: gaps of two new beats outnumber those of one in
+// the window there, and its median, two new beats, is a length of neither
+// side. The gaps from the first beat after the change are still one length.
+TEST(BeatFit, MissedBeatsCloseTogetherJustAfterATempoChangeKeepItsLength) {
+  const std::set<int32_t> missedAfter[] = {{3, 5, 8, 11}, {2, 4, 7, 9}};
+  for (const std::set<int32_t>& missed : missedAfter) {
+    std::vector<ListedBeat> beats;
+    ListMeasures(Stretch{1.0, 150.0, 6, 8, true}, {}, beats);
+    ListMeasures(Stretch{1.0 + 6 * 8 * 0.4, 102.0, 4, 8, true}, missed, beats);
+    const FittedMap fitted = FitOf(beats);
+    EXPECT_EQ(fitted.leftOut, 0);
+    ASSERT_EQ(fitted.sections.size(), 2u);
+    EXPECT_EQ(fitted.sections[0].measures, 8);
+    EXPECT_EQ(fitted.sections[1].beatsPerMeasure, 4);
+    EXPECT_EQ(fitted.sections[1].measures, 8);
+  }
+}
+
 }  // namespace
