@@ -82,24 +82,26 @@ double MedianOf(std::vector<double>& values) {
 }
 
 // kPeriodWindow gaps from `from`, the window moved inside the list at its
-// ends.
-std::vector<double> GapWindow(const std::vector<double>& gaps, int64_t from) {
+// ends. Taken for every listed beat, so on the stack rather than in a new
+// list.
+struct GapWindow {
+  std::array<double, kPeriodWindow> gaps;
+  int64_t size;
+};
+
+GapWindow GapWindowAt(const std::vector<double>& gaps, int64_t from) {
   const auto count = static_cast<int64_t>(gaps.size());
   from = std::clamp<int64_t>(from, 0, std::max<int64_t>(count - kPeriodWindow, 0));
-  const int64_t to = std::min(from + kPeriodWindow, count);
-  return std::vector<double>(gaps.begin() + from, gaps.begin() + to);
+  GapWindow window{{}, std::max<int64_t>(std::min(from + kPeriodWindow, count) - from, 0)};
+  std::copy_n(gaps.begin() + from, window.size, window.gaps.begin());
+  return window;
 }
 
-// Taken for every listed beat, so on the stack rather than in a new list.
-double MedianOfGaps(const std::vector<double>& gaps, int64_t from) {
-  const auto count = static_cast<int64_t>(gaps.size());
-  from = std::clamp<int64_t>(from, 0, std::max<int64_t>(count - kPeriodWindow, 0));
-  const int64_t size = std::min(from + kPeriodWindow, count) - from;
-  if (size <= 0) return 0.0;
-  std::array<double, kPeriodWindow> window{};
-  std::copy_n(gaps.begin() + from, size, window.begin());
-  double* const middle = window.data() + size / 2;
-  std::nth_element(window.data(), middle, window.data() + size);
+// The median of the window's gaps; 0 for a window of none.
+double MedianOfWindow(GapWindow window) {
+  if (window.size <= 0) return 0.0;
+  double* const middle = window.gaps.data() + window.size / 2;
+  std::nth_element(window.gaps.data(), middle, window.gaps.data() + window.size);
   return *middle;
 }
 
@@ -210,22 +212,20 @@ double LeadingLength(const std::array<double, kPeriodWindow>& window, int64_t si
 // true length, never of the median. A length near a whole multiple of the
 // median is the median with beats missed.
 double LocalLength(const std::vector<double>& gaps, int64_t from, double tolerance) {
-  const double median = MedianOfGaps(gaps, from);
-  const auto count = static_cast<int64_t>(gaps.size());
-  from = std::clamp<int64_t>(from, 0, std::max<int64_t>(count - kPeriodWindow, 0));
-  const int64_t size = std::min(from + kPeriodWindow, count) - from;
-  if (size <= 0) return median;
-  std::array<double, kPeriodWindow> window{};
-  std::copy_n(gaps.begin() + from, size, window.begin());
-  if (SpansWholeBeats(window, size, median, tolerance)) return median;
+  const GapWindow window = GapWindowAt(gaps, from);
+  const double median = MedianOfWindow(window);
+  if (window.size <= 0) return median;
+  const int64_t size = window.size;
+  if (SpansWholeBeats(window.gaps, size, median, tolerance)) return median;
   for (int64_t k = 0; k < size; ++k) {
-    const double ratio = window[k] / median;
+    const double gap = window.gaps[k];
+    const double ratio = gap / median;
     if (ratio > 1.0 + kSameLength && std::fabs(ratio - std::round(ratio)) > kSameLength &&
-        SpansWholeBeats(window, size, window[k], tolerance)) {
-      return window[k];
+        SpansWholeBeats(window.gaps, size, gap, tolerance)) {
+      return gap;
     }
   }
-  return LeadingLength(window, size, median, tolerance);
+  return LeadingLength(window.gaps, size, median, tolerance);
 }
 
 // Whether the gaps from `from` keep the beat length `length` though their
@@ -236,13 +236,14 @@ double LocalLength(const std::vector<double>& gaps, int64_t from, double toleran
 // the tolerance.
 bool KeepsLengthThroughMisses(const std::vector<double>& gaps, int64_t from, double length,
                               double tolerance) {
-  const std::vector<double> window = GapWindow(gaps, from);
+  const GapWindow window = GapWindowAt(gaps, from);
+  const auto& gap = window.gaps;
   bool single = false;
-  for (size_t k = 0; k < window.size(); ++k) {
-    const int64_t steps = WholeBeats(window[k], length, tolerance);
+  for (int64_t k = 0; k < window.size; ++k) {
+    const int64_t steps = WholeBeats(gap[k], length, tolerance);
     if (steps == 1) single = true;
     if (steps > 0) continue;
-    if (k + 1 == window.size() || WholeBeats(window[k] + window[k + 1], length, tolerance) == 0) {
+    if (k + 1 == window.size || WholeBeats(gap[k] + gap[k + 1], length, tolerance) == 0) {
       return false;
     }
     ++k;
