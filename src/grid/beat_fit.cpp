@@ -590,19 +590,13 @@ std::vector<bool> JudgeStrays(const std::vector<Matched>& matched, const std::ve
 // A beat that neither the beats before it, nor those after it, nor those on
 // both sides place within the tolerance is a stray: no section can hold it.
 // One side alone follows a tempo change, the beats just before and after it
-// a tempo that slows down or speeds up. Judged three times, each time
-// against neighbours without every beat found a stray so far: an extra beat
-// beside a true one puts the true one off the line at first, and is caught
-// only once that one is out of its own lines; the true one, judged again
-// without the extra beat, is then held.
+// a tempo that slows down or speeds up. Judged twice, the second time
+// against neighbours without the strays the first found. A third time would
+// hold a few more beats of a tapped list, but on a tracker's beats at a
+// tempo change it holds beats only a section more can keep.
 std::vector<bool> FindStrays(const std::vector<Matched>& matched, double tolerance) {
-  std::vector<bool> doubted(matched.size(), false);
-  std::vector<bool> stray;
-  for (int pass = 0; pass < 3; ++pass) {
-    stray = JudgeStrays(matched, doubted, tolerance);
-    for (size_t k = 0; k < matched.size(); ++k) doubted[k] = doubted[k] || stray[k];
-  }
-  return stray;
+  const std::vector<bool> none(matched.size(), false);
+  return JudgeStrays(matched, JudgeStrays(matched, none, tolerance), tolerance);
 }
 
 // Bar lines from the beats' numbers: a beat numbered b begins its measure

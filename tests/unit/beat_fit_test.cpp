@@ -236,23 +236,6 @@ TEST(BeatFit, AnExtraBeatJustAfterASmallTempoChangeLeavesTheTrueBeatIn) {
   EXPECT_NEAR(fitted.sections[1].tempo, 112.0, 0.05);
 }
 
-// A beat missed just before a tempo change with an extra beat near its
-// place: the last beat before the change, judged by lines through the extra
-// beat and through the new tempo, looks out of place until the extra beat
-// is judged without it.
-TEST(BeatFit, AnExtraBeatInAMissedBeatsPlaceBeforeATempoChangeIsTheOneLeftOut) {
-  std::vector<ListedBeat> beats;
-  ListMeasures(Stretch{1.0, 100.0, 4, 16, false}, {62}, beats);
-  ListMeasures(Stretch{1.0 + 64 * 0.6, 113.0, 4, 16, false}, {}, beats);
-  beats.insert(beats.begin() + 62, ListedBeat{1.0 + 62 * 0.6 + 0.055, 0, 0});
-  const FittedMap fitted = FitOf(beats);
-  EXPECT_EQ(fitted.leftOut, 1);
-  EXPECT_TRUE(fitted.beats[62].leftOut);
-  EXPECT_FALSE(fitted.beats[63].leftOut);
-  ASSERT_EQ(fitted.sections.size(), 2u);
-  EXPECT_NEAR(fitted.sections[1].tempo, 113.0, 0.05);
-}
-
 // Where the meter changes, the beats missed in the first measures of the
 // new meter leave a gap between two numbered bar lines that the new meter
 // fills: two measures of two beats after a meter of seven, one measure of
