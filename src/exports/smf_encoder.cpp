@@ -37,10 +37,23 @@ void PutVariableLength(ExportSink& sink, uint64_t value) {
 
 void PutMetaEvent(ExportSink& sink, uint64_t delta, uint8_t type, const uint8_t* data,
                   uint8_t length) {
+  // A short event, as the tempo carried at every beat is, goes out in one
+  // move: a delta of four bytes at most, the meta head and its data.
+  constexpr size_t kLongestHead = 4 + 3;
+  if (length <= kMostShortBytes - kLongestHead) {
+    uint8_t event[kMostShortBytes] = {};
+    auto at = static_cast<size_t>(EncodeVariableLength(delta, event));
+    const uint8_t head[] = {0xFF, type, length};
+    std::memcpy(event + at, head, sizeof head);
+    at += sizeof head;
+    if (length > 0) std::memcpy(event + at, data, length);
+    PutShortBytes(sink, event, at + length);
+    return;
+  }
   PutVariableLength(sink, delta);
   const uint8_t head[] = {0xFF, type, length};
   PutBytes(sink, head, sizeof head);
-  if (length > 0) PutBytes(sink, data, length);
+  PutBytes(sink, data, length);
 }
 
 void PutTrackName(ExportSink& sink, const char* name) {
@@ -56,17 +69,10 @@ void PutTimeSignature(ExportSink& sink, uint64_t delta, uint8_t numerator,
 }
 
 void PutTempo(ExportSink& sink, uint64_t delta, uint32_t microsecondsPerQuarter) {
-  // One put for the whole event: a carried tempo puts one at every beat.
-  uint8_t event[kMostShortBytes] = {};
-  const int at = EncodeVariableLength(delta, event);
-  const uint8_t rest[] = {0xFF,
-                          0x51,
-                          3,
-                          static_cast<uint8_t>(microsecondsPerQuarter >> 16),
-                          static_cast<uint8_t>(microsecondsPerQuarter >> 8),
-                          static_cast<uint8_t>(microsecondsPerQuarter)};
-  std::memcpy(event + at, rest, sizeof rest);
-  PutShortBytes(sink, event, static_cast<size_t>(at) + sizeof rest);
+  const uint8_t tempo[] = {static_cast<uint8_t>(microsecondsPerQuarter >> 16),
+                           static_cast<uint8_t>(microsecondsPerQuarter >> 8),
+                           static_cast<uint8_t>(microsecondsPerQuarter)};
+  PutMetaEvent(sink, delta, 0x51, tempo, sizeof tempo);
 }
 
 void PutEndOfTrack(ExportSink& sink, uint64_t delta) {
